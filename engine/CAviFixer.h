@@ -1,0 +1,105 @@
+// The repair engine: probes a camera recording's layout and repairs it, in place or by rebuilding
+// it into a new file.
+#pragma once
+
+#include "AviStreamWriter.h"
+#include "FileError.h"
+#include "FixerHost.h"
+#include "FourCC.h"
+#include "ImageSettings.h"
+#include "SourceFile.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace clipwright {
+
+// One idx1 entry, written to disk as four little-endian words in this order.
+struct IndexEntry {
+    FourCC chunkId;
+    uint32_t flags = 0; // 0x10 marks a key frame
+    uint32_t offset = 0; // from the 'movi' list type word
+    uint32_t size = 0;   // payload bytes, as the chunk's size field says
+};
+
+// Emptied with clear(), which keeps the storage for the next job.
+using IndexEntryList = std::vector<IndexEntry>;
+
+enum LayoutCode : int32_t {
+    LayoutOther = 0,      // 'LIST' at 2048 of another list type, or the probe failed
+    LayoutStandard = 1,   // 'LIST' at 2048 and 'movi' at 2056
+    LayoutShifted = 2,    // 'LIST' at 2036: the first chunk stands at 2048
+    LayoutHeaderLost = 3, // neither
+};
+
+const char* LayoutName(LayoutCode layout);
+
+struct FixRequest {
+    std::string path;
+    std::string fileName;
+    int32_t replaceOriginal = 0; // non-zero: "Replace original file"; 0: "Make new file"
+    IndexEntryList* entries = nullptr;
+};
+
+// What the last job did, for hosts that tell the user more than "Fix AVI done".
+enum class FixStatus {
+    NotRun,
+    Repaired,  // the output is complete
+    Partial,   // an output was written but the copy stopped before the end of the data
+    Failed,    // nothing usable was written; the user has been told why
+    Cancelled, // the image settings prompt was cancelled
+};
+
+struct FixOutcome {
+    FixStatus status = FixStatus::NotRun;
+    LayoutCode layout = LayoutOther;
+    std::string outputPath;
+    uint32_t videoChunks = 0; // indexed, or copied into the new file
+    uint32_t audioChunks = 0;
+    bool askedForImageSettings = false;
+};
+
+class CAviFixer {
+public:
+    CAviFixer() = default;
+    ~CAviFixer() = default;
+    CAviFixer(const CAviFixer&) = delete;
+    CAviFixer& operator=(const CAviFixer&) = delete;
+
+    void RunFixJob(FixRequest request);
+    LayoutCode ProbeLayout();
+
+    void SetNotifyWindow(FixerHost* window) { notifyWindow = window; }
+    FixerHost* GetNotifyWindow() const { return notifyWindow; }
+
+    void RebuildIndexInPlace(std::string path, std::string fileName, int32_t replaceOriginal,
+                             IndexEntryList* entries);
+    void RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal, LayoutCode layout);
+    void CopyCompanionFile(const std::string& path, const std::string& fileName);
+    void ReportFileError(const FileError& error);
+
+    // The writer, as the rebuild drives it.
+    void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) { writer.SetImageFormat(code, framesPerSecond); }
+    int OpenOutput(const char* path) { return writer.OpenOutput(path); }
+    void SetFrameInfo(uint32_t size, uint8_t notKeyFrame) { writer.SetFrameInfo(size, notKeyFrame); }
+    uint32_t WriteVideoFrame(const uint8_t* data, int32_t withData) { return writer.WriteVideoFrame(data, withData); }
+    uint32_t WriteAudioBlock(const uint8_t* data, uint32_t byteCount) { return writer.WriteAudioBlock(data, byteCount); }
+    void CloseOutput() { writer.CloseOutput(); }
+
+    const AviStreamWriter& Writer() const { return writer; }
+    const std::string& WorkingPath() const { return workingPath; }
+    const FixOutcome& LastOutcome() const { return outcome; }
+
+private:
+    // Tells the user of a failure that is not a file error.
+    void ShowProblem(const std::string& text, const std::string& filePath);
+
+    FixerHost* notifyWindow = nullptr;
+    AviStreamWriter writer;
+    SourceFile sourceFile;
+    std::string workingPath;
+    FixOutcome outcome;
+};
+
+} // namespace clipwright

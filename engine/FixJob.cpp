@@ -1,0 +1,107 @@
+#include "CAviFixer.h"
+
+#include "LittleEndian.h"
+#include "Messages.h"
+#include "OutputNaming.h"
+#include "RecordingLayout.h"
+
+#include <optional>
+#include <sys/stat.h>
+
+namespace clipwright {
+
+namespace {
+
+// A word the file ends before matches nothing.
+std::optional<FourCC> ReadWordAt(SourceFile& file, uint64_t position) {
+    uint8_t bytes[4];
+    if (file.ReadAt(position, bytes, sizeof bytes) < sizeof bytes)
+        return std::nullopt;
+    return FourCC::FromBytes(bytes);
+}
+
+bool IsTooLargeToRepair(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           static_cast<uint64_t>(status.st_size) >= layout::kMaxRecordingSize;
+}
+
+} // namespace
+
+const char* LayoutName(LayoutCode layout) {
+    switch (layout) {
+    case LayoutStandard:
+        return "standard";
+    case LayoutShifted:
+        return "shifted";
+    case LayoutHeaderLost:
+        return "header lost";
+    case LayoutOther:
+        break;
+    }
+    return "other";
+}
+
+void CAviFixer::RunFixJob(FixRequest request) {
+    outcome = FixOutcome{};
+    workingPath = request.path;
+    // Every position in the format is 32-bit: refuse before anything is written.
+    if (IsTooLargeToRepair(request.path)) {
+        ShowProblem(messages::RecordingTooLarge(), request.path);
+        outcome.status = FixStatus::Failed;
+        return;
+    }
+    LayoutCode layout = ProbeLayout();
+    outcome.layout = layout;
+    if (layout == LayoutStandard)
+        RebuildIndexInPlace(request.path, request.fileName, request.replaceOriginal, request.entries);
+    else
+        RebuildFile(request.path, request.fileName, request.replaceOriginal, layout);
+}
+
+LayoutCode CAviFixer::ProbeLayout() {
+    FileError openError;
+    if (!sourceFile.Open(workingPath, ShareMode::DenyNone, openError)) {
+        ReportFileError(openError);
+        return LayoutOther;
+    }
+    try {
+        LayoutCode result;
+        if (ReadWordAt(sourceFile, layout::kMoviList) == fourcc::kList)
+            result = ReadWordAt(sourceFile, layout::kMoviBase) == fourcc::kMovi ? LayoutStandard : LayoutOther;
+        else
+            result = ReadWordAt(sourceFile, layout::kShiftedMoviList) == fourcc::kList ? LayoutShifted
+                                                                                       : LayoutHeaderLost;
+        sourceFile.Close();
+        return result;
+    } catch (const FileError& error) {
+        ReportFileError(error);
+        sourceFile.Abandon();
+        return LayoutOther;
+    }
+}
+
+void CAviFixer::ReportFileError(const FileError& error) {
+    const char* message = FileErrorMessage(error.cause);
+    if (message != nullptr && notifyWindow != nullptr)
+        notifyWindow->ShowMessage(message, error.fileName);
+}
+
+void CAviFixer::ShowProblem(const std::string& text, const std::string& filePath) {
+    if (notifyWindow != nullptr)
+        notifyWindow->ShowMessage(text, filePath);
+}
+
+void CAviFixer::CopyCompanionFile(const std::string& path, const std::string& fileName) {
+    OutputNames names = MakeOutputNames(path, fileName);
+    SourceFile companion;
+    FileError notShown;
+    // Only a companion that nobody else holds open, and that may be written, is copied.
+    if (!companion.Open(names.companionPath, ShareMode::Exclusive, notShown))
+        return;
+    // Its close cannot lose anything: the companion was not written.
+    companion.Abandon();
+    CopyFileReplacing(names.companionPath, names.companionCopy);
+}
+
+} // namespace clipwright

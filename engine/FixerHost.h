@@ -1,0 +1,26 @@
+// The one way the engine reaches whoever runs it: the desktop program, the command-line tool or a
+// test. Calls come from the job's thread and return only when the host has done what was asked,
+// so an implementation that owns windows on another thread must hand the call over and wait.
+#pragma once
+
+#include <string>
+
+namespace clipwright {
+
+class FixerHost {
+public:
+    virtual ~FixerHost() = default;
+
+    // Tells the user of a failure and returns once it has been acknowledged. `text` is one of the
+    // program's fixed sentences; `filePath` names the file concerned, or is empty.
+    virtual void ShowMessage(const std::string& text, const std::string& filePath) = 0;
+
+    // Asks for the capture settings of a recording whose header lost them. Returns true after
+    // "Next", with g_resolutionChoice and g_frameRateChoice set; false after "Cancel".
+    virtual bool AskImageSettings() = 0;
+
+    // Hides or shows the progress window.
+    virtual void ShowProgress(bool visible) = 0;
+};
+
+} // namespace clipwright

@@ -1,0 +1,67 @@
+// Four-character codes of RIFF chunks, lists and stream types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace clipwright {
+
+class FourCC {
+public:
+    constexpr FourCC() = default;
+    // Four characters exactly, as they stand in the file: FourCC("00dc").
+    consteval FourCC(const char (&text)[5]) // NOLINT(google-explicit-constructor)
+        : bytes_{static_cast<uint8_t>(text[0]), static_cast<uint8_t>(text[1]), static_cast<uint8_t>(text[2]),
+                 static_cast<uint8_t>(text[3])} {}
+
+    static constexpr FourCC FromBytes(const uint8_t* data) {
+        FourCC code;
+        for (size_t i = 0; i < 4; ++i)
+            code.bytes_[i] = data[i];
+        return code;
+    }
+
+    constexpr const std::array<uint8_t, 4>& Bytes() const { return bytes_; }
+    constexpr bool operator==(const FourCC&) const = default;
+
+    // Printable form for messages: '00dc', with unprintable bytes as '?'.
+    std::string Quoted() const {
+        std::string text = "'";
+        for (uint8_t byte : bytes_)
+            text += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '?';
+        return text + "'";
+    }
+
+private:
+    std::array<uint8_t, 4> bytes_{};
+};
+
+inline std::ostream& operator<<(std::ostream& out, const FourCC& code) { return out << code.Quoted(); }
+
+namespace fourcc {
+inline constexpr FourCC kRiff("RIFF");
+inline constexpr FourCC kAvi("AVI ");
+inline constexpr FourCC kList("LIST");
+inline constexpr FourCC kHdrl("hdrl");
+inline constexpr FourCC kAvih("avih");
+inline constexpr FourCC kStrl("strl");
+inline constexpr FourCC kStrh("strh");
+inline constexpr FourCC kStrf("strf");
+inline constexpr FourCC kMovi("movi");
+inline constexpr FourCC kIdx1("idx1");
+inline constexpr FourCC kJunk("JUNK");
+inline constexpr FourCC kVids("vids");
+inline constexpr FourCC kAuds("auds");
+inline constexpr FourCC kDivx("DIVX");
+inline constexpr FourCC kDx50("DX50");
+inline constexpr FourCC kVideo00db("00db");
+inline constexpr FourCC kVideo00dc("00dc");
+inline constexpr FourCC kVideo01db("01db");
+inline constexpr FourCC kVideo01dc("01dc");
+inline constexpr FourCC kAudio00wb("00wb");
+inline constexpr FourCC kAudio01wb("01wb");
+} // namespace fourcc
+
+} // namespace clipwright

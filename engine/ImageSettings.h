@@ -1,0 +1,20 @@
+// Capture settings that a rebuilt file is written with, and the user's last answer to the
+// "Image Setting Needed" prompt.
+#pragma once
+
+#include <cstdint>
+
+namespace clipwright {
+
+// 0 = 640 by 480, 1 = 320 by 240, 2 = 160 by 112, 3 = not recognised (written like 2).
+using ResolutionCode = uint8_t;
+inline constexpr ResolutionCode kResolutionVga = 0;
+inline constexpr ResolutionCode kResolutionQvga = 1;
+inline constexpr ResolutionCode kResolutionQqvga = 2;
+inline constexpr ResolutionCode kResolutionUnknown = 3;
+
+} // namespace clipwright
+
+// Written by the image settings prompt when the user presses "Next", read by the rebuild.
+extern clipwright::ResolutionCode g_resolutionChoice;
+extern uint32_t g_frameRateChoice;

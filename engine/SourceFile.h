@@ -1,0 +1,59 @@
+// A recording opened for reading and writing, over raw bytes.
+//
+// Open reports failure through its result and an error object; Read, Seek, Write and Close raise
+// FileError. A read at or past the end returns fewer or no bytes and is no error.
+//
+// Sharing: POSIX has no sharing modes. ShareMode::DenyNone opens as any POSIX open does. For
+// ShareMode::Exclusive the handle takes a write lease (F_SETLEASE), which the kernel grants only
+// while no other descriptor of the file is open anywhere, so "another program holds it open" is
+// seen whatever that program does; the open then fails with the sharing-violation cause. While the
+// lease is held another opener waits, so exclusive handles are kept for moments only. Where a file
+// system or ownership does not allow leases, the exclusive open behaves like DenyNone.
+#pragma once
+
+#include "FileError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace clipwright {
+
+enum class ShareMode { DenyNone, Exclusive };
+enum class SeekFrom { Begin, Current, End };
+
+class SourceFile {
+public:
+    SourceFile() = default;
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    // Opens an existing regular file for reading and writing; never creates one.
+    bool Open(const std::string& path, ShareMode share, FileError& error);
+
+    size_t Read(void* buffer, size_t count);
+    // Reads at a position without moving the file position; for scans that only look.
+    size_t ReadAt(uint64_t position, void* buffer, size_t count);
+    uint64_t Seek(int64_t distance, SeekFrom from);
+    void Write(const void* data, size_t count);
+    void Close();
+    // Closes after a failure that was already reported: a second error would only repeat it.
+    void Abandon() noexcept;
+
+    bool IsOpen() const { return descriptor_ >= 0; }
+    uint64_t Position() const { return position_; }
+    uint64_t Length();
+    const std::string& Path() const { return path_; }
+    int Descriptor() const { return descriptor_; }
+
+private:
+    [[noreturn]] void Raise(int systemError) const;
+
+    int descriptor_ = -1;
+    bool leased_ = false;
+    uint64_t position_ = 0;
+    std::string path_;
+};
+
+} // namespace clipwright
