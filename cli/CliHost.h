@@ -1,0 +1,36 @@
+// The command-line tool's side of the engine: messages go to standard error, and the image
+// settings prompt is answered from --resolution and --fps.
+#pragma once
+
+#include "FixerHost.h"
+#include "ImageSettings.h"
+
+#include <iosfwd>
+#include <optional>
+
+namespace clipwright::cli {
+
+struct ImageSettingsAnswer {
+    ResolutionCode resolution = kResolutionVga;
+    uint32_t framesPerSecond = 0;
+};
+
+class CliHost : public FixerHost {
+public:
+    CliHost(std::ostream& errors, std::optional<ImageSettingsAnswer> answer);
+
+    void ShowMessage(const std::string& text, const std::string& filePath) override;
+    bool AskImageSettings() override;
+    void ShowProgress(bool visible) override;
+
+    // True when the last job needed the prompt and no answer was given on the command line.
+    bool SettingsWereMissing() const { return settingsMissing_; }
+    void StartJob() { settingsMissing_ = false; }
+
+private:
+    std::ostream& errors_;
+    std::optional<ImageSettingsAnswer> answer_;
+    bool settingsMissing_ = false;
+};
+
+} // namespace clipwright::cli

@@ -1,0 +1,113 @@
+// clipwright-cli: repairs QC-7 camera recordings from the command line.
+#include "CAviFixer.h"
+#include "CliHost.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace clipwright;
+
+constexpr int kExitAllRepaired = 0;
+constexpr int kExitSomeNotRepaired = 1;
+constexpr int kExitUsage = 2;
+
+std::string BaseName(const std::string& path) {
+    size_t separator = path.rfind('/');
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli::CliHost& host) {
+    std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
+    const bool inPlace = outcome.layout == LayoutStandard;
+    const char* verb = inPlace ? "indexed" : "copied";
+    switch (outcome.status) {
+    case FixStatus::Repaired:
+        std::cout << ", " << (inPlace ? "repaired in place" : "rebuilt") << " -> " << outcome.outputPath << " ("
+                  << outcome.videoChunks << " video and " << outcome.audioChunks << " audio chunks " << verb
+                  << ")\n";
+        return;
+    case FixStatus::Partial:
+        std::cout << ", stopped early -> " << outcome.outputPath << " (" << outcome.videoChunks << " video and "
+                  << outcome.audioChunks << " audio chunks " << verb << ")\n";
+        return;
+    case FixStatus::Cancelled:
+        std::cout << ", not repaired: the image settings were not given\n";
+        if (host.SettingsWereMissing())
+            std::cerr << path
+                      << ": the header of this recording no longer holds its frame size or frame rate. Run "
+                         "again with --resolution vga|qvga|qqvga and --fps N (the camera's settings); the "
+                         "repair is then written as a new file.\n";
+        return;
+    case FixStatus::Failed:
+    case FixStatus::NotRun:
+        break;
+    }
+    std::cout << ", not repaired\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Repairs AVI recordings of QC-7 network cameras that were cut off before the camera could\n"
+                 "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
+                 "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.\n\n"
+                 "Exit status: 0 when every file was repaired, 1 when any was not, 2 for a usage error.",
+                 "clipwright-cli"};
+    bool replace = false;
+    std::string resolutionName;
+    uint32_t framesPerSecond = 0;
+    std::vector<std::string> files;
+    const std::map<std::string, ResolutionCode> resolutions = {
+        {"vga", kResolutionVga}, {"qvga", kResolutionQvga}, {"qqvga", kResolutionQqvga}};
+
+    app.add_flag("--replace", replace,
+                 "Replace the original file instead of writing fix_NAME beside it (\"Replace original file\")");
+    auto* resolutionOption =
+        app.add_option("--resolution", resolutionName,
+                       "Capture resolution, used only when a recording's header lost it: vga (640x480), "
+                       "qvga (320x240) or qqvga (160x112). Such a repair is always written as a new file.")
+            ->check(CLI::IsMember({"vga", "qvga", "qqvga"}));
+    auto* fpsOption = app.add_option("--fps", framesPerSecond,
+                                     "Frame rate (whole frames per second, 1 to 120), used only when a "
+                                     "recording's header lost it; give it with --resolution")
+                          ->check(CLI::Range(1u, 120u));
+    resolutionOption->needs(fpsOption);
+    fpsOption->needs(resolutionOption);
+    app.add_option("FILE", files, "Recordings to repair")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = app.exit(error);
+        return status == 0 ? 0 : kExitUsage;
+    }
+
+    std::optional<cli::ImageSettingsAnswer> answer;
+    if (!resolutionName.empty())
+        answer = cli::ImageSettingsAnswer{resolutions.at(resolutionName), framesPerSecond};
+
+    cli::CliHost host(std::cerr, answer);
+    CAviFixer fixer;
+    fixer.SetNotifyWindow(&host);
+    IndexEntryList entries;
+    int exitStatus = kExitAllRepaired;
+    for (const std::string& path : files) {
+        host.StartJob();
+        FixRequest request;
+        request.path = path;
+        request.fileName = BaseName(path);
+        request.replaceOriginal = replace ? 1 : 0;
+        request.entries = &entries;
+        fixer.RunFixJob(request);
+        PrintSummary(path, fixer.LastOutcome(), host);
+        if (fixer.LastOutcome().status != FixStatus::Repaired)
+            exitStatus = kExitSomeNotRepaired;
+    }
+    return exitStatus;
+}
