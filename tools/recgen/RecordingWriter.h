@@ -62,6 +62,7 @@ public:
     RecordingWriter(std::filesystem::path path, const HeaderOptions& header, ChunkLog log = ChunkLog::Keep);
     RecordingWriter(const RecordingWriter&) = delete;
     RecordingWriter& operator=(const RecordingWriter&) = delete;
+    // A writer dropped before Finish() leaves the file as far as it was flushed, header unpatched.
     ~RecordingWriter();
 
     ChunkRecord AppendChunk(FourCC id, std::span<const uint8_t> payload, const ChunkOptions& options = {});

@@ -275,6 +275,13 @@ int Run(const CommandLine& command) {
 int main(int argc, char** argv) {
     CLI::App app{"Writes one QC-7 camera recording (AVI with MPEG-4 video and MS-ADPCM audio), intact or "
                  "damaged as a cut-off recording is, from the stored test payloads."};
+    app.footer(
+        "Examples:\n"
+        "  clipwright-recgen cut.avi                          40 frames, cut off: zero counts, no idx1\n"
+        "  clipwright-recgen done.avi --finalised             a properly closed recording\n"
+        "  clipwright-recgen big.avi --size 1G --repeat-every 5\n"
+        "  clipwright-recgen lost.avi --layout header-lost --data-start 5000 --lost-fill garbage\n"
+        "  clipwright-recgen torn.avi --resolution 320x240 --cut 100 --companion");
     CommandLine command;
     AddOptions(app, command);
     CLI11_PARSE(app, argc, argv);
