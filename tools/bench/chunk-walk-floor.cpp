@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         uint32_t size = clipwright::le::ReadU32(header + 4);
         keyFrames += clipwright::le::ReadU32(header + 8) == 0x00010000u ? 1 : 0;
         ++chunks;
-        position += 8 + uint64_t{size};
+        position += uint64_t{8} + size;
     }
     ::close(fd);
     std::printf("%llu chunks, %llu key frames\n", static_cast<unsigned long long>(chunks),
