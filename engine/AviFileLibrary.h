@@ -3,11 +3,17 @@
 //
 // Layout of a file it writes:
 //   RIFF 'AVI '
-//     LIST 'hdrl'  avih, one LIST 'strl' (strh, strf) per stream in creation order, JUNK
-//                  (the header region is fixed at 2048 bytes and rewritten when the file is released)
+//     LIST 'hdrl'  avih, one LIST 'strl' (strh, strf) per stream in creation order
+//     JUNK         up to offset 2048: the header region is fixed and rewritten when the file is released
+//                  (streams may be created after the other stream's samples)
 //     LIST 'movi'  at offset 2048: one chunk per sample in call order, named by stream number and
 //                  kind ('00dc' video, '01wb' audio...), a pad byte after each odd payload
 //     idx1         one entry per chunk: offsets count from the 'movi' word, sizes are payload sizes
+//
+// avih: dwMicroSecPerFrame from the first video stream's scale and rate (0 for a rate of 0),
+// dwMaxBytesPerSec the streams' largest samples (or sample sizes) times their samples per second,
+// flags has-index and interleaved, dwTotalFrames the video samples, dwWidth and dwHeight from the
+// video stream's rcFrame.
 //
 // Decisions:
 // - The description handed to CreateStream is kept as given (ReadStreamDescription returns it), but
@@ -21,6 +27,8 @@
 //   Writing before the end is refused.
 // - Fixed-size (audio) streams take writes only at their end, counted in the caller's own sample
 //   numbering (start + sample count of the previous write); the file itself counts them in blocks.
+// - A stream, or a format, that would not fit the header region is refused with kBadSize. Two
+//   streams with the writer's formats take about 350 of its 2048 bytes.
 // - A file, with the index it gets at release, stays below 2 GiB: a write that would make it reach
 //   that size is refused with kFileWrite and nothing of it is written.
 // - Until release the header region carries RIFF and movi sizes of 0 (unfinished); ReleaseFile writes
@@ -38,8 +46,9 @@ using AviResult = uint32_t;
 
 namespace avierr {
 inline constexpr AviResult kOk = 0;
-inline constexpr AviResult kBadParameter = 0x80044066; // a null pointer, negative position or bad size
+inline constexpr AviResult kBadParameter = 0x80044066; // null pointer, bad position or count
 inline constexpr AviResult kMemory = 0x80044067;       // the index could not grow
+inline constexpr AviResult kBadSize = 0x8004406A;      // a stream or format would not fit the headers
 inline constexpr AviResult kBadHandle = 0x8004406C;    // null or released handle
 inline constexpr AviResult kFileOpen = 0x80044074;     // the file could not be created
 inline constexpr AviResult kFileWrite = 0x8004407D;    // the system refused a write, or 2 GiB reached

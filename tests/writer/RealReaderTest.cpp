@@ -1,0 +1,150 @@
+// Files written through the writer with the stored MPEG-4 frames and MS-ADPCM blocks, read back by
+// ffprobe and ffmpeg and, sample by sample, by our own reader.
+#include <gtest/gtest.h>
+
+#include "AviReader.h"
+#include "AviStreamWriter.h"
+#include "MediaPayloads.h"
+#include "WriterTestSupport.h"
+
+namespace clipwright {
+namespace {
+
+using avitest::AviReader;
+using namespace writertest;
+
+struct Recording {
+    std::string path;
+    std::vector<std::vector<uint8_t>> videoPayloads; // as the file must hold them, empties included
+    std::vector<std::vector<uint8_t>> audioPayloads;
+    int videoPackets = 0; // samples with data
+};
+
+enum class Content { VideoAndAudio, AudioFirst, VideoOnly, AudioOnly };
+
+constexpr size_t kFramesWritten = 12;
+// The stored frames are encoded at 15 fps, and readers take the rate from the frames' own headers.
+constexpr uint32_t kPayloadRate = 15;
+
+// Video at the given size; every 4th frame repeats as an empty sample; an audio block after every
+// other frame.
+Recording WriteRecording(const std::string& name, ResolutionCode code, uint32_t width, uint32_t height,
+                         Content content) {
+    const recgen::MediaPayloads payloads = recgen::LoadPayloads(width, height);
+    const auto& frames = payloads.videoFrames;
+    const auto& blocks = payloads.audioBlocks;
+    const bool withVideo = content != Content::AudioOnly;
+    const bool withAudio = content != Content::VideoOnly;
+
+    Recording recording{ScratchFile(name), {}, {}, 0};
+    AviStreamWriter writer;
+    writer.SetImageFormat(code, kPayloadRate);
+    EXPECT_EQ(writer.OpenOutput(recording.path.c_str()), 1);
+    auto writeAudio = [&](size_t i) {
+        EXPECT_EQ(writer.WriteAudioBlock(blocks[i].data(), 256), avierr::kOk);
+        recording.audioPayloads.push_back(blocks[i]);
+    };
+    if (content == Content::AudioFirst)
+        writeAudio(0);
+    if (withVideo)
+        recording.videoPayloads.emplace_back(); // position 0, before the writer's first frame
+    for (size_t i = 0; i < kFramesWritten; ++i) {
+        if (withVideo) {
+            const auto buffer = EvenBuffer(frames[i].bytes);
+            writer.SetFrameInfo(static_cast<uint32_t>(frames[i].bytes.size()), frames[i].isKey ? 0 : 1);
+            EXPECT_EQ(writer.WriteVideoFrame(buffer.data(), 1), avierr::kOk);
+            recording.videoPayloads.push_back(buffer);
+            ++recording.videoPackets;
+            if (i % 4 == 3) {
+                EXPECT_EQ(writer.WriteVideoFrame(nullptr, 0), avierr::kOk);
+                recording.videoPayloads.emplace_back();
+            }
+        }
+        if (withAudio && i % 2 == 1)
+            writeAudio(i);
+    }
+    writer.CloseOutput();
+    EXPECT_TRUE(writer.OutputComplete());
+    return recording;
+}
+
+void ExpectSameSamples(const AviReader& avi, int streamNumber,
+                       const std::vector<std::vector<uint8_t>>& expected) {
+    const auto chunks = avi.StreamChunks(streamNumber);
+    ASSERT_EQ(chunks.size(), expected.size()) << "stream " << streamNumber;
+    for (size_t i = 0; i < chunks.size(); ++i)
+        EXPECT_EQ(avi.ReadPayload(chunks[i]), expected[i]) << "stream " << streamNumber << " sample " << i;
+}
+
+void ExpectVideoStream(const std::map<std::string, std::string>& stream, uint32_t width, uint32_t height,
+                       int packets) {
+    EXPECT_EQ(stream.at("codec_type"), "video");
+    EXPECT_EQ(stream.at("codec_tag_string"), "DX50");
+    EXPECT_EQ(stream.at("width"), std::to_string(width));
+    EXPECT_EQ(stream.at("height"), std::to_string(height));
+    EXPECT_EQ(stream.at("r_frame_rate"), std::to_string(kPayloadRate) + "/1");
+    EXPECT_EQ(stream.at("nb_read_packets"), std::to_string(packets));
+}
+
+void ExpectAudioStream(const std::map<std::string, std::string>& stream, size_t packets) {
+    EXPECT_EQ(stream.at("codec_type"), "audio");
+    EXPECT_EQ(stream.at("sample_rate"), "8000");
+    EXPECT_EQ(stream.at("channels"), "1");
+    EXPECT_EQ(stream.at("nb_read_packets"), std::to_string(packets));
+}
+
+TEST(RealReaderTest, InterleavedRecordingsPlayAtTheirSizeAndRate) {
+    struct Case {
+        ResolutionCode code;
+        uint32_t width, height;
+    };
+    for (const Case& c : {Case{kResolutionQqvga, 160, 112}, Case{kResolutionQvga, 320, 240},
+                          Case{kResolutionVga, 640, 480}}) {
+        SCOPED_TRACE(c.width);
+        const Recording recording = WriteRecording("real-" + std::to_string(c.width) + ".avi", c.code,
+                                                   c.width, c.height, Content::VideoAndAudio);
+        const AviReader avi(recording.path);
+        ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
+        EXPECT_EQ(avi.Streams()[0].header.rate, kPayloadRate * 1000);
+        EXPECT_EQ(avi.Streams()[0].header.scale, 1000u);
+        ExpectSameSamples(avi, 0, recording.videoPayloads);
+        ExpectSameSamples(avi, 1, recording.audioPayloads);
+
+        const auto streams = ProbeStreams(recording.path);
+        ASSERT_EQ(streams.size(), 2u);
+        ExpectVideoStream(streams[0], c.width, c.height, recording.videoPackets);
+        ExpectAudioStream(streams[1], recording.audioPayloads.size());
+        EXPECT_EQ(DecodeErrors(recording.path), "");
+    }
+}
+
+TEST(RealReaderTest, AudioFirstAndSingleStreamRecordingsPlay) {
+    const Recording audioFirst =
+        WriteRecording("real-audio-first.avi", kResolutionQqvga, 160, 112, Content::AudioFirst);
+    const AviReader avi(audioFirst.path);
+    ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
+    ExpectSameSamples(avi, 0, audioFirst.audioPayloads);
+    ExpectSameSamples(avi, 1, audioFirst.videoPayloads);
+    auto streams = ProbeStreams(audioFirst.path);
+    ASSERT_EQ(streams.size(), 2u);
+    ExpectAudioStream(streams[0], audioFirst.audioPayloads.size());
+    ExpectVideoStream(streams[1], 160, 112, audioFirst.videoPackets);
+    EXPECT_EQ(DecodeErrors(audioFirst.path), "");
+
+    const Recording videoOnly =
+        WriteRecording("real-video-only.avi", kResolutionQvga, 320, 240, Content::VideoOnly);
+    streams = ProbeStreams(videoOnly.path);
+    ASSERT_EQ(streams.size(), 1u);
+    ExpectVideoStream(streams[0], 320, 240, videoOnly.videoPackets);
+    EXPECT_EQ(DecodeErrors(videoOnly.path), "");
+
+    const Recording audioOnly =
+        WriteRecording("real-audio-only.avi", kResolutionQvga, 320, 240, Content::AudioOnly);
+    streams = ProbeStreams(audioOnly.path);
+    ASSERT_EQ(streams.size(), 1u);
+    ExpectAudioStream(streams[0], audioOnly.audioPayloads.size());
+    EXPECT_EQ(DecodeErrors(audioOnly.path), "");
+}
+
+} // namespace
+} // namespace clipwright
