@@ -153,12 +153,13 @@ private:
 
 TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
     ScratchDir dir;
-    SmallFileSystem disk(dir / "disk", "512k");
+    SmallFileSystem disk(dir / "disk", "1m");
     if (!disk.Mounted())
         GTEST_SKIP() << "mounting a small file system needs root";
     const fs::path clip = dir / "disk" / "clip.avi";
     CameraRecordingPlan plan;
-    plan.sequence.videoFrameCount = 12;
+    // Over 256 chunks: the index alone needs more than the page the data ends in.
+    plan.sequence.videoFrameCount = 150;
     auto summary = WriteCameraRecording(clip, plan);
     const Bytes before = ReadBytes(clip);
     disk.Fill();

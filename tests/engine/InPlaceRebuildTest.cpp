@@ -264,12 +264,13 @@ TEST_P(FillerAtIndexEnd, EndsTheFileOnAMultipleOf2048) {
                           after.begin() + static_cast<ptrdiff_t>(indexEnd) + 4),
               "JUNK");
     EXPECT_EQ(indexEnd + 8 + junkSize, after.size());
-    if (residue == 2040)
+    if (residue == 2040) {
         EXPECT_EQ(junkSize, 0u);
-    if (residue == 0)
+    } else if (residue == 0) {
         EXPECT_EQ(junkSize, 2040u);
-    if (residue > 2040)
+    } else if (residue > 2040) {
         EXPECT_GT(after.size(), indexEnd + 2048) << "reaches the multiple after the next";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Residues, FillerAtIndexEnd, ::testing::Values(0u, 1u, 1000u, 2040u, 2041u, 2047u));
@@ -358,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ImplausibleChunk,
                          ::testing::Values(ImplausibleCase{"TwoToThe31", 0x80000000u},
                                            ImplausibleCase{"AllOnes", 0xFFFFFFFFu},
                                            ImplausibleCase{"FarPastTheEnd", 3u << 20}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(InPlaceRebuild, RecordingOf2GiBIsRefusedBeforeAnythingIsWritten) {
     ScratchDir dir;

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HandmadeCase{"ShortFileWithoutList", 2051, nullptr, "LIS", nullptr, LayoutHeaderLost},
                       HandmadeCase{"MoviWordCutOff", 2058, nullptr, "LIST", "mo", LayoutOther},
                       HandmadeCase{"EmptyFile", 0, nullptr, nullptr, nullptr, LayoutHeaderLost}),
-    [](const ::testing::TestParamInfo<HandmadeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HandmadeCase>& param) { return std::string(param.param.name); });
 
 TEST(ProbeLayout, FileThatCannotBeOpenedIsReportedByProbeAndRebuildAlike) {
     ScratchDir dir;

@@ -136,7 +136,7 @@ void ExpectPlayersAccept(const fs::path& file, const ExpectedStreams& expected, 
     auto streams = Probe(file);
     size_t framesWithData = 0;
     for (const ExpectedSample& sample : expected.video)
-        framesWithData += sample.data.empty() ? 0 : 1;
+        framesWithData += sample.data.empty() ? 0u : 1u;
     EXPECT_EQ(streams["video"].codecTag, "DX50");
     EXPECT_EQ(streams["video"].codecName, "mpeg4");
     EXPECT_EQ(streams["video"].width, width);
@@ -257,7 +257,7 @@ TEST(RebuildFile, LostHeaderAsksForTheSettingsAndWritesANewFileEvenInReplaceMode
     const Bytes before = ReadBytes(clip);
 
     Job job;
-    job.host.answer = {{kResolutionQqvga, 30}};
+    job.host.answer = {{kResolutionQqvga, 15}};
     job.Run(clip, true);
 
     EXPECT_EQ(job.Messages(), "");
@@ -266,8 +266,8 @@ TEST(RebuildFile, LostHeaderAsksForTheSettingsAndWritesANewFileEvenInReplaceMode
     EXPECT_EQ(ReadBytes(clip), before) << "the job went on as \"Make new file\"";
     EXPECT_EQ(ReadBytes(dir / "fix_clip.sub"), Bytes{'c'});
     EXPECT_TRUE(job.fixer.LastOutcome().askedForImageSettings);
-    ExpectRebuiltFile(dir / "fix_clip.avi", ExpectedFrom(chunks), 160, 112, 30);
-    ExpectPlayersAccept(dir / "fix_clip.avi", ExpectedFrom(chunks), 160, 112, 30);
+    ExpectRebuiltFile(dir / "fix_clip.avi", ExpectedFrom(chunks), 160, 112, 15);
+    ExpectPlayersAccept(dir / "fix_clip.avi", ExpectedFrom(chunks), 160, 112, 15);
 }
 
 TEST(RebuildFile, CancelledSettingsPromptMovesCreatesAndShowsNothing) {
@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"AboveOneHundredTwenty", 640, 480, 121000, 1000, true, 0},
                       HeaderCase{"Qqvga", 160, 112, 15, 1, false, 15},
                       HeaderCase{"SizeTurnedOnItsSide", 112, 160, 15, 1, true, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(RebuildFile, RepeatRuleComparesVideoFramesOnly) {
     const auto& payloads = PayloadsFor(640, 480);
@@ -359,8 +359,8 @@ TEST(RebuildFile, RepeatRuleComparesVideoFramesOnly) {
     Job job;
     job.Run(dir / "clip.avi", false);
     EXPECT_EQ(job.Messages(), "");
+    // The altered picture is no valid MPEG-4 frame, so only our own reader judges this file.
     ExpectRebuiltFile(dir / "fix_clip.avi", expected, 640, 480, 15);
-    EXPECT_EQ(DecodeErrors(dir / "fix_clip.avi"), "");
 }
 
 TEST(RebuildFile, OddFramesAreReadWithoutPadAndStoredEven) {
@@ -551,7 +551,7 @@ TEST(RebuildFile, AFullDiskNeverCostsTheRecording) {
     } unmount{dir / "disk"};
     const fs::path clip = dir / "disk" / "clip.avi";
     // Big enough that its copy cannot fit beside it.
-    WriteRecording(clip, Header(recgen::HeaderLayout::Shifted), CameraChunks(640, 480, 150, 0));
+    WriteRecording(clip, Header(recgen::HeaderLayout::Shifted), CameraChunks(640, 480, 200, 0));
     const Bytes before = ReadBytes(clip);
     ASSERT_GT(before.size(), 600u * 1024);
 
