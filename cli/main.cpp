@@ -28,13 +28,13 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     const char* verb = inPlace ? "indexed" : "copied";
     switch (outcome.status) {
     case FixStatus::Repaired:
-        std::cout << ", " << (inPlace ? "repaired in place" : "rebuilt") << " -> " << outcome.outputPath << " ("
-                  << outcome.videoChunks << " video and " << outcome.audioChunks << " audio chunks " << verb
-                  << ")\n";
+        std::cout << ", " << (inPlace ? "repaired in place" : "rebuilt") << " -> " << outcome.outputPath
+                  << " (" << outcome.videoChunks << " video and " << outcome.audioChunks << " audio chunks "
+                  << verb << ")\n";
         return;
     case FixStatus::Partial:
-        std::cout << ", stopped early -> " << outcome.outputPath << " (" << outcome.videoChunks << " video and "
-                  << outcome.audioChunks << " audio chunks " << verb << ")\n";
+        std::cout << ", stopped early -> " << outcome.outputPath << " (" << outcome.videoChunks
+                  << " video and " << outcome.audioChunks << " audio chunks " << verb << ")\n";
         return;
     case FixStatus::Cancelled:
         std::cout << ", not repaired: the image settings were not given\n";
@@ -54,11 +54,12 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Repairs AVI recordings of QC-7 network cameras that were cut off before the camera could\n"
-                 "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
-                 "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.\n\n"
-                 "Exit status: 0 when every file was repaired, 1 when any was not, 2 for a usage error.",
-                 "clipwright-cli"};
+    CLI::App app{
+        "Repairs AVI recordings of QC-7 network cameras that were cut off before the camera could\n"
+        "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
+        "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.\n\n"
+        "Exit status: 0 when every file was repaired, 1 when any was not, 2 for a usage error.",
+        "clipwright-cli"};
     bool replace = false;
     std::string resolutionName;
     uint32_t framesPerSecond = 0;
@@ -66,8 +67,9 @@ int main(int argc, char** argv) {
     const std::map<std::string, ResolutionCode> resolutions = {
         {"vga", kResolutionVga}, {"qvga", kResolutionQvga}, {"qqvga", kResolutionQqvga}};
 
-    app.add_flag("--replace", replace,
-                 "Replace the original file instead of writing fix_NAME beside it (\"Replace original file\")");
+    app.add_flag(
+        "--replace", replace,
+        "Replace the original file instead of writing fix_NAME beside it (\"Replace original file\")");
     auto* resolutionOption =
         app.add_option("--resolution", resolutionName,
                        "Capture resolution, used only when a recording's header lost it: vga (640x480), "

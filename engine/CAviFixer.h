@@ -18,7 +18,7 @@ namespace clipwright {
 // One idx1 entry, written to disk as four little-endian words in this order.
 struct IndexEntry {
     FourCC chunkId;
-    uint32_t flags = 0; // 0x10 marks a key frame
+    uint32_t flags = 0;  // 0x10 marks a key frame
     uint32_t offset = 0; // from the 'movi' list type word
     uint32_t size = 0;   // payload bytes, as the chunk's size field says
 };
@@ -80,11 +80,17 @@ public:
     void ReportFileError(const FileError& error);
 
     // The writer, as the rebuild drives it.
-    void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) { writer.SetImageFormat(code, framesPerSecond); }
+    void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) {
+        writer.SetImageFormat(code, framesPerSecond);
+    }
     int OpenOutput(const char* path) { return writer.OpenOutput(path); }
     void SetFrameInfo(uint32_t size, uint8_t notKeyFrame) { writer.SetFrameInfo(size, notKeyFrame); }
-    uint32_t WriteVideoFrame(const uint8_t* data, int32_t withData) { return writer.WriteVideoFrame(data, withData); }
-    uint32_t WriteAudioBlock(const uint8_t* data, uint32_t byteCount) { return writer.WriteAudioBlock(data, byteCount); }
+    uint32_t WriteVideoFrame(const uint8_t* data, int32_t withData) {
+        return writer.WriteVideoFrame(data, withData);
+    }
+    uint32_t WriteAudioBlock(const uint8_t* data, uint32_t byteCount) {
+        return writer.WriteAudioBlock(data, byteCount);
+    }
     void CloseOutput() { writer.CloseOutput(); }
 
     const AviStreamWriter& Writer() const { return writer; }

@@ -21,8 +21,8 @@ struct ChunkHeader {
     uint64_t position = 0;
     FourCC id;
     uint32_t size = 0;
-    size_t headerBytes = 0;            // 0 to 8: how much of the header the file still holds
-    std::array<uint8_t, 4> prefix{};   // first payload bytes, when asked for
+    size_t headerBytes = 0;          // 0 to 8: how much of the header the file still holds
+    std::array<uint8_t, 4> prefix{}; // first payload bytes, when asked for
     size_t prefixBytes = 0;
 
     bool IdWhole() const { return headerBytes >= 4; }

@@ -18,7 +18,9 @@ FileError FileError::FromErrno(int errorNumber, const std::string& name) {
     return FileError(CauseFromErrno(errorNumber), errorNumber, name);
 }
 
-const char* FileError::what() const noexcept { return description_.c_str(); }
+const char* FileError::what() const noexcept {
+    return description_.c_str();
+}
 
 // errno                                   cause
 // ENOENT                                  2  the file does not exist

@@ -68,7 +68,8 @@ LayoutCode CAviFixer::ProbeLayout() {
     try {
         LayoutCode result;
         if (ReadWordAt(sourceFile, layout::kMoviList) == fourcc::kList)
-            result = ReadWordAt(sourceFile, layout::kMoviBase) == fourcc::kMovi ? LayoutStandard : LayoutOther;
+            result =
+                ReadWordAt(sourceFile, layout::kMoviBase) == fourcc::kMovi ? LayoutStandard : LayoutOther;
         else
             result = ReadWordAt(sourceFile, layout::kShiftedMoviList) == fourcc::kList ? LayoutShifted
                                                                                        : LayoutHeaderLost;

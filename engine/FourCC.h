@@ -38,7 +38,9 @@ private:
     std::array<uint8_t, 4> bytes_{};
 };
 
-inline std::ostream& operator<<(std::ostream& out, const FourCC& code) { return out << code.Quoted(); }
+inline std::ostream& operator<<(std::ostream& out, const FourCC& code) {
+    return out << code.Quoted();
+}
 
 namespace fourcc {
 inline constexpr FourCC kRiff("RIFF");

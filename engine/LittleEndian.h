@@ -26,7 +26,11 @@ inline void WriteU32(uint8_t* data, uint32_t value) {
     data[3] = static_cast<uint8_t>(value >> 24);
 }
 
-inline void WriteI32(uint8_t* data, int32_t value) { WriteU32(data, static_cast<uint32_t>(value)); }
-inline void WriteI16(uint8_t* data, int16_t value) { WriteU16(data, static_cast<uint16_t>(value)); }
+inline void WriteI32(uint8_t* data, int32_t value) {
+    WriteU32(data, static_cast<uint32_t>(value));
+}
+inline void WriteI16(uint8_t* data, int16_t value) {
+    WriteU16(data, static_cast<uint16_t>(value));
+}
 
 } // namespace clipwright::le

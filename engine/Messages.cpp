@@ -11,7 +11,9 @@ std::string Quoted(const std::string& path) {
     return "\"" + (separator == std::string::npos ? path : path.substr(separator + 1)) + "\"";
 }
 
-std::string Reason(int systemError) { return std::error_code(systemError, std::generic_category()).message(); }
+std::string Reason(int systemError) {
+    return std::error_code(systemError, std::generic_category()).message();
+}
 
 } // namespace
 
@@ -33,10 +35,13 @@ std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int syst
 }
 
 std::string OutputNotCreated(const std::string& outputPath) {
-    return "The repaired file " + Quoted(outputPath) + " could not be created. The recording was left as it was.";
+    return "The repaired file " + Quoted(outputPath) +
+           " could not be created. The recording was left as it was.";
 }
 
-std::string NoRecordingData() { return "No recording data was found in this file. Nothing was written."; }
+std::string NoRecordingData() {
+    return "No recording data was found in this file. Nothing was written.";
+}
 
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored) {
     std::string text = "The repair stopped at offset " + std::to_string(offset) + ": " + reason + ".";

@@ -97,8 +97,8 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     std::string partial = PartialName(to);
     // A partial file left by an interrupted run is ours to remove; a link there is removed, not followed.
     ::unlink(partial.c_str());
-    int target = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        status.st_mode & 0777);
+    int target =
+        ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, status.st_mode & 0777);
     if (target < 0) {
         int reason = errno;
         ::close(source);
@@ -131,6 +131,8 @@ int MoveFileNoReplace(const std::string& from, const std::string& to) {
     return 0;
 }
 
-void DeleteFileQuietly(const std::string& path) { ::unlink(path.c_str()); }
+void DeleteFileQuietly(const std::string& path) {
+    ::unlink(path.c_str());
+}
 
 } // namespace clipwright

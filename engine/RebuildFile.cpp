@@ -55,8 +55,8 @@ std::optional<uint64_t> FindVideoTag(SourceFile& file, uint64_t from, uint64_t l
         if (wanted < sizeof kTag)
             return std::nullopt;
         size_t got = file.ReadAt(position, window.data(), wanted);
-        auto found = std::search(window.begin(), window.begin() + static_cast<ptrdiff_t>(got), std::begin(kTag),
-                                 std::end(kTag));
+        auto found = std::search(window.begin(), window.begin() + static_cast<ptrdiff_t>(got),
+                                 std::begin(kTag), std::end(kTag));
         if (found != window.begin() + static_cast<ptrdiff_t>(got))
             return position + static_cast<uint64_t>(found - window.begin());
         if (got < wanted)
@@ -67,12 +67,12 @@ std::optional<uint64_t> FindVideoTag(SourceFile& file, uint64_t from, uint64_t l
 }
 
 enum class CopyEnd {
-    EndOfData,     // the end of the file, a zero word, an idx1 or a JUNK: the copy is whole
-    UnknownTag,    // a chunk no camera writes, with more data behind it
-    Implausible,   // a size that cannot be real
-    OutOfMemory,   // a payload buffer could not be had
-    WriterFailed,  // the new file could not be written
-    FileError,     // the recording could not be read; already reported
+    EndOfData,    // the end of the file, a zero word, an idx1 or a JUNK: the copy is whole
+    UnknownTag,   // a chunk no camera writes, with more data behind it
+    Implausible,  // a size that cannot be real
+    OutOfMemory,  // a payload buffer could not be had
+    WriterFailed, // the new file could not be written
+    FileError,    // the recording could not be read; already reported
 };
 
 std::string DescribeEnd(CopyEnd end, const FourCC& tag) {
@@ -100,7 +100,8 @@ bool EndsData(const FourCC& tag) {
 
 } // namespace
 
-void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal, LayoutCode layout) {
+void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal,
+                            LayoutCode layout) {
     workingPath = path;
     outcome.status = FixStatus::Failed;
     const OutputNames names = MakeOutputNames(path, fileName);

@@ -26,7 +26,7 @@ inline constexpr uint32_t kFirstChunk = 2060;        // first chunk of the movi 
 inline constexpr uint32_t kMainFlagsIndexed = 0x110; // AVIF_HASINDEX | AVIF_ISINTERLEAVED
 inline constexpr uint32_t kIndexKeyFrame = 0x10;     // AVIIF_KEYFRAME
 inline constexpr uint32_t kAudioLengthPerChunk = 1024;
-inline constexpr uint32_t kPadUnit = 2048;           // a repaired file ends on a multiple of this
+inline constexpr uint32_t kPadUnit = 2048; // a repaired file ends on a multiple of this
 
 // Positions and sizes are 32-bit and the camera's files stay below 2 GiB.
 inline constexpr uint64_t kMaxRecordingSize = 0x80000000ULL;

@@ -7,7 +7,9 @@
 
 namespace clipwright {
 
-SourceFile::~SourceFile() { Abandon(); }
+SourceFile::~SourceFile() {
+    Abandon();
+}
 
 bool SourceFile::Open(const std::string& path, ShareMode share, FileError& error) {
     Abandon();
@@ -61,7 +63,8 @@ size_t SourceFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     size_t total = 0;
     while (total < count) {
-        ssize_t got = ::pread(descriptor_, bytes + total, count - total, static_cast<off_t>(position + total));
+        ssize_t got =
+            ::pread(descriptor_, bytes + total, count - total, static_cast<off_t>(position + total));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -141,6 +144,8 @@ uint64_t SourceFile::Length() {
     return static_cast<uint64_t>(status.st_size);
 }
 
-void SourceFile::Raise(int systemError) const { throw FileError::FromErrno(systemError, path_); }
+void SourceFile::Raise(int systemError) const {
+    throw FileError::FromErrno(systemError, path_);
+}
 
 } // namespace clipwright

@@ -86,7 +86,8 @@ TEST(CommandLine, FileErrorsGoToStandardErrorWithThePathAndTheExitStatusIsOne) {
     EXPECT_EQ(result.exitStatus, 1);
     const std::string line = missing.string() + ": ERROR: The file could not be located.\n";
     EXPECT_EQ(result.err, line + line);
-    EXPECT_NE(result.out.find(missing.string() + ": other layout, not repaired\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(missing.string() + ": other layout, not repaired\n"), std::string::npos)
+        << result.out;
     EXPECT_NE(result.out.find(good.string() + ": standard layout, repaired in place -> " + good.string()),
               std::string::npos)
         << result.out;
@@ -120,8 +121,9 @@ TEST(CommandLine, SettingsAnswerThePromptAndSwitchToANewFile) {
     EXPECT_NE(result.out.find("header lost layout, rebuilt -> " + (dir / "fix_lost.avi").string()),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find(standard.string() + ": standard layout, repaired in place -> " + standard.string()),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find(standard.string() + ": standard layout, repaired in place -> " + standard.string()),
+        std::string::npos)
         << "settings are used only where the prompt would appear";
     auto streams = Probe(dir / "fix_lost.avi");
     EXPECT_EQ(streams["video"].width, 640u);

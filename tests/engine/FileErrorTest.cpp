@@ -88,7 +88,8 @@ TEST(FileErrorsInAJob, DirectoryAndReadOnlyRecordingAreNotAccessible) {
     ScratchDir dir;
     fs::create_directory(dir / "folder.avi");
     WriteCameraRecording(dir / "locked.avi", CameraRecordingPlan{});
-    fs::permissions(dir / "locked.avi", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir / "locked.avi",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const Bytes lockedBefore = ReadBytes(dir / "locked.avi");
 
     for (const char* name : {"folder.avi", "locked.avi"}) {
@@ -113,7 +114,8 @@ TEST(FileErrorsInAJob, PermissionDeniedForAnUnprivilegedUser) {
     fs::permissions(clip, fs::perms::owner_read | fs::perms::owner_write);
     const Bytes before = ReadBytes(clip);
 
-    CommandResult result = RunCommand(AsUnprivileged(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + ShellQuote(clip)));
+    CommandResult result =
+        RunCommand(AsUnprivileged(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + ShellQuote(clip)));
 
     EXPECT_EQ(result.exitStatus, 1);
     const std::string line = clip.string() + ": ERROR: The file could not be accessed.\n";

@@ -69,7 +69,8 @@ Bytes ExpectedRepair(Bytes bytes, const std::vector<ExpectedChunk>& chunks, uint
     }
     PutFourCC(bytes, at, "JUNK");
     PutU32(bytes, at + 4, static_cast<uint32_t>(filler - 8));
-    std::fill(bytes.begin() + static_cast<ptrdiff_t>(at + 8), bytes.begin() + static_cast<ptrdiff_t>(at + filler), 0);
+    std::fill(bytes.begin() + static_cast<ptrdiff_t>(at + 8),
+              bytes.begin() + static_cast<ptrdiff_t>(at + filler), 0);
     PutU32(bytes, 4, static_cast<uint32_t>(indexEnd - 8));
     return bytes;
 }
@@ -138,7 +139,8 @@ TEST(InPlaceRebuild, NewFileModeRepairsACopyAndCopiesTheCompanion) {
     EXPECT_EQ(ReadBytes(clip), before) << "the recording itself is never written";
     EXPECT_EQ(ReadBytes(dir / "fix_clip.avi"), ExpectedRepair(before, chunks, EndOfLastChunk(chunks)));
     EXPECT_EQ(ReadBytes(dir / "fix_clip.sub"), companion);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"clip.avi", "clip.sub", "fix_clip.avi", "fix_clip.sub"}));
+    EXPECT_EQ(dir.Names(),
+              (std::vector<std::string>{"clip.avi", "clip.sub", "fix_clip.avi", "fix_clip.sub"}));
     EXPECT_EQ(job.fixer.LastOutcome().outputPath, (dir / "fix_clip.avi").string());
     EXPECT_EQ(DecodeErrors(dir / "fix_clip.avi"), "");
 

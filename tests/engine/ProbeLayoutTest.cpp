@@ -37,11 +37,12 @@ TEST_P(ProbeOfGeneratedRecording, FindsTheLayoutTheCameraLeft) {
     EXPECT_EQ(LayoutOfJob(dir / "clip.avi", host), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, ProbeOfGeneratedRecording,
-                         ::testing::Values(GeneratedLayoutCase{recgen::HeaderLayout::Standard, LayoutStandard},
-                                           GeneratedLayoutCase{recgen::HeaderLayout::Shifted, LayoutShifted},
-                                           GeneratedLayoutCase{recgen::HeaderLayout::HeaderLost, LayoutHeaderLost},
-                                           GeneratedLayoutCase{recgen::HeaderLayout::OtherList, LayoutOther}));
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ProbeOfGeneratedRecording,
+    ::testing::Values(GeneratedLayoutCase{recgen::HeaderLayout::Standard, LayoutStandard},
+                      GeneratedLayoutCase{recgen::HeaderLayout::Shifted, LayoutShifted},
+                      GeneratedLayoutCase{recgen::HeaderLayout::HeaderLost, LayoutHeaderLost},
+                      GeneratedLayoutCase{recgen::HeaderLayout::OtherList, LayoutOther}));
 
 struct HandmadeCase {
     const char* name;

@@ -52,7 +52,8 @@ ExpectedStreams ExpectedFrom(const std::vector<SourceChunk>& source) {
         } else if (chunk.id == FourCC("00db")) {
             expected.video.push_back({even, true});
         } else if (chunk.id == FourCC("00dc")) {
-            Bytes prefix(payload.begin(), payload.begin() + static_cast<ptrdiff_t>(std::min<size_t>(100, payload.size())));
+            Bytes prefix(payload.begin(),
+                         payload.begin() + static_cast<ptrdiff_t>(std::min<size_t>(100, payload.size())));
             if (previousSize == payload.size() && prefix == savedPrefix) {
                 expected.video.push_back({{}, true});
             } else {
@@ -65,7 +66,8 @@ ExpectedStreams ExpectedFrom(const std::vector<SourceChunk>& source) {
     return expected;
 }
 
-const avitest::StreamDescription* StreamOfType(const avitest::AviReader& reader, const char (&type)[5], int& number) {
+const avitest::StreamDescription* StreamOfType(const avitest::AviReader& reader, const char (&type)[5],
+                                               int& number) {
     for (size_t i = 0; i < reader.Streams().size(); ++i) {
         if (reader.Streams()[i].header.type == FourCC::FromBytes(reinterpret_cast<const uint8_t*>(type))) {
             number = static_cast<int>(i);
@@ -131,8 +133,8 @@ void ExpectRebuiltFile(const fs::path& file, const ExpectedStreams& expected, ui
     }
 }
 
-void ExpectPlayersAccept(const fs::path& file, const ExpectedStreams& expected, uint32_t width, uint32_t height,
-                         uint32_t framesPerSecond) {
+void ExpectPlayersAccept(const fs::path& file, const ExpectedStreams& expected, uint32_t width,
+                         uint32_t height, uint32_t framesPerSecond) {
     auto streams = Probe(file);
     size_t framesWithData = 0;
     for (const ExpectedSample& sample : expected.video)
@@ -164,8 +166,8 @@ std::vector<SourceChunk> CameraChunks(uint32_t width, uint32_t height, uint64_t 
     return chunks;
 }
 
-void WriteRecording(const fs::path& path, const recgen::HeaderOptions& header, const std::vector<SourceChunk>& chunks,
-                    uint64_t cutBytes = 0) {
+void WriteRecording(const fs::path& path, const recgen::HeaderOptions& header,
+                    const std::vector<SourceChunk>& chunks, uint64_t cutBytes = 0) {
     recgen::RecordingWriter writer(path, header);
     for (const SourceChunk& chunk : chunks) {
         recgen::ChunkOptions options;
@@ -220,9 +222,12 @@ TEST(RebuildFile, ShiftedRecordingInNewFileModeCopiesEverySampleAndThePlayersAgr
     EXPECT_EQ(job.host.prompts, 0);
     EXPECT_EQ(ReadBytes(clip), before);
     EXPECT_EQ(ReadBytes(dir / "fix_clip.sub"), Bytes{'c'});
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"clip.avi", "clip.sub", "fix_clip.avi", "fix_clip.sub"}));
+    EXPECT_EQ(dir.Names(),
+              (std::vector<std::string>{"clip.avi", "clip.sub", "fix_clip.avi", "fix_clip.sub"}));
     const ExpectedStreams expected = ExpectedFrom(chunks);
-    ASSERT_GT(std::count_if(expected.video.begin(), expected.video.end(), [](auto& s) { return s.data.empty(); }), 5);
+    ASSERT_GT(
+        std::count_if(expected.video.begin(), expected.video.end(), [](auto& s) { return s.data.empty(); }),
+        5);
     ExpectRebuiltFile(dir / "fix_clip.avi", expected, 640, 480, 15);
     ExpectPlayersAccept(dir / "fix_clip.avi", expected, 640, 480, 15);
     EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired);
@@ -241,7 +246,8 @@ TEST(RebuildFile, ReplaceModePutsTheNewFileUnderTheRecordingsNameAndLeavesNoTemp
     job.Run(clip, true);
 
     EXPECT_EQ(job.Messages(), "");
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"clip.avi", "clip.sub"})) << "no companion copy, no tmp_";
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"clip.avi", "clip.sub"}))
+        << "no companion copy, no tmp_";
     ExpectRebuiltFile(clip, ExpectedFrom(chunks), 320, 240, 10);
     ExpectPlayersAccept(clip, ExpectedFrom(chunks), 320, 240, 10);
 }
@@ -274,7 +280,8 @@ TEST(RebuildFile, CancelledSettingsPromptMovesCreatesAndShowsNothing) {
     for (bool replace : {true, false}) {
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
-        WriteRecording(clip, Header(recgen::HeaderLayout::Shifted, 640, 480, 0), CameraChunks(640, 480, 5, 0));
+        WriteRecording(clip, Header(recgen::HeaderLayout::Shifted, 640, 480, 0),
+                       CameraChunks(640, 480, 5, 0));
         WriteBytes(dir / "clip.sub", Bytes{'c'});
         const Bytes before = ReadBytes(clip);
 
@@ -340,9 +347,9 @@ TEST(RebuildFile, RepeatRuleComparesVideoFramesOnly) {
         {FourCC("00dc"), payloads.videoFrames[0].bytes, {}},
         {FourCC("00dc"), frame, {}},
         {FourCC("01wb"), block, {}},
-        {FourCC("00dc"), frame, {}}, // repeat across an audio block
-        {FourCC("00dc"), {}, {}},    // empty: skipped, the rule goes on with the frame before
-        {FourCC("00dc"), frame, {}}, // repeat
+        {FourCC("00dc"), frame, {}},                // repeat across an audio block
+        {FourCC("00dc"), {}, {}},                   // empty: skipped, the rule goes on with the frame before
+        {FourCC("00dc"), frame, {}},                // repeat
         {FourCC("00dc"), sameSizeOtherPicture, {}}, // same size, other picture: kept
         {FourCC("00dc"), sameSizeOtherPicture, {}}, // now that one repeats
         {FourCC("00db"), frame, {}},                // always with data, key
@@ -462,7 +469,8 @@ TEST(RebuildFile, NoRecordingDataIsReportedAndNeverTradesTheRecordingForAnEmptyF
             Job job;
             job.host.answer = {{kResolutionVga, 15}};
             job.Run(clip, replace);
-            EXPECT_EQ(job.Messages(), "No recording data was found in this file. Nothing was written.\n") << c.name;
+            EXPECT_EQ(job.Messages(), "No recording data was found in this file. Nothing was written.\n")
+                << c.name;
             EXPECT_EQ(ReadBytes(clip), before) << c.name;
             EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"}) << c.name << " replace " << replace;
             EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Failed);

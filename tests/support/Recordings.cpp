@@ -9,8 +9,8 @@ namespace clipwright::test {
 const recgen::MediaPayloads& PayloadsFor(uint32_t width, uint32_t height) {
     static std::mutex guard;
     static std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<recgen::MediaPayloads>> loaded;
-    bool known = (width == 640 && height == 480) || (width == 320 && height == 240) ||
-                 (width == 160 && height == 112);
+    bool known =
+        (width == 640 && height == 480) || (width == 320 && height == 240) || (width == 160 && height == 112);
     if (!known) {
         width = 640;
         height = 480;
@@ -22,7 +22,8 @@ const recgen::MediaPayloads& PayloadsFor(uint32_t width, uint32_t height) {
     return *slot;
 }
 
-recgen::RecordingSummary WriteCameraRecording(const std::filesystem::path& path, const CameraRecordingPlan& plan) {
+recgen::RecordingSummary WriteCameraRecording(const std::filesystem::path& path,
+                                              const CameraRecordingPlan& plan) {
     const recgen::MediaPayloads& payloads = PayloadsFor(plan.header.width, plan.header.height);
     recgen::RecordingWriter writer(path, plan.header);
     recgen::CameraSequenceOptions sequence = plan.sequence;

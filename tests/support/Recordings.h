@@ -21,6 +21,7 @@ struct CameraRecordingPlan {
 
 // Writes a camera recording (the header's width and height choose the payloads; a size no camera
 // writes falls back to 640x480 payloads).
-recgen::RecordingSummary WriteCameraRecording(const std::filesystem::path& path, const CameraRecordingPlan& plan);
+recgen::RecordingSummary WriteCameraRecording(const std::filesystem::path& path,
+                                              const CameraRecordingPlan& plan);
 
 } // namespace clipwright::test

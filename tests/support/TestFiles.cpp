@@ -55,7 +55,9 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
-uint32_t U32At(const Bytes& bytes, size_t position) { return le::ReadU32(bytes.data() + position); }
+uint32_t U32At(const Bytes& bytes, size_t position) {
+    return le::ReadU32(bytes.data() + position);
+}
 
 void PutU32(Bytes& bytes, size_t position, uint32_t value) {
     if (bytes.size() < position + 4)
@@ -91,7 +93,8 @@ CommandResult RunCommand(const std::string& commandLine) {
     ScratchDir outputs;
     fs::path out = outputs / "stdout";
     fs::path err = outputs / "stderr";
-    std::string full = commandLine + " >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) + " </dev/null";
+    std::string full =
+        commandLine + " >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) + " </dev/null";
     int status = std::system(full.c_str());
     CommandResult result;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -152,7 +155,8 @@ std::map<std::string, ProbedStream> Probe(const fs::path& file) {
 }
 
 std::string DecodeErrors(const fs::path& file) {
-    CommandResult result = RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(file.string()) + " -f null -");
+    CommandResult result =
+        RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(file.string()) + " -f null -");
     return result.err + (result.exitStatus == 0 ? "" : "exit status " + std::to_string(result.exitStatus));
 }
 
@@ -169,7 +173,9 @@ bool RecordingHost::AskImageSettings() {
     return true;
 }
 
-void RecordingHost::ShowProgress(bool visible) { progressCalls.push_back(visible); }
+void RecordingHost::ShowProgress(bool visible) {
+    progressCalls.push_back(visible);
+}
 
 std::string AsUnprivileged(const std::string& commandLine) {
     return "setpriv --reuid=nobody --regid=nogroup --clear-groups " + commandLine;

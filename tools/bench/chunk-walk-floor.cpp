@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     uint64_t chunks = 0;
     uint64_t keyFrames = 0;
     uint8_t header[12];
-    while (::pread(fd, header, sizeof header, static_cast<off_t>(position)) == static_cast<ssize_t>(sizeof header)) {
+    while (::pread(fd, header, sizeof header, static_cast<off_t>(position)) ==
+           static_cast<ssize_t>(sizeof header)) {
         uint32_t size = clipwright::le::ReadU32(header + 4);
         keyFrames += clipwright::le::ReadU32(header + 8) == 0x00010000u ? 1u : 0u;
         ++chunks;
