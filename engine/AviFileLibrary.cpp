@@ -180,6 +180,11 @@ struct OutputFile {
     std::deque<IndexRecord> index; // grows without moving what it holds
     uint64_t dataEnd = kFirstChunkOffset;
     uint64_t sizeLimit = kFileSizeLimit;
+    // Chunks are gathered and written in large blocks: one system call per chunk would cost more
+    // than copying the bytes. `pending` belongs at `pendingAt`; it always ends at dataEnd.
+    std::vector<uint8_t> pending;
+    uint64_t pendingAt = kFirstChunkOffset;
+    bool writeLost = false; // a block could not be written: the file can no longer be finished
 
     uint64_t FinalSize(uint64_t moviEnd, uint64_t indexEntries) const {
         return moviEnd + kChunkHeaderSize + indexEntries * kIndexEntrySize;
@@ -324,10 +329,38 @@ bool WriteIndex(const OutputFile& file) {
     return WriteFully(file.fd, offset, bytes.data(), bytes.size());
 }
 
+constexpr size_t kWriteBlockSize = size_t{1} << 20;
+
+bool FlushPending(OutputFile& file) {
+    if (file.pending.empty())
+        return !file.writeLost;
+    if (!WriteFully(file.fd, file.pendingAt, file.pending.data(), file.pending.size()))
+        file.writeLost = true;
+    file.pendingAt += file.pending.size();
+    file.pending.clear();
+    return !file.writeLost;
+}
+
+// Appends bytes behind what is pending; a payload as large as a block goes straight to the file.
+bool AppendBytes(OutputFile& file, const uint8_t* data, size_t size) {
+    if (file.pending.size() + size > kWriteBlockSize) {
+        if (!FlushPending(file))
+            return false;
+        if (size >= kWriteBlockSize) {
+            if (!WriteFully(file.fd, file.pendingAt, data, size))
+                file.writeLost = true;
+            file.pendingAt += size;
+            return !file.writeLost;
+        }
+    }
+    file.pending.insert(file.pending.end(), data, data + size);
+    return true;
+}
+
 // Index first, headers last: a file whose index could not be written keeps its unfinished header.
-AviResult FinishFile(const OutputFile& file) {
+AviResult FinishFile(OutputFile& file) {
     const uint64_t finalSize = file.FinalSize(file.dataEnd, file.index.size());
-    if (!WriteIndex(file))
+    if (!FlushPending(file) || !WriteIndex(file))
         return avierr::kFileWrite;
     if (ftruncate(file.fd, static_cast<off_t>(finalSize)) != 0)
         return avierr::kFileWrite;
@@ -346,21 +379,12 @@ FourCC ChunkIdFor(size_t streamNumber, FourCC streamType) {
     return FourCC::FromBytes(id.data());
 }
 
-bool WriteEmptyChunks(const OutputFile& file, FourCC chunkId, uint64_t offset, int64_t count) {
-    constexpr int64_t kChunksPerWrite = 512;
-    std::vector<uint8_t> headers;
-    RiffBuilder out(headers);
-    for (int64_t i = 0; i < std::min(count, kChunksPerWrite); ++i) {
-        out.Code(chunkId);
-        out.U32(0);
-    }
-    for (int64_t done = 0; done < count;) {
-        const int64_t batch = std::min(count - done, kChunksPerWrite);
-        const auto bytes = static_cast<size_t>(batch) * kChunkHeaderSize;
-        if (!WriteFully(file.fd, offset, headers.data(), bytes))
+bool AppendEmptyChunks(OutputFile& file, FourCC chunkId, int64_t count) {
+    std::array<uint8_t, kChunkHeaderSize> header{};
+    std::copy(chunkId.Bytes().begin(), chunkId.Bytes().end(), header.begin());
+    for (int64_t i = 0; i < count; ++i) {
+        if (!AppendBytes(file, header.data(), header.size()))
             return false;
-        offset += bytes;
-        done += batch;
     }
     return true;
 }
@@ -392,6 +416,11 @@ AviResult OpenForWriting(const char* path, OutputFile** file) {
     std::unique_ptr<OutputFile> output;
     try {
         output = std::make_unique<OutputFile>();
+    } catch (const std::bad_alloc&) {
+        return avierr::kMemory;
+    }
+    try {
+        output->pending.reserve(kWriteBlockSize);
     } catch (const std::bad_alloc&) {
         return avierr::kMemory;
     }
@@ -481,17 +510,10 @@ AviResult WriteSamples(Stream* stream, int32_t start, int32_t sampleCount, const
     if (file.FinalSize(moviEnd, indexEntries) >= file.sizeLimit)
         return avierr::kFileWrite;
 
-    std::array<uint8_t, kChunkHeaderSize> header{};
-    std::copy(stream->chunkId.Bytes().begin(), stream->chunkId.Bytes().end(), header.begin());
-    le::WriteU32(&header[4], byteCount);
-    static constexpr uint8_t kPadByte = 0;
-    if (!WriteEmptyChunks(file, stream->chunkId, file.dataEnd, emptyChunks) ||
-        !WriteFully(file.fd, chunkAt, header.data(), header.size()) ||
-        !WriteFully(file.fd, chunkAt + kChunkHeaderSize, data, byteCount) ||
-        (byteCount % 2 != 0 && !WriteFully(file.fd, moviEnd - 1, &kPadByte, 1)))
+    if (file.writeLost)
         return avierr::kFileWrite;
 
-    // Until dataEnd moves on, what was just written counts for nothing and is overwritten next time.
+    // The index grows first: bytes once handed on cannot be taken back.
     const size_t indexSizeBefore = file.index.size();
     try {
         for (int64_t i = 0; i < emptyChunks; ++i) {
@@ -503,6 +525,18 @@ AviResult WriteSamples(Stream* stream, int32_t start, int32_t sampleCount, const
     } catch (const std::bad_alloc&) {
         file.index.resize(indexSizeBefore);
         return avierr::kMemory;
+    }
+
+    std::array<uint8_t, kChunkHeaderSize> header{};
+    std::copy(stream->chunkId.Bytes().begin(), stream->chunkId.Bytes().end(), header.begin());
+    le::WriteU32(&header[4], byteCount);
+    static constexpr uint8_t kPadByte = 0;
+    // A failed block may hold earlier chunks too, so the file is lost from here on either way.
+    if (!AppendEmptyChunks(file, stream->chunkId, emptyChunks) ||
+        !AppendBytes(file, header.data(), header.size()) || !AppendBytes(file, data, byteCount) ||
+        (byteCount % 2 != 0 && !AppendBytes(file, &kPadByte, 1))) {
+        file.index.resize(indexSizeBefore);
+        return avierr::kFileWrite;
     }
 
     file.dataEnd = moviEnd;

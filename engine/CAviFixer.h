@@ -10,6 +10,7 @@
 #include "SourceFile.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,9 @@ struct IndexEntry {
     uint32_t size = 0;   // payload bytes, as the chunk's size field says
 };
 
-// Emptied with clear(), which keeps the storage for the next job.
-using IndexEntryList = std::vector<IndexEntry>;
+// A deque, not a vector: it grows by blocks, so a long recording's index costs its 16 bytes per
+// entry and never twice that while a vector would double.
+using IndexEntryList = std::deque<IndexEntry>;
 
 enum LayoutCode : int32_t {
     LayoutOther = 0,      // 'LIST' at 2048 of another list type, or the probe failed

@@ -6,7 +6,7 @@
 
 namespace clipwright {
 
-ChunkHeader ReadChunkHeader(SourceFile& file, uint64_t position, size_t prefixWanted) {
+ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWanted) {
     std::array<uint8_t, 12> bytes{};
     size_t wanted = 8 + std::min<size_t>(prefixWanted, 4);
     size_t got = file.ReadAt(position, bytes.data(), wanted);

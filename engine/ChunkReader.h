@@ -39,7 +39,7 @@ enum class ChunkFit {
 
 // Reads the 8-byte header at `position` and, when `prefixWanted` is non-zero, up to four payload
 // bytes with it, in one read.
-ChunkHeader ReadChunkHeader(SourceFile& file, uint64_t position, size_t prefixWanted);
+ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWanted);
 
 ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize);
 

@@ -6,6 +6,7 @@
 #include "LittleEndian.h"
 #include "Messages.h"
 #include "OutputNaming.h"
+#include "ReadAhead.h"
 #include "RecordingLayout.h"
 
 #include <algorithm>
@@ -203,11 +204,12 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     uint32_t audioCopied = 0;
     try {
         const uint64_t fileSize = sourceFile.Length();
+        ReadAhead source(sourceFile);
         uint32_t previousVideoSize = 0;
         std::array<uint8_t, kRepeatPrefixBytes> savedPrefix{};
         std::vector<uint8_t> payload;
         for (;;) {
-            ChunkHeader header = ReadChunkHeader(sourceFile, position, 0);
+            ChunkHeader header = ReadChunkHeader(source, position, 0);
             // A header the file cuts short holds no size to copy by.
             if (!header.SizeWhole())
                 break;
@@ -231,37 +233,42 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
                 break;
             }
             // Video frames are handed over at an even size; the extra byte, and the bytes of a
-            // cut-off payload the file no longer holds, are zeros.
-            const size_t bufferSize = audio ? header.size : (header.size + 1u) & ~size_t{1};
-            try {
-                payload.resize(bufferSize);
-            } catch (const std::bad_alloc&) {
-                end = CopyEnd::OutOfMemory;
-                break;
+            // cut-off payload the file no longer holds, are zeros. Anything else is handed over
+            // where it lies in the read block.
+            const bool handedAtOwnSize = audio || header.size % 2 == 0;
+            const uint8_t* data = handedAtOwnSize ? source.View(header.PayloadStart(), header.size) : nullptr;
+            if (data == nullptr) {
+                try {
+                    payload.resize(audio ? header.size : (header.size + size_t{1}) & ~size_t{1});
+                } catch (const std::bad_alloc&) {
+                    end = CopyEnd::OutOfMemory;
+                    break;
+                }
+                size_t got = source.ReadAt(header.PayloadStart(), payload.data(), header.size);
+                std::fill(payload.begin() + static_cast<ptrdiff_t>(got), payload.end(), uint8_t{0});
+                data = payload.data();
             }
-            size_t got = sourceFile.ReadAt(header.PayloadStart(), payload.data(), header.size);
-            std::fill(payload.begin() + static_cast<ptrdiff_t>(got), payload.end(), uint8_t{0});
             const size_t prefixBytes = std::min<size_t>(header.size, kRepeatPrefixBytes);
 
             if (audio) {
-                WriteAudioBlock(payload.data(), header.size);
+                WriteAudioBlock(data, header.size);
                 ++audioCopied;
             } else if (video00db) {
                 SetFrameInfo(header.size, 0);
-                WriteVideoFrame(payload.data(), 1);
+                WriteVideoFrame(data, 1);
                 ++videoCopied;
             } else {
                 bool repeats = previousVideoSize != 0 && previousVideoSize == header.size &&
-                               std::memcmp(payload.data(), savedPrefix.data(), prefixBytes) == 0;
+                               std::memcmp(data, savedPrefix.data(), prefixBytes) == 0;
                 if (repeats) {
                     // The camera wrote the same picture again: an empty frame that shows the last one.
                     SetFrameInfo(header.size, 0);
-                    WriteVideoFrame(payload.data(), 0);
+                    WriteVideoFrame(data, 0);
                 } else {
                     // A frame of the same size with other content is a new picture, never dropped.
                     SetFrameInfo(header.size, 1);
-                    WriteVideoFrame(payload.data(), 1);
-                    std::copy_n(payload.begin(), prefixBytes, savedPrefix.begin());
+                    WriteVideoFrame(data, 1);
+                    std::copy_n(data, prefixBytes, savedPrefix.begin());
                 }
                 previousVideoSize = header.size;
                 ++videoCopied;

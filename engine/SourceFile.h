@@ -20,12 +20,20 @@
 namespace clipwright {
 
 enum class ShareMode { DenyNone, Exclusive };
+
+// Bytes read by position, without moving any file position.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Fewer bytes than asked, or none, at the end of the file; raises FileError on failure.
+    virtual size_t ReadAt(uint64_t position, void* buffer, size_t count) = 0;
+};
 enum class SeekFrom { Begin, Current, End };
 
-class SourceFile {
+class SourceFile : public ByteSource {
 public:
     SourceFile() = default;
-    ~SourceFile();
+    ~SourceFile() override;
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
 
@@ -34,7 +42,7 @@ public:
 
     size_t Read(void* buffer, size_t count);
     // Reads at a position without moving the file position; for scans that only look.
-    size_t ReadAt(uint64_t position, void* buffer, size_t count);
+    size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
     uint64_t Seek(int64_t distance, SeekFrom from);
     void Write(const void* data, size_t count);
     void Close();

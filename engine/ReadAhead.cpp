@@ -1,0 +1,39 @@
+#include "ReadAhead.h"
+
+#include <cstring>
+
+namespace clipwright {
+
+ReadAhead::ReadAhead(SourceFile& file, size_t blockSize) : file_(file), block_(blockSize) {}
+
+bool ReadAhead::Holds(uint64_t position, size_t count) const {
+    return position >= blockStart_ && position + count <= blockStart_ + blockBytes_;
+}
+
+void ReadAhead::Fill(uint64_t position) {
+    blockBytes_ = 0; // a failed read leaves nothing stale behind
+    blockStart_ = position;
+    blockBytes_ = file_.ReadAt(position, block_.data(), block_.size());
+}
+
+size_t ReadAhead::ReadAt(uint64_t position, void* buffer, size_t count) {
+    if (!Holds(position, count)) {
+        if (count >= block_.size())
+            return file_.ReadAt(position, buffer, count);
+        Fill(position);
+    }
+    size_t available = position - blockStart_ < blockBytes_ ? blockBytes_ - (position - blockStart_) : 0;
+    size_t copied = count < available ? count : available;
+    std::memcpy(buffer, block_.data() + (position - blockStart_), copied);
+    return copied;
+}
+
+const uint8_t* ReadAhead::View(uint64_t position, size_t count) {
+    if (count > block_.size())
+        return nullptr;
+    if (!Holds(position, count))
+        Fill(position);
+    return Holds(position, count) ? block_.data() + (position - blockStart_) : nullptr;
+}
+
+} // namespace clipwright

@@ -1,0 +1,34 @@
+// Reading a recording front to back in large blocks: a rebuild copies every byte, and one system
+// call per chunk would cost more than the copying itself.
+#pragma once
+
+#include "SourceFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace clipwright {
+
+class ReadAhead : public ByteSource {
+public:
+    explicit ReadAhead(SourceFile& file, size_t blockSize = size_t{1} << 20);
+
+    // As SourceFile::ReadAt: fewer bytes, or none, at the end of the file.
+    size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
+
+    // The bytes from `position` on, in place in the block, when the file holds all `count` of them
+    // and they fit one block; nullptr otherwise. Valid until the next call.
+    const uint8_t* View(uint64_t position, size_t count);
+
+private:
+    bool Holds(uint64_t position, size_t count) const;
+    void Fill(uint64_t position);
+
+    SourceFile& file_;
+    std::vector<uint8_t> block_;
+    uint64_t blockStart_ = 0;
+    size_t blockBytes_ = 0;
+};
+
+} // namespace clipwright
