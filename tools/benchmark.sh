@@ -79,7 +79,11 @@ echo "== Rebuild into a new file of a $size recording =="
 "$recgen" "$work/lost.avi" --layout header-lost --size "$size" --repeat-every 5 >/dev/null
 "$recgen" "$work/shifted-pristine.avi" --layout shifted --size "$size" --repeat-every 5 >/dev/null
 "$recgen" "$work/twin.avi" --size "$size" --repeat-every 5 --finalised >/dev/null
-warm() { cat "$1" >/dev/null; }
+# Dirty pages left by the preparation would be written back during the timed run: sync first.
+warm() {
+    sync
+    cat "$1" >/dev/null
+}
 prepare_cp() { rm -f "$work/copy.avi"; warm "$work/lost.avi"; }
 prepare_new_file() { rm -f "$work/fix_lost.avi"; warm "$work/lost.avi"; }
 prepare_replace() {

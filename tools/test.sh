@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds Clipwright and runs every test.
+# Builds Clipwright and runs every test: once in the normal build, once built with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default
-ctest --preset default -j2
+
+for preset in default asan; do
+    echo "== $preset build =="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset" -j2
+done
