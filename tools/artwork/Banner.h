@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QImage>
+
+namespace clipwright::artwork {
+
+inline constexpr int kBannerWidth = 225;
+inline constexpr int kBannerHeight = 85;
+
+// The main dialog's banner: the maker's mark, name and slogan in white on a blue field.
+QImage DrawBanner();
+
+} // namespace clipwright::artwork
