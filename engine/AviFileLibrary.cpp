@@ -1,5 +1,7 @@
 #include "AviFileLibrary.h"
 
+#include "FaultPoints.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -96,6 +98,8 @@ struct IndexRecord {
 
 bool WriteFully(int fd, uint64_t offset, const uint8_t* data, size_t size) {
     while (size > 0) {
+        if (faults::Check(faults::Operation::Write) != 0)
+            return false;
         const ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR)
             continue;
@@ -362,7 +366,8 @@ AviResult FinishFile(OutputFile& file) {
     const uint64_t finalSize = file.FinalSize(file.dataEnd, file.index.size());
     if (!FlushPending(file) || !WriteIndex(file))
         return avierr::kFileWrite;
-    if (ftruncate(file.fd, static_cast<off_t>(finalSize)) != 0)
+    if (faults::Check(faults::Operation::Truncate) != 0 ||
+        ftruncate(file.fd, static_cast<off_t>(finalSize)) != 0)
         return avierr::kFileWrite;
     const std::vector<uint8_t> header = BuildHeaderRegion(file, finalSize);
     if (!WriteFully(file.fd, 0, header.data(), header.size()))
@@ -424,6 +429,8 @@ AviResult OpenForWriting(const char* path, OutputFile** file) {
     } catch (const std::bad_alloc&) {
         return avierr::kMemory;
     }
+    if (faults::Check(faults::Operation::Open) != 0)
+        return avierr::kFileOpen;
     output->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (output->fd < 0)
         return avierr::kFileOpen;
@@ -563,6 +570,8 @@ AviResult ReleaseFile(OutputFile* file) {
         return avierr::kBadHandle;
     const std::unique_ptr<OutputFile> owned(file);
     AviResult result = FinishFile(*owned);
+    if (faults::Check(faults::Operation::Close) != 0)
+        result = avierr::kFileWrite;
     if (close(owned->fd) != 0 && result == avierr::kOk)
         result = avierr::kFileWrite;
     return result;

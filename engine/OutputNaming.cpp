@@ -1,5 +1,7 @@
 #include "OutputNaming.h"
 
+#include "FaultPoints.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +31,8 @@ std::string BaseName(const std::string& path) {
 // Copies every byte of `source` into `target`, both open; returns 0 or an errno.
 int CopyContents(int source, int target) {
     for (;;) {
+        if (int injected = faults::Check(faults::Operation::Write))
+            return injected;
         ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, size_t{1} << 30, 0);
         if (copied == 0)
             return 0;
@@ -42,6 +46,8 @@ int CopyContents(int source, int target) {
     }
     std::array<char, 1 << 16> buffer{};
     for (;;) {
+        if (int injected = faults::Check(faults::Operation::Read))
+            return injected;
         ssize_t got = ::read(source, buffer.data(), buffer.size());
         if (got == 0)
             return 0;
@@ -52,6 +58,8 @@ int CopyContents(int source, int target) {
         }
         size_t done = 0;
         while (done < static_cast<size_t>(got)) {
+            if (int injected = faults::Check(faults::Operation::Write))
+                return injected;
             ssize_t written = ::write(target, buffer.data() + done, static_cast<size_t>(got) - done);
             if (written < 0 && errno == EINTR)
                 continue;
@@ -85,6 +93,8 @@ std::string PartialName(const std::string& target) {
 }
 
 int CopyFileReplacing(const std::string& from, const std::string& to) {
+    if (int injected = faults::Check(faults::Operation::Open))
+        return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (source < 0)
         return errno;
@@ -96,9 +106,13 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     }
     std::string partial = PartialName(to);
     // A partial file left by an interrupted run is ours to remove; a link there is removed, not followed.
-    ::unlink(partial.c_str());
-    int target =
-        ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, status.st_mode & 0777);
+    DeleteFileQuietly(partial);
+    int target = -1;
+    if (int injected = faults::Check(faults::Operation::Open))
+        errno = injected;
+    else
+        target = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        status.st_mode & 0777);
     if (target < 0) {
         int reason = errno;
         ::close(source);
@@ -106,16 +120,26 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     }
     int reason = CopyContents(source, target);
     ::close(source);
+    if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
+        reason = injected;
     if (::close(target) != 0 && reason == 0)
         reason = errno;
-    if (reason == 0 && ::rename(partial.c_str(), to.c_str()) != 0)
-        reason = errno;
+    if (reason == 0)
+        reason = RenameReplacing(partial, to);
     if (reason != 0)
-        ::unlink(partial.c_str());
+        DeleteFileQuietly(partial);
     return reason;
 }
 
+int RenameReplacing(const std::string& from, const std::string& to) {
+    if (int injected = faults::Check(faults::Operation::Rename))
+        return injected;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 int MoveFileNoReplace(const std::string& from, const std::string& to) {
+    if (int injected = faults::Check(faults::Operation::Rename))
+        return injected;
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
@@ -132,7 +156,8 @@ int MoveFileNoReplace(const std::string& from, const std::string& to) {
 }
 
 void DeleteFileQuietly(const std::string& path) {
-    ::unlink(path.c_str());
+    if (faults::Check(faults::Operation::Remove) == 0)
+        ::unlink(path.c_str());
 }
 
 } // namespace clipwright

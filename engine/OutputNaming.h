@@ -24,6 +24,10 @@ std::string CompanionName(const std::string& fileName);
 // link to the recording, the recording would be lost. Returns 0, or the errno of the failure.
 int CopyFileReplacing(const std::string& from, const std::string& to);
 
+// Renames `from` to `to`, replacing what stands there (a link is replaced, never followed).
+// Returns 0, or the errno of the failure.
+int RenameReplacing(const std::string& from, const std::string& to);
+
 // Renames `from` to `to` only when `to` does not exist. Returns 0, or the errno of the failure.
 int MoveFileNoReplace(const std::string& from, const std::string& to);
 

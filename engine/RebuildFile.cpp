@@ -293,8 +293,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
 
     const bool copiedAnything = videoCopied + audioCopied != 0;
     if (end == CopyEnd::EndOfData && copiedAnything) {
-        int placeError = replacing ? MoveFileNoReplace(partialPath, outputPath)
-                                   : (::rename(partialPath.c_str(), outputPath.c_str()) == 0 ? 0 : errno);
+        int placeError =
+            replacing ? MoveFileNoReplace(partialPath, outputPath) : RenameReplacing(partialPath, outputPath);
         if (placeError != 0) {
             DeleteFileQuietly(partialPath);
             restoreRecording();
@@ -309,7 +309,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
 
     // The copy did not reach the end of the data: the recording stays, under its own name.
     const bool keepPartial = !replacing && copiedAnything && Writer().OutputComplete();
-    if (keepPartial && ::rename(partialPath.c_str(), outputPath.c_str()) == 0) {
+    if (keepPartial && RenameReplacing(partialPath, outputPath) == 0) {
         outcome.status = FixStatus::Partial;
         ShowProblem(messages::CopyStopped(DescribeEnd(end, endTag), position, false), path);
         return;

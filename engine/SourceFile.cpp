@@ -1,5 +1,7 @@
 #include "SourceFile.h"
 
+#include "FaultPoints.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +15,10 @@ SourceFile::~SourceFile() {
 
 bool SourceFile::Open(const std::string& path, ShareMode share, FileError& error) {
     Abandon();
+    if (int injected = faults::Check(faults::Operation::Open)) {
+        error = FileError::FromErrno(injected, path);
+        return false;
+    }
     // Non-blocking so that a FIFO standing under a recording's name cannot hang the open.
     int descriptor = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0) {
@@ -63,6 +69,8 @@ size_t SourceFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     size_t total = 0;
     while (total < count) {
+        if (int injected = faults::Check(faults::Operation::Read))
+            Raise(injected);
         ssize_t got =
             ::pread(descriptor_, bytes + total, count - total, static_cast<off_t>(position + total));
         if (got < 0) {
@@ -98,6 +106,8 @@ void SourceFile::Write(const void* data, size_t count) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t total = 0;
     while (total < count) {
+        if (int injected = faults::Check(faults::Operation::Write))
+            Raise(injected);
         ssize_t written =
             ::pwrite(descriptor_, bytes + total, count - total, static_cast<off_t>(position_ + total));
         if (written < 0) {
@@ -121,8 +131,11 @@ void SourceFile::Close() {
     if (leased_)
         ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
     leased_ = false;
+    int injected = faults::Check(faults::Operation::Close);
     if (::close(descriptor) != 0 && errno != EINTR)
         Raise(errno);
+    if (injected != 0)
+        Raise(injected);
 }
 
 void SourceFile::Abandon() noexcept {
