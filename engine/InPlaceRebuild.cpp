@@ -29,6 +29,11 @@ ChunkKind KindOf(const FourCC& id) {
     return ChunkKind::Unknown;
 }
 
+bool IsIndexedChunk(const FourCC& id) {
+    ChunkKind kind = KindOf(id);
+    return kind == ChunkKind::Video || kind == ChunkKind::Audio;
+}
+
 // An MPEG-4 video object start code opens every key frame the camera writes.
 bool StartsKeyFrame(const ChunkHeader& header) {
     static constexpr std::array<uint8_t, 4> kVideoObjectStart = {0x00, 0x00, 0x01, 0x00};
@@ -72,6 +77,10 @@ ScanResult ScanChunks(SourceFile& file, IndexEntryList& entries) {
         }
         ChunkKind kind = KindOf(header.id);
         if (kind == ChunkKind::Stop) {
+            if (auto media = MediaChunkBehind(file, header, fileSize, IsIndexedChunk)) {
+                position = *media;
+                continue;
+            }
             scan.dataEnd = position; // the new index takes the old one's place
             break;
         }

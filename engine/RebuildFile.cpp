@@ -94,6 +94,10 @@ std::string DescribeEnd(CopyEnd end, const FourCC& tag) {
     return "the end of the recording";
 }
 
+bool IsCopiedChunk(const FourCC& tag) {
+    return tag == fourcc::kVideo00db || tag == fourcc::kVideo00dc || tag == fourcc::kAudio01wb;
+}
+
 bool EndsData(const FourCC& tag) {
     static constexpr FourCC kZeroWord;
     return tag == kZeroWord || tag == fourcc::kIdx1 || tag == fourcc::kJunk;
@@ -217,6 +221,12 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             const bool video00db = tag == fourcc::kVideo00db;
             const bool video00dc = tag == fourcc::kVideo00dc;
             const bool audio = tag == fourcc::kAudio01wb;
+            if (tag == fourcc::kIdx1 || tag == fourcc::kJunk) {
+                if (auto media = MediaChunkBehind(source, header, fileSize, IsCopiedChunk)) {
+                    position = *media;
+                    continue;
+                }
+            }
             if (!video00db && !video00dc && !audio) {
                 if (!EndsData(tag) && header.PayloadStart() < fileSize) {
                     end = CopyEnd::UnknownTag;
