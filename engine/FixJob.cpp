@@ -20,6 +20,11 @@ std::optional<FourCC> ReadWordAt(SourceFile& file, uint64_t position) {
     return FourCC::FromBytes(bytes);
 }
 
+bool IsSymbolicLink(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 bool IsTooLargeToRepair(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
@@ -48,6 +53,12 @@ void CAviFixer::RunFixJob(FixRequest request) {
     // Every position in the format is 32-bit: refuse before anything is written.
     if (IsTooLargeToRepair(request.path)) {
         ShowProblem(messages::RecordingTooLarge(), request.path);
+        outcome.status = FixStatus::Failed;
+        return;
+    }
+    // Replacing through a link would change a file elsewhere, or swap the link for a plain file.
+    if (request.replaceOriginal != 0 && IsSymbolicLink(request.path)) {
+        ShowProblem(messages::ReplacingThroughLink(), request.path);
         outcome.status = FixStatus::Failed;
         return;
     }

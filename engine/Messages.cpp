@@ -50,6 +50,11 @@ std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordi
     return text + " The new file holds what was copied before that point.";
 }
 
+std::string ReplacingThroughLink() {
+    return "This recording is a symbolic link to a file in another place. \"Replace original file\" would "
+           "change that file, so nothing was changed. Choose \"Make new file\" to repair it.";
+}
+
 std::string OutOfMemory() {
     return "There was not enough memory to repair this recording. The recording was left as it was.";
 }

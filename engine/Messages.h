@@ -12,5 +12,6 @@ std::string OutputNotCreated(const std::string& outputPath);
 std::string NoRecordingData();
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored);
 std::string OutOfMemory();
+std::string ReplacingThroughLink();
 
 } // namespace clipwright::messages

@@ -1,0 +1,204 @@
+// A repair killed at any point, or failing at any file-system operation, never costs the recording.
+#include "FaultPoints.h"
+#include "Scenarios.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace clipwright::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> ScratchNames(const ScenarioFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.Folder()))
+        names.push_back(entry.path().filename().string() + ":" + std::to_string(fs::file_size(entry.path())));
+    return names;
+}
+
+uint64_t CountPoints(const ScenarioFolder& folder, std::optional<faults::Operation> kind = std::nullopt) {
+    folder.Reset();
+    faults::Plan plan;
+    if (kind) {
+        plan.onlyOneKind = true;
+        plan.only = *kind;
+    }
+    faults::Arm(plan);
+    folder.Run();
+    uint64_t points = faults::PointsPassed();
+    faults::Disarm();
+    return points;
+}
+
+// The bytes a clean run leaves in the folder, file by file.
+std::map<std::string, Bytes> CleanResult(const ScenarioFolder& folder) {
+    folder.Reset();
+    folder.Run();
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : fs::directory_iterator(folder.Folder()))
+        files[entry.path().filename().string()] = ReadBytes(entry.path());
+    return files;
+}
+
+std::map<std::string, Bytes> FolderBytes(const ScenarioFolder& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : fs::directory_iterator(folder.Folder()))
+        if (entry.path().filename().string() != "tmp_clip.avi")
+            files[entry.path().filename().string()] = ReadBytes(entry.path());
+    return files;
+}
+
+// Points to try: all of them for a small recording, an even sample of `most` otherwise.
+std::vector<uint64_t> PointsToTry(uint64_t points, uint64_t most) {
+    std::vector<uint64_t> chosen;
+    uint64_t step = points <= most ? 1 : (points + most - 1) / most;
+    for (uint64_t point = 1; point <= points; point += step)
+        chosen.push_back(point);
+    if (!chosen.empty() && chosen.back() != points)
+        chosen.push_back(points);
+    return chosen;
+}
+
+class CrashSafety : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(CrashSafety, KillAtEveryFileSystemOperationLosesNoRecording) {
+    const Scenario& scenario = GetParam();
+    for (uint64_t frames : {12u, 200u}) {
+        ScenarioFolder folder(scenario, frames);
+        const auto clean = CleanResult(folder);
+        const uint64_t points = CountPoints(folder);
+        ASSERT_GT(points, 3u);
+        uint64_t tried = 0;
+        uint64_t lost = 0;
+        for (uint64_t point : PointsToTry(points, frames < 100 ? points : 60)) {
+            folder.Reset();
+            pid_t child = ::fork();
+            if (child == 0) {
+                faults::Plan plan;
+                plan.action = faults::Plan::Action::Kill;
+                plan.at = point;
+                faults::Arm(plan);
+                folder.Run();
+                ::_exit(0);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            ++tried;
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "point " << point;
+            bool survived = folder.FootageSurvives() && folder.OnlyDocumentedFiles();
+            // An interrupted in-place repair is completed by running it again.
+            if (survived && scenario.layout == recgen::HeaderLayout::Standard && scenario.replace) {
+                folder.Run();
+                survived = FolderBytes(folder) == clean;
+            }
+            if (!survived) {
+                ++lost;
+                ADD_FAILURE() << scenario.name << ": killed at point " << point << " of " << points
+                              << (folder.FootageSurvives() ? "" : ": footage lost")
+                              << (folder.OnlyDocumentedFiles() ? "" : ": stray files");
+            }
+        }
+        std::cout << "[figures] kill points " << scenario.name << " frames " << frames << ": tried " << tried
+                  << ", recordings lost " << lost << "\n";
+    }
+}
+
+struct FaultKind {
+    const char* name;
+    faults::Operation operation;
+    int errorNumber;
+    bool sticky;
+};
+
+const FaultKind kFaultKinds[] = {
+    {"disk full", faults::Operation::Write, ENOSPC, true},
+    {"write error", faults::Operation::Write, EIO, false},
+    {"read error", faults::Operation::Read, EIO, false},
+    {"open refused", faults::Operation::Open, EACCES, false},
+    {"rename refused", faults::Operation::Rename, EIO, false},
+    {"close error", faults::Operation::Close, EIO, false},
+    {"truncate error", faults::Operation::Truncate, EIO, false},
+};
+
+TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {
+    const Scenario& scenario = GetParam();
+    ScenarioFolder folder(scenario, 40);
+    const auto clean = CleanResult(folder);
+    for (const FaultKind& kind : kFaultKinds) {
+        const uint64_t points = CountPoints(folder, kind.operation);
+        uint64_t lost = 0;
+        for (uint64_t point = 1; point <= points; ++point) {
+            folder.Reset();
+            faults::Plan plan;
+            plan.action = faults::Plan::Action::Fail;
+            plan.at = point;
+            plan.onlyOneKind = true;
+            plan.only = kind.operation;
+            plan.errorNumber = kind.errorNumber;
+            plan.sticky = kind.sticky;
+            faults::Arm(plan);
+            std::vector<std::string> messages;
+            FixOutcome outcome = folder.Run(&messages);
+            faults::Disarm();
+            const std::string where =
+                std::string(scenario.name) + ", " + kind.name + " at " + std::to_string(point);
+            // A job that still completed (a failed probe is followed by a rebuild that works) has
+            // put the repair in the recording's place, as a clean run does.
+            const bool completed = outcome.status == FixStatus::Repaired && FolderBytes(folder) == clean;
+            bool survived = (folder.FootageSurvives() || completed) && folder.OnlyDocumentedFiles();
+            EXPECT_TRUE(folder.FootageSurvives() || completed)
+                << where << " in " << ::testing::PrintToString(ScratchNames(folder));
+            EXPECT_TRUE(folder.OnlyDocumentedFiles()) << where;
+            // A failure the job did not report must not have cost it anything.
+            if (messages.empty()) {
+                EXPECT_EQ(outcome.status, FixStatus::Repaired) << where;
+                auto after = FolderBytes(folder);
+                after.erase("fix_clip.sub"); // a companion that could not be copied is not reported
+                auto expected = clean;
+                expected.erase("fix_clip.sub");
+                EXPECT_EQ(after, expected) << where;
+            }
+            if (scenario.layout == recgen::HeaderLayout::Standard && scenario.replace) {
+                folder.Run();
+                EXPECT_EQ(FolderBytes(folder), clean) << where << ": a second run completes the repair";
+            }
+            lost += survived ? 0 : 1;
+        }
+        std::cout << "[figures] faults " << scenario.name << " " << kind.name << ": injected " << points
+                  << ", recordings lost " << lost << "\n";
+    }
+}
+
+TEST_P(CrashSafety, ARecordingThatShrinksWhileItIsReadEndsTheJobCleanly) {
+    const Scenario& scenario = GetParam();
+    ScenarioFolder folder(scenario, 40);
+    const uint64_t points = CountPoints(folder, faults::Operation::Read);
+    for (uint64_t point = 1; point <= points; ++point) {
+        folder.Reset();
+        faults::Plan plan;
+        plan.action = faults::Plan::Action::Callback;
+        plan.at = point;
+        plan.onlyOneKind = true;
+        plan.only = faults::Operation::Read;
+        plan.callback = [&] {
+            for (const char* name : {"clip.avi", "tmp_clip.avi"})
+                if (fs::exists(folder.Folder() / name))
+                    fs::resize_file(folder.Folder() / name, folder.Original().size() / 2);
+        };
+        faults::Arm(plan);
+        folder.Run();
+        faults::Disarm();
+        EXPECT_TRUE(folder.OnlyDocumentedFiles()) << "shrunk at read " << point;
+        EXPECT_TRUE(fs::exists(folder.Recording()) || fs::exists(folder.Folder() / "tmp_clip.avi"));
+    }
+    std::cout << "[figures] shrinking " << scenario.name << ": " << points << " read points\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, CrashSafety, ::testing::ValuesIn(AllScenarios()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+} // namespace
+} // namespace clipwright::test
