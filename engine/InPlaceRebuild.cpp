@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <vector>
 
 namespace clipwright {
 
@@ -51,11 +52,15 @@ struct ScanResult {
 // stretch costs one read per window rather than one per word. Returns the position of the next
 // known id, or of the file's last incomplete word.
 uint64_t SkipUnknownWords(SourceFile& file, uint64_t position) {
-    std::array<uint8_t, 4096> window{};
+    std::vector<uint8_t> window(64 * 1024);
     for (;;) {
         size_t got = file.ReadAt(position, window.data(), window.size());
         size_t offset = 0;
         for (; offset + 4 <= got; offset += 4) {
+            // Every known id begins '0', 'i' or 'J': most words are passed over on one byte.
+            const uint8_t first = window[offset];
+            if (first != '0' && first != 'i' && first != 'J')
+                continue;
             if (KindOf(FourCC::FromBytes(window.data() + offset)) != ChunkKind::Unknown)
                 return position + offset;
         }
@@ -215,9 +220,16 @@ void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int3
             WriteU32At(sourceFile, layout::kRiffSize, static_cast<uint32_t>(indexEnd - 8));
         }
         sourceFile.Close();
-        outcome.status = FixStatus::Repaired;
         outcome.videoChunks = scan.videoChunks;
         outcome.audioChunks = scan.audioChunks;
+        if (list.empty()) {
+            // Header fields alone are no repair: say so, and leave no copy that would pass for one.
+            if (replaceOriginal == 0)
+                DeleteFileQuietly(names.fixName);
+            ShowProblem(messages::NoRecordingDataInPlace(), path);
+        } else {
+            outcome.status = FixStatus::Repaired;
+        }
     } catch (const FileError& error) {
         ReportFileError(error);
         sourceFile.Abandon();

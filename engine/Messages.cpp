@@ -43,6 +43,10 @@ std::string NoRecordingData() {
     return "No recording data was found in this file. Nothing was written.";
 }
 
+std::string NoRecordingDataInPlace() {
+    return "No recording data was found in this file.";
+}
+
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored) {
     std::string text = "The repair stopped at offset " + std::to_string(offset) + ": " + reason + ".";
     if (recordingRestored)

@@ -1,0 +1,277 @@
+// The main dialog on its own: its start state, the two check boxes' click rules, the Open dialog and
+// its extension rule, Fix without a file, the about box, keyboard and screen-reader use.
+#include "CAboutDlg.h"
+#include "CRepairDlg.h"
+#include "DialogUnits.h"
+#include "Strings.h"
+#include "TestFiles.h"
+#include "UiTestMain.h"
+#include "UiTestSupport.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+namespace clipwright::ui::test {
+
+using clipwright::test::ScratchDir;
+using clipwright::test::WriteBytes;
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
+
+    void startsInNewFileModeWithNoFileChosen() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Clipwright 1.01"));
+        QVERIFY(!Child<QCheckBox>(&dialog, "replaceBox")->isChecked());
+        QVERIFY(Child<QCheckBox>(&dialog, "newFileBox")->isChecked());
+        QVERIFY(Child<QLineEdit>(&dialog, "pathEdit")->text().isEmpty());
+        QVERIFY(Child<QLineEdit>(&dialog, "pathEdit")->isReadOnly());
+        QVERIFY(Child<QPushButton>(&dialog, "exitButton")->isDefault());
+        QCOMPARE(engine.GetNotifyWindow() != nullptr, true);
+        QTRY_COMPARE(QApplication::focusWidget(), Child<QPushButton>(&dialog, "exitButton"));
+    }
+
+    void checkBoxClickRules_data() {
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<bool>("replaceTicked");
+        QTest::addColumn<bool>("newFileTicked");
+        QTest::newRow("replace clears new file") << QStringList{"replaceBox"} << true << false;
+        QTest::newRow("replace twice leaves both clear")
+            << QStringList{"replaceBox", "replaceBox"} << false << false;
+        QTest::newRow("ticked new file clicked leaves both clear")
+            << QStringList{"newFileBox"} << false << false;
+        QTest::newRow("new file after replace") << QStringList{"replaceBox", "newFileBox"} << false << true;
+        QTest::newRow("replace after clearing both")
+            << QStringList{"newFileBox", "replaceBox"} << true << false;
+    }
+    void checkBoxClickRules() {
+        QFETCH(QStringList, clicks);
+        QFETCH(bool, replaceTicked);
+        QFETCH(bool, newFileTicked);
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        for (const QString& name : clicks)
+            QTest::mouseClick(dialog.findChild<QCheckBox*>(name), Qt::LeftButton);
+        QCOMPARE(Child<QCheckBox>(&dialog, "replaceBox")->isChecked(), replaceTicked);
+        QCOMPARE(Child<QCheckBox>(&dialog, "newFileBox")->isChecked(), newFileTicked);
+    }
+
+    void checkBoxesAnswerTheSpaceKeyLikeAClick() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        auto* replace = Child<QCheckBox>(&dialog, "replaceBox");
+        replace->setFocus();
+        QTest::keyClick(replace, Qt::Key_Space);
+        QVERIFY(replace->isChecked());
+        QVERIFY(!Child<QCheckBox>(&dialog, "newFileBox")->isChecked());
+    }
+
+    void fixWithoutAFileAsksForOne_data() {
+        QTest::addColumn<QString>("chosenPath");
+        QTest::newRow("nothing chosen") << QString();
+        QTest::newRow("four characters") << QStringLiteral("/a.a");
+    }
+    void fixWithoutAFileAsksForOne() {
+        QFETCH(QString, chosenPath);
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        Child<QLineEdit>(&dialog, "pathEdit")->setText(chosenPath);
+        QString caption;
+        QMessageBox::Icon icon = QMessageBox::Warning;
+        ModalWatcher watcher([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            caption = box->windowTitle();
+            icon = box->icon();
+            QCOMPARE(box->accessibleName(), QStringLiteral("Clipwright"));
+            ClickOk(box);
+        });
+        Child<QPushButton>(&dialog, "fixButton")->click();
+        QCOMPARE(watcher.MessageTexts(), QStringList{"Please Select an AVI file first"});
+        QCOMPARE(caption, QStringLiteral("Clipwright"));
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QVERIFY(!dialog.JobRunning());
+        QVERIFY(dialog.findChild<QDialog*>(QStringLiteral("progressDialog")) == nullptr);
+    }
+
+    void openDialogKeepsAnAviPathWhateverTheCase_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("lower case") << QStringLiteral("clip.avi");
+        QTest::newRow("capitals") << QStringLiteral("CLIP.AVI");
+        QTest::newRow("mixed") << QStringLiteral("Clip.Avi");
+    }
+    void openDialogKeepsAnAviPathWhateverTheCase() {
+        QFETCH(QString, name);
+        ScratchDir dir;
+        const QString path = QString::fromStdString((dir / name.toStdString()).string());
+        WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        ChooseFileInMainDialog(&dialog, path);
+        QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(), path);
+        QCOMPARE(dialog.FileName(), name);
+    }
+
+    void cancellingTheOpenDialogKeepsTheEarlierChoice() {
+        ScratchDir dir;
+        const QString path = QString::fromStdString((dir / "clip.avi").string());
+        WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        ChooseFileInMainDialog(&dialog, path);
+        ModalWatcher watcher([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        Child<QPushButton>(&dialog, "selectButton")->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(), path);
+        QCOMPARE(dialog.FileName(), QStringLiteral("clip.avi"));
+    }
+
+    void extensionRule_data() {
+        QTest::addColumn<QStringList>("selection");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("avi") << QStringList{"/d/clip.avi"} << "/d/clip.avi"
+                             << "clip.avi";
+        QTest::newRow("AVI") << QStringList{"/d/CLIP.AVI"} << "/d/CLIP.AVI"
+                             << "CLIP.AVI";
+        QTest::newRow("no extension") << QStringList{"/d/clip"} << "/d/clip.avi"
+                                      << "clip.avi";
+        QTest::newRow("other extension") << QStringList{"/d/clip.mp4"} << "/d/clip.mp4.avi"
+                                         << "clip.mp4.avi";
+        QTest::newRow("dot in folder") << QStringList{"/d.avi/clip"} << "/d.avi/clip.avi"
+                                       << "clip.avi";
+        QTest::newRow("several: last") << QStringList{"/d/a.avi", "/d/b.AVI"} << "/d/b.AVI"
+                                       << "b.AVI";
+        QTest::newRow("none") << QStringList{} << QString() << QString();
+    }
+    void extensionRule() {
+        QFETCH(QStringList, selection);
+        QFETCH(QString, path);
+        QFETCH(QString, fileName);
+        const ChosenFile chosen = ChosenFileFromSelection(selection);
+        QCOMPARE(chosen.path, path);
+        QCOMPARE(chosen.fileName, fileName);
+    }
+
+    void aboutBoxOpensFromF1() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QStringList texts;
+        ModalWatcher watcher([&](QWidget* modal) {
+            auto* about = qobject_cast<CAboutDlg*>(modal);
+            QVERIFY(about != nullptr);
+            texts << about->windowTitle() << Child<QLabel>(about, "aboutVersion")->text();
+            QVERIFY(!Child<QLabel>(about, "aboutIcon")->pixmap().isNull());
+            QVERIFY(!Child<QLabel>(about, "aboutIcon")->accessibleName().isEmpty());
+            QTest::keyClick(about, Qt::Key_Return);
+        });
+        QTest::keyClick(&dialog, Qt::Key_F1);
+        QCOMPARE(texts, (QStringList{"About Clipwright", "Clipwright Version 1.01"}));
+        QVERIFY(dialog.isVisible());
+    }
+
+    void aboutBoxOpensFromTheRightClickMenu() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        QStringList seen;
+        ModalWatcher watcher([&](QWidget* modal) {
+            if (auto* menu = qobject_cast<QMenu*>(modal)) {
+                QCOMPARE(menu->actions().size(), 1);
+                seen << menu->actions().constFirst()->text();
+                menu->setActiveAction(menu->actions().constFirst());
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else {
+                seen << modal->windowTitle();
+                qobject_cast<QDialog*>(modal)->accept();
+            }
+        });
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(20, 20),
+                                     dialog.mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(&dialog, &rightClick);
+        QTRY_COMPARE(seen, (QStringList{"&About Clipwright...", "About Clipwright"}));
+    }
+
+    void tabOrderFollowsTheTemplate() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        const QStringList expected{"exitButton", "pathEdit",   "selectButton", "fixButton",
+                                   "replaceBox", "newFileBox", "exitButton"};
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), expected.first());
+        for (qsizetype i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), expected[i]);
+        }
+    }
+
+    void everyControlHasAnAccessibleName() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        for (QWidget* control : dialog.findChildren<QWidget*>()) {
+            if (qobject_cast<QGroupBox*>(control) != nullptr)
+                continue; // untitled frames: only grouping
+            const bool named = !control->accessibleName().isEmpty() ||
+                               (qobject_cast<QAbstractButton*>(control) != nullptr &&
+                                !qobject_cast<QAbstractButton*>(control)->text().isEmpty()) ||
+                               (qobject_cast<QLabel*>(control) != nullptr &&
+                                !qobject_cast<QLabel*>(control)->text().isEmpty());
+            QVERIFY2(named, qPrintable(control->objectName()));
+        }
+    }
+
+    void layoutKeepsTheTemplatesProportions() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        const DialogUnits units(dialog.font());
+        QCOMPARE(dialog.size(), units.Size(276, 135));
+        // Every control lies inside the dialog; the check boxes inside their frame, above the buttons.
+        for (QWidget* control : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(dialog.rect().contains(control->geometry()), qPrintable(control->objectName()));
+        auto* replace = Child<QCheckBox>(&dialog, "replaceBox");
+        auto* select = Child<QPushButton>(&dialog, "selectButton");
+        QVERIFY(replace->geometry().bottom() < select->geometry().top());
+        QVERIFY(replace->width() >= replace->sizeHint().width());
+        QVERIFY(Child<QLabel>(&dialog, "banner")->pixmap().size() == QSize(225, 85));
+        QVERIFY(Child<QLabel>(&dialog, "description")->geometry().bottom() <
+                Child<QLineEdit>(&dialog, "pathEdit")->geometry().top());
+        QCOMPARE(units.X(4), units.BaseX());
+        QCOMPARE(units.Y(8), units.BaseY());
+    }
+
+    void escapeClosesTheIdleDialog() {
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        dialog.show();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+};
+
+CLIPWRIGHT_UI_TEST(MainDialogTest);
+
+} // namespace clipwright::ui::test
+
+#include "MainDialogTest.moc"
