@@ -25,7 +25,9 @@ void ModalWatcher::Look() {
     QWidget* active = QApplication::activePopupWidget();
     if (active == nullptr)
         active = QApplication::activeModalWidget();
-    if (active == nullptr || active == lastSeen || !active->isVisible())
+    // The progress window is modal to the main dialog but asks nothing of the user.
+    if (active == nullptr || active == lastSeen || !active->isVisible() ||
+        active->objectName() == QStringLiteral("progressDialog"))
         return;
     lastSeen = active;
     ++seen;
