@@ -431,7 +431,8 @@ AviResult OpenForWriting(const char* path, OutputFile** file) {
     }
     if (faults::Check(faults::Operation::Open) != 0)
         return avierr::kFileOpen;
-    output->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never through a link: the output would land wherever the link points.
+    output->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (output->fd < 0)
         return avierr::kFileOpen;
     const std::vector<uint8_t> header = BuildHeaderRegion(*output, 0);

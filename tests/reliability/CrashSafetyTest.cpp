@@ -3,7 +3,9 @@
 #include "Scenarios.h"
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +197,47 @@ TEST_P(CrashSafety, ARecordingThatShrinksWhileItIsReadEndsTheJobCleanly) {
         EXPECT_TRUE(fs::exists(folder.Recording()) || fs::exists(folder.Folder() / "tmp_clip.avi"));
     }
     std::cout << "[figures] shrinking " << scenario.name << ": " << points << " read points\n";
+}
+
+TEST_P(CrashSafety, ARealFullDiskAtEveryAmountOfFreeSpaceLosesNoRecording) {
+    ScratchDir dir;
+    const fs::path disk = dir / "disk";
+    fs::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const Scenario& scenario = GetParam();
+    ScenarioFolder folder(scenario, 40, disk);
+    const fs::path ballast = disk / "ballast";
+    const uint64_t needed = 2 * folder.Original().size() + 8192;
+    uint64_t tried = 0;
+    uint64_t lost = 0;
+    for (uint64_t freeBytes = 0; freeBytes <= needed; freeBytes += 4096) {
+        folder.Reset();
+        {
+            std::ofstream fill(ballast, std::ios::binary);
+            std::vector<char> block(4096, 'b');
+            while (fill.write(block.data(), static_cast<std::streamsize>(block.size())))
+                ;
+        }
+        fs::resize_file(ballast, fs::file_size(ballast) > freeBytes ? fs::file_size(ballast) - freeBytes : 0);
+        std::vector<std::string> messages;
+        FixOutcome outcome = folder.Run(&messages);
+        fs::remove(ballast);
+        ++tried;
+        const bool survived = (folder.FootageSurvives() || outcome.status == FixStatus::Repaired) &&
+                              folder.OnlyDocumentedFiles();
+        EXPECT_TRUE(survived) << scenario.name << " with " << freeBytes << " bytes free";
+        if (outcome.status != FixStatus::Repaired) {
+            EXPECT_FALSE(messages.empty()) << scenario.name << " with " << freeBytes << " bytes free";
+        }
+        lost += survived ? 0 : 1;
+    }
+    std::cout << "[figures] full disk " << scenario.name << ": free space sizes tried " << tried
+              << ", recordings lost " << lost << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, CrashSafety, ::testing::ValuesIn(AllScenarios()),
