@@ -7,10 +7,12 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <array>
 
 namespace clipwright::ui {
@@ -64,6 +66,11 @@ std::optional<uint32_t> FrameRateFromText(const QString& text) {
         if (trimmed == QString::fromUtf8(entry.text))
             return entry.framesPerSecond;
     }
+    const bool digitsOnly = !trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    if (!digitsOnly)
+        return std::nullopt;
     bool isNumber = false;
     const uint typed = trimmed.toUInt(&isNumber, 10);
     if (!isNumber || typed < 1 || typed > kHighestTypedFrameRate)
@@ -109,6 +116,10 @@ CImageSettingDlg::CImageSettingDlg(QWidget* parent) : QDialog(parent) {
     // Typed text is a one-off answer, not a new entry of the list.
     frameRateList->setInsertPolicy(QComboBox::NoInsert);
     frameRateList->setAccessibleName(QString::fromUtf8(strings::kFrameRate));
+    // A typed rate is taken as typed, never completed to a longer entry.
+    frameRateList->setCompleter(nullptr);
+    // The field would keep Enter to itself; Enter there still means "Next", as everywhere in the dialog.
+    frameRateList->lineEdit()->installEventFilter(this);
     // The template's height includes the opened list; the closed field is one edit line high.
     const QRect listArea = units.Rect(152, 89, 59, 40);
     frameRateList->setGeometry(listArea.x(), listArea.y(), listArea.width(),
@@ -131,6 +142,17 @@ void CImageSettingDlg::InitDialog() {
     frameRateList->setCurrentIndex(kDefaultFrameRateIndex);
     vgaButton->setChecked(true);
     nextButton->setFocus();
+}
+
+bool CImageSettingDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == frameRateList->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CImageSettingDlg::accept() {

@@ -1,0 +1,249 @@
+// The "Image Setting Needed" prompt on its own: its defaults, what "Next" stores for each choice,
+// what Cancel and Escape leave alone, and what text typed into the frame-rate field counts as.
+#include "CImageSettingDlg.h"
+#include "ImageSettings.h"
+#include "UiTestMain.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace clipwright::ui::test {
+
+namespace {
+
+// Runs the prompt modally, as the job does, and lets `answer` act on it once it is up.
+int RunPrompt(const std::function<void(CImageSettingDlg*)>& answer) {
+    CImageSettingDlg prompt;
+    ModalWatcher watcher([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            ClickOk(box);
+            return;
+        }
+        auto* shown = qobject_cast<CImageSettingDlg*>(modal);
+        QVERIFY(shown != nullptr);
+        answer(shown);
+    });
+    return prompt.exec();
+}
+
+} // namespace
+
+class ImageSettingDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        g_resolutionChoice = 0;
+        g_frameRateChoice = 0;
+    }
+    void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
+
+    void nextAtOnceGivesVgaAnd15() {
+        QStringList shown;
+        const int result = RunPrompt([&](CImageSettingDlg* prompt) {
+            shown << prompt->windowTitle() << Child<QComboBox>(prompt, "frameRateList")->currentText();
+            QCOMPARE(QApplication::focusWidget(), Child<QPushButton>(prompt, "nextButton"));
+            QTest::keyClick(prompt, Qt::Key_Return);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(shown, (QStringList{"Image Setting Needed", "15"}));
+        QCOMPARE(g_resolutionChoice, kResolutionVga);
+        QCOMPARE(g_frameRateChoice, 15u);
+    }
+
+    void listHoldsTheFiveRates() {
+        CImageSettingDlg prompt;
+        auto* list = Child<QComboBox>(&prompt, "frameRateList");
+        QStringList entries;
+        for (int i = 0; i < list->count(); ++i)
+            entries << list->itemText(i);
+        QCOMPARE(entries, (QStringList{"5", "7", "10", "15", "30"}));
+        QVERIFY(list->isEditable());
+        QVERIFY(Child<QRadioButton>(&prompt, "vgaButton")->isChecked());
+    }
+
+    void choicesAreStored_data() {
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<int>("listIndex");
+        QTest::addColumn<int>("resolution");
+        QTest::addColumn<uint>("framesPerSecond");
+        QTest::newRow("QQVGA 30") << "qqvgaButton" << 4 << 2 << 30u;
+        QTest::newRow("QVGA 5") << "qvgaButton" << 0 << 1 << 5u;
+        QTest::newRow("VGA 7") << "vgaButton" << 1 << 0 << 7u;
+        QTest::newRow("QVGA 10") << "qvgaButton" << 2 << 1 << 10u;
+    }
+    void choicesAreStored() {
+        QFETCH(QString, radio);
+        QFETCH(int, listIndex);
+        QFETCH(int, resolution);
+        QFETCH(uint, framesPerSecond);
+        RunPrompt([&](CImageSettingDlg* prompt) {
+            QTest::mouseClick(prompt->findChild<QRadioButton*>(radio), Qt::LeftButton);
+            Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(listIndex);
+            QTest::mouseClick(Child<QPushButton>(prompt, "nextButton"), Qt::LeftButton);
+        });
+        QCOMPARE(int(g_resolutionChoice), resolution);
+        QCOMPARE(g_frameRateChoice, framesPerSecond);
+    }
+
+    void radioButtonsAreOneGroup() {
+        CImageSettingDlg prompt;
+        prompt.show();
+        QTest::mouseClick(Child<QRadioButton>(&prompt, "qvgaButton"), Qt::LeftButton);
+        QTest::mouseClick(Child<QRadioButton>(&prompt, "qqvgaButton"), Qt::LeftButton);
+        QVERIFY(!Child<QRadioButton>(&prompt, "vgaButton")->isChecked());
+        QVERIFY(!Child<QRadioButton>(&prompt, "qvgaButton")->isChecked());
+        QVERIFY(Child<QRadioButton>(&prompt, "qqvgaButton")->isChecked());
+        prompt.reject();
+    }
+
+    void cancelAndEscapeLeaveTheGlobals_data() {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("Cancel button") << false;
+        QTest::newRow("Escape key") << true;
+    }
+    void cancelAndEscapeLeaveTheGlobals() {
+        QFETCH(bool, byEscape);
+        g_resolutionChoice = kResolutionQvga;
+        g_frameRateChoice = 7;
+        const int result = RunPrompt([&](CImageSettingDlg* prompt) {
+            QTest::mouseClick(Child<QRadioButton>(prompt, "qqvgaButton"), Qt::LeftButton);
+            Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(4);
+            if (byEscape)
+                QTest::keyClick(prompt, Qt::Key_Escape);
+            else
+                QTest::mouseClick(Child<QPushButton>(prompt, "cancelButton"), Qt::LeftButton);
+        });
+        QCOMPARE(result, int(QDialog::Rejected));
+        QCOMPARE(g_resolutionChoice, kResolutionQvga);
+        QCOMPARE(g_frameRateChoice, 7u);
+    }
+
+    void aSecondPromptStartsFromTheDefaults() {
+        RunPrompt([](CImageSettingDlg* prompt) {
+            QTest::mouseClick(Child<QRadioButton>(prompt, "qqvgaButton"), Qt::LeftButton);
+            Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(0);
+            prompt->accept();
+        });
+        QCOMPARE(g_frameRateChoice, 5u);
+        bool vga = false;
+        QString rate;
+        RunPrompt([&](CImageSettingDlg* prompt) {
+            vga = Child<QRadioButton>(prompt, "vgaButton")->isChecked();
+            rate = Child<QComboBox>(prompt, "frameRateList")->currentText();
+            prompt->reject();
+        });
+        QVERIFY(vga);
+        QCOMPARE(rate, QStringLiteral("15"));
+    }
+
+    void typedFrameRate_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<uint>("framesPerSecond");
+        QTest::newRow("a list entry typed") << "30" << 30u;
+        QTest::newRow("another whole number") << "25" << 25u;
+        QTest::newRow("lowest") << "1" << 1u;
+        QTest::newRow("highest") << "120" << 120u;
+        QTest::newRow("blanks around") << " 12 " << 12u;
+    }
+    void typedFrameRate() {
+        QFETCH(QString, typed);
+        QFETCH(uint, framesPerSecond);
+        int entries = 0;
+        RunPrompt([&](CImageSettingDlg* prompt) {
+            auto* list = Child<QComboBox>(prompt, "frameRateList");
+            list->setFocus();
+            list->lineEdit()->selectAll();
+            QTest::keyClicks(list->lineEdit(), typed);
+            // The list still marks "15" while the field holds the typed text.
+            QCOMPARE(list->currentIndex(), 3);
+            QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+            entries = list->count();
+        });
+        QCOMPARE(g_frameRateChoice, framesPerSecond);
+        QCOMPARE(entries, 5);
+    }
+
+    void anUnusableRateKeepsThePromptOpen_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("zero") << "0";
+        QTest::newRow("too high") << "121";
+        QTest::newRow("not a number") << "fast";
+        QTest::newRow("fraction") << "12.5";
+        QTest::newRow("empty") << "";
+    }
+    void anUnusableRateKeepsThePromptOpen() {
+        QFETCH(QString, typed);
+        g_frameRateChoice = 99;
+        int promptsSeen = 0;
+        QStringList messages;
+        CImageSettingDlg prompt;
+        ModalWatcher watcher([&](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                messages << box->text();
+                ClickOk(box);
+                return;
+            }
+            auto* list = Child<QComboBox>(modal, "frameRateList");
+            if (++promptsSeen == 1) {
+                list->lineEdit()->setText(typed);
+                QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+            } else {
+                // Still open after the message: a usable rate now goes through.
+                list->lineEdit()->setText(QStringLiteral("10"));
+                QTest::mouseClick(Child<QPushButton>(modal, "nextButton"), Qt::LeftButton);
+            }
+        });
+        QCOMPARE(prompt.exec(), int(QDialog::Accepted));
+        QCOMPARE(promptsSeen, 2);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().contains(QStringLiteral("1 to 120")));
+        QCOMPARE(g_frameRateChoice, 10u);
+    }
+
+    void frameRateFromText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected"); // -1: none
+        QTest::newRow("entry") << "7" << 7;
+        QTest::newRow("plus sign") << "+8" << -1;
+        QTest::newRow("negative") << "-5" << -1;
+        QTest::newRow("hex") << "0x10" << -1;
+        QTest::newRow("leading zero") << "015" << 15;
+        QTest::newRow("huge") << "99999999999" << -1;
+    }
+    void frameRateFromText() {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        const std::optional<uint32_t> rate = FrameRateFromText(text);
+        QCOMPARE(rate.has_value() ? int(*rate) : -1, expected);
+    }
+
+    void tabOrderReachesEveryChoice() {
+        CImageSettingDlg prompt;
+        prompt.show();
+        QVERIFY(QTest::qWaitForWindowActive(&prompt));
+        const QStringList expected{"nextButton", "cancelButton", "vgaButton", "frameRateList", "nextButton"};
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), expected.first());
+        for (qsizetype i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            // The combo box's field takes the focus for it.
+            if (focused->parentWidget() != nullptr &&
+                focused->parentWidget()->objectName() == "frameRateList")
+                focused = focused->parentWidget();
+            QCOMPARE(focused->objectName(), expected[i]);
+        }
+        prompt.reject();
+    }
+};
+
+CLIPWRIGHT_UI_TEST(ImageSettingDialogTest);
+
+} // namespace clipwright::ui::test
+
+#include "ImageSettingDialogTest.moc"
