@@ -79,16 +79,7 @@ uint64_t EndOfLastChunk(const std::vector<ExpectedChunk>& chunks) {
     return chunks.empty() ? 2060 : chunks.back().position + 8 + chunks.back().size;
 }
 
-struct Job {
-    RecordingHost host;
-    CAviFixer fixer;
-    IndexEntryList entries;
-
-    Job() { fixer.SetNotifyWindow(&host); }
-    void Run(const fs::path& path, bool replace) {
-        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), replace ? 1 : 0, &entries});
-    }
-};
+using Job = EngineJob;
 
 CameraRecordingPlan CutOffRecording(uint64_t frames = 45) {
     CameraRecordingPlan plan;

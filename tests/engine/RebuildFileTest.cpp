@@ -190,22 +190,7 @@ recgen::HeaderOptions Header(recgen::HeaderLayout layout, uint32_t width = 640, 
     return header;
 }
 
-struct Job {
-    RecordingHost host;
-    CAviFixer fixer;
-    IndexEntryList entries;
-
-    Job() { fixer.SetNotifyWindow(&host); }
-    void Run(const fs::path& path, bool replace) {
-        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), replace ? 1 : 0, &entries});
-    }
-    std::string Messages() const {
-        std::string text;
-        for (const auto& message : host.messages)
-            text += message.text + "\n";
-        return text;
-    }
-};
+using Job = EngineJob;
 
 TEST(RebuildFile, ShiftedRecordingInNewFileModeCopiesEverySampleAndThePlayersAgree) {
     ScratchDir dir;

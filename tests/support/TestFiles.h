@@ -2,6 +2,7 @@
 // programs, and the real readers (ffprobe, ffmpeg) as oracles.
 #pragma once
 
+#include "CAviFixer.h"
 #include "FixerHost.h"
 #include "ImageSettings.h"
 
@@ -83,6 +84,25 @@ public:
     std::vector<Message> messages;
     std::vector<bool> progressCalls;
     int prompts = 0;
+};
+
+// One job on an engine of its own, as a host would run it.
+struct EngineJob {
+    RecordingHost host;
+    CAviFixer fixer;
+    IndexEntryList entries;
+
+    EngineJob() { fixer.SetNotifyWindow(&host); }
+    void Run(const std::filesystem::path& path, bool replace) {
+        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), replace ? 1 : 0, &entries});
+    }
+    // Every message shown, one a line.
+    std::string Messages() const {
+        std::string text;
+        for (const auto& message : host.messages)
+            text += message.text + "\n";
+        return text;
+    }
 };
 
 // Runs `program` with `arguments` as the unprivileged user nobody.
