@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libgl-dev   # the desktop program and its artwork
     fonts-dejavu-core desktop-file-utils     # the banner's font; the desktop entry's validator
     xvfb xauth      # screenshots and tests of the desktop program under a real X server
+    openbox x11-utils   # window frames in the desktop program's screenshots
 )
 
 missing=()

@@ -51,10 +51,13 @@ QGroupBox* AddGroupBox(QWidget* parent, const char* title, const QRect& where) {
     return box;
 }
 
-QRadioButton* AddRadio(QWidget* parent, const char* text, const QRect& where, const char* name) {
+// A radio button keeps the template's place; it only grows when the font needs more room for its text.
+QRadioButton* AddRadio(QWidget* parent, const char* text, const QRect& where, int widest, const char* name) {
     auto* radio = new QRadioButton(QString::fromUtf8(text), parent);
     radio->setObjectName(QString::fromUtf8(name));
-    radio->setGeometry(where);
+    const QSize wanted = radio->sizeHint();
+    radio->setGeometry(where.x(), where.y(), std::min(std::max(where.width(), wanted.width()), widest),
+                       std::max(where.height(), wanted.height()));
     return radio;
 }
 
@@ -87,7 +90,8 @@ CImageSettingDlg::CImageSettingDlg(QWidget* parent) : QDialog(parent) {
     setFixedSize(units.Size(242, 144));
 
     // Group boxes first, so that the controls they frame are drawn over them.
-    AddGroupBox(this, strings::kCaptureResolution, units.Rect(7, 75, 109, 62));
+    const QRect resolutionFrame = units.Rect(7, 75, 109, 62);
+    AddGroupBox(this, strings::kCaptureResolution, resolutionFrame);
     AddGroupBox(this, strings::kFrameRate, units.Rect(126, 75, 109, 39));
     AddGroupBox(this, strings::kNote, units.Rect(7, 27, 228, 42));
 
@@ -103,9 +107,10 @@ CImageSettingDlg::CImageSettingDlg(QWidget* parent) : QDialog(parent) {
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     // One group of automatic radio buttons: choosing one clears the others.
-    vgaButton = AddRadio(this, strings::kVga, units.Rect(29, 89, 55, 10), "vgaButton");
-    qvgaButton = AddRadio(this, strings::kQvga, units.Rect(29, 105, 61, 10), "qvgaButton");
-    qqvgaButton = AddRadio(this, strings::kQqvga, units.Rect(29, 121, 65, 10), "qqvgaButton");
+    const int radioRoom = resolutionFrame.right() - units.X(29) - units.X(2);
+    vgaButton = AddRadio(this, strings::kVga, units.Rect(29, 89, 55, 10), radioRoom, "vgaButton");
+    qvgaButton = AddRadio(this, strings::kQvga, units.Rect(29, 105, 61, 10), radioRoom, "qvgaButton");
+    qqvgaButton = AddRadio(this, strings::kQqvga, units.Rect(29, 121, 65, 10), radioRoom, "qqvgaButton");
 
     AddText(this, strings::kImageInfoLost, units.Rect(8, 7, 226, 20), "imageInfoLostText");
     AddText(this, strings::kWrongValueNote, units.Rect(19, 37, 208, 28), "wrongValueNote");

@@ -234,11 +234,12 @@ void CRepairDlg::ProgressDialogClosed(CProgressDlg* dialog) {
 
 void CRepairDlg::SetControlsEnabled(bool enabled) {
     // The controls, not the dialog: a disabled dialog would disable the windows it owns, the image
-    // settings prompt and the message boxes of the job among them.
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!child->isWindow())
-            child->setEnabled(enabled);
-    }
+    // settings prompt and the message boxes of the job among them. The banner and the text take no
+    // input and keep their colours.
+    for (QWidget* control : {static_cast<QWidget*>(exitButton), static_cast<QWidget*>(pathEdit),
+                             static_cast<QWidget*>(selectButton), static_cast<QWidget*>(fixButton),
+                             static_cast<QWidget*>(replaceBox), static_cast<QWidget*>(newFileBox)})
+        control->setEnabled(enabled);
     aboutAction->setEnabled(enabled);
 }
 
