@@ -62,8 +62,10 @@ void CProgressDlg::Run() {
 void CProgressDlg::InitDialog() {
     for (size_t i = 0; i < frameIcons.size(); ++i)
         frameIcons[i] = QPixmap(resources::FrameIconPath(resources::kFrameIconIds[i]));
-    PrivateMessage ready(WM_PROGRESS_READY, 0, this);
-    QCoreApplication::sendEvent(mainWindow, &ready);
+    if (mainWindow != nullptr) {
+        PrivateMessage ready(WM_PROGRESS_READY, 0, this);
+        QCoreApplication::sendEvent(mainWindow, &ready);
+    }
     StartTimer();
 }
 
@@ -103,7 +105,7 @@ void CProgressDlg::timerEvent(QTimerEvent* event) {
             ++g_finishTicks;
         }
     } else {
-        if (startPending == 1) {
+        if (startPending == 1 && mainWindow != nullptr) {
             PrivateMessage startFix(WM_START_FIX, 0, nullptr);
             QCoreApplication::sendEvent(mainWindow, &startFix);
             startPending = 0;

@@ -223,6 +223,21 @@ private slots:
         QCOMPARE(rate.has_value() ? int(*rate) : -1, expected);
     }
 
+    void everyChoiceIsNamedAndReadable() {
+        CImageSettingDlg prompt;
+        prompt.show();
+        for (auto* radio : prompt.findChildren<QRadioButton*>()) {
+            QVERIFY(!radio->text().isEmpty());
+            // The whole label shows, whatever the font.
+            QVERIFY2(radio->width() >= radio->sizeHint().width(), qPrintable(radio->text()));
+            QVERIFY(prompt.rect().contains(radio->geometry()));
+        }
+        QCOMPARE(Child<QComboBox>(&prompt, "frameRateList")->accessibleName(), QStringLiteral("Frame Rate"));
+        QVERIFY(prompt.rect().contains(Child<QPushButton>(&prompt, "cancelButton")->geometry()));
+        QVERIFY(!(prompt.windowFlags() & Qt::WindowCloseButtonHint));
+        prompt.reject();
+    }
+
     void tabOrderReachesEveryChoice() {
         CImageSettingDlg prompt;
         prompt.show();

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
@@ -243,12 +244,28 @@ private slots:
 
         bool progressHidden = false;
         bool mainRefusedInput = false;
+        int framesDuringPrompt = -1;
+        QList<int> framesWhileHidden;
+        QMetaObject::Connection counting;
+        QTimer hook;
+        hook.callOnTimeout([&] {
+            if (auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+                progress != nullptr && !counting) {
+                counting = QObject::connect(progress, &CProgressDlg::frameShown,
+                                            [&](int icon) { framesWhileHidden.append(icon); });
+            }
+        });
+        hook.start(1);
         ModalWatcher watcher([&](QWidget* modal) {
             auto* prompt = qobject_cast<CImageSettingDlg*>(modal);
             QVERIFY(prompt != nullptr);
             auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
             progressHidden = progress != nullptr && !progress->isVisible();
             mainRefusedInput = !Child<QPushButton>(&dialog, "fixButton")->isEnabled() && dialog.JobRunning();
+            // Ticks go on while the window is hidden, but paint nothing.
+            const auto framesBefore = framesWhileHidden.size();
+            QTest::qWait(350);
+            framesDuringPrompt = static_cast<int>(framesWhileHidden.size() - framesBefore);
             // A hidden progress window blocks nothing: the main dialog must refuse Escape itself.
             QTest::keyClick(&dialog, Qt::Key_Escape);
             QVERIFY(dialog.isVisible());
@@ -259,6 +276,9 @@ private slots:
         QCOMPARE(watcher.Seen(), 1);
         QVERIFY(progressHidden);
         QVERIFY(mainRefusedInput);
+        QCOMPARE(framesDuringPrompt, 0);
+        QVERIFY(!framesWhileHidden.isEmpty());
+        QObject::disconnect(counting);
         QVERIFY(run.doneShownMs > 0);
         QCOMPARE(g_resolutionChoice, kResolutionVga);
         QCOMPARE(g_frameRateChoice, 15u);
