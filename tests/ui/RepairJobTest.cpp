@@ -5,6 +5,7 @@
 #include "CImageSettingDlg.h"
 #include "CProgressDlg.h"
 #include "CRepairDlg.h"
+#include "GuiThreadCall.h"
 #include "PrivateMessages.h"
 #include "Recordings.h"
 #include "TestFiles.h"
@@ -204,6 +205,38 @@ private slots:
         QVERIFY2(run.closedMs - run.doneShownMs >= 180,
                  qPrintable(QString::number(run.closedMs - run.doneShownMs)));
         QVERIFY(run.doneShownMs >= 800);
+    }
+
+    void theJobStartsOnTheAnnouncedWindowsFirstTick() {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteCameraRecording(clip, CutOffRecording());
+        CAviFixer engine;
+        CRepairDlg dialog(engine);
+        QElapsedTimer clock;
+        qint64 startedMs = -1;
+        bool progressShown = false;
+        bool mainRefusesInput = false;
+        dialog.SetJobRunner([&](CAviFixer& fixer, FixRequest request) {
+            // Asked on the GUI thread, as the worker asks for the check box.
+            CallOnOwnerThread(&dialog, [&] {
+                startedMs = clock.elapsed();
+                auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+                progressShown = progress != nullptr && progress->isVisible();
+                mainRefusesInput = !Child<QPushButton>(&dialog, "fixButton")->isEnabled();
+            });
+            fixer.RunFixJob(std::move(request));
+        });
+        dialog.show();
+        ChooseFileInMainDialog(&dialog, QPath(clip));
+        clock.start();
+        RepairRun run;
+        RunRepair(dialog, run);
+        QVERIFY(progressShown);
+        QVERIFY(mainRefusesInput);
+        QVERIFY2(startedMs >= 90, qPrintable(QString::number(startedMs)));
+        QVERIFY(run.frames.size() >= 2);
+        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
     }
 
     void aSecondRepairBehavesLikeTheFirst() {
