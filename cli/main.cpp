@@ -23,6 +23,10 @@ std::string BaseName(const std::string& path) {
 }
 
 void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli::CliHost& host) {
+    if (!outcome.layoutProbed) {
+        std::cout << path << ": not repaired\n";
+        return;
+    }
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
     const bool inPlace = outcome.layout == LayoutStandard;
     const char* verb = inPlace ? "indexed" : "copied";

@@ -56,6 +56,7 @@ enum class FixStatus {
 struct FixOutcome {
     FixStatus status = FixStatus::NotRun;
     LayoutCode layout = LayoutOther;
+    bool layoutProbed = false; // false when the job ended before the probe
     std::string outputPath;
     uint32_t videoChunks = 0; // indexed, or copied into the new file
     uint32_t audioChunks = 0;

@@ -64,6 +64,7 @@ void CAviFixer::RunFixJob(FixRequest request) {
     }
     LayoutCode layout = ProbeLayout();
     outcome.layout = layout;
+    outcome.layoutProbed = true;
     if (layout == LayoutStandard)
         RebuildIndexInPlace(request.path, request.fileName, request.replaceOriginal, request.entries);
     else

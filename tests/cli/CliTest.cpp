@@ -93,6 +93,16 @@ TEST(CommandLine, FileErrorsGoToStandardErrorWithThePathAndTheExitStatusIsOne) {
         << result.out;
 }
 
+TEST(CommandLine, ARecordingRefusedBeforeTheProbeIsReportedWithoutALayout) {
+    ScratchDir dir;
+    const fs::path target = CutOffRecording(dir, "real.avi");
+    fs::create_symlink(target, dir / "link.avi");
+    CommandResult result = Cli("--replace " + ShellQuote(dir / "link.avi"));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, (dir / "link.avi").string() + ": not repaired\n");
+    EXPECT_NE(result.err.find("symbolic link"), std::string::npos) << result.err;
+}
+
 TEST(CommandLine, LostSettingsWithoutAnswersWriteNothingAndSayWhatToPass) {
     ScratchDir dir;
     const fs::path clip = CutOffRecording(dir, "lost.avi", recgen::HeaderLayout::HeaderLost);
