@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AviStreamWriter.h"
+#include "ChunkWalk.h"
 #include "FileError.h"
 #include "FixerHost.h"
 #include "FourCC.h"
@@ -61,6 +62,7 @@ struct FixOutcome {
     uint32_t videoChunks = 0; // indexed, or copied into the new file
     uint32_t audioChunks = 0;
     bool askedForImageSettings = false;
+    WalkSummary walk; // where the recording's data ended, and the damage skipped on the way
 };
 
 class CAviFixer {
@@ -79,7 +81,8 @@ public:
     void RebuildIndexInPlace(std::string path, std::string fileName, int32_t replaceOriginal,
                              IndexEntryList* entries);
     void RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal, LayoutCode layout);
-    void CopyCompanionFile(const std::string& path, const std::string& fileName);
+    // True when a companion file was copied.
+    bool CopyCompanionFile(const std::string& path, const std::string& fileName);
     void ReportFileError(const FileError& error);
 
     // The writer, as the rebuild drives it.

@@ -25,26 +25,6 @@ ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWa
     return header;
 }
 
-std::optional<uint64_t> MediaChunkBehind(ByteSource& file, const ChunkHeader& stop, uint64_t fileSize,
-                                         bool (*isMedia)(const FourCC&)) {
-    // A few filler chunks in a row are plausible; a long run of them is not worth following.
-    constexpr int kMostStopChunks = 16;
-    ChunkHeader header = stop;
-    for (int hop = 0; hop < kMostStopChunks; ++hop) {
-        if (!header.SizeWhole() || JudgeChunk(header, fileSize) != ChunkFit::Whole)
-            return std::nullopt;
-        ChunkHeader next = ReadChunkHeader(file, header.End(), 0);
-        if (!next.SizeWhole())
-            return std::nullopt;
-        if (isMedia(next.id))
-            return next.position;
-        if (!(next.id == fourcc::kIdx1 || next.id == fourcc::kJunk))
-            return std::nullopt;
-        header = next;
-    }
-    return std::nullopt;
-}
-
 ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize) {
     if (header.size > kLargestChunkSize)
         return ChunkFit::Implausible;

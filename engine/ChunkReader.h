@@ -8,7 +8,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace clipwright {
 
@@ -43,11 +42,5 @@ enum class ChunkFit {
 ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWanted);
 
 ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize);
-
-// An idx1 or JUNK chunk normally ends the data; one in the middle, with media chunks behind it,
-// is stepped over instead, or a repair would overwrite or drop what follows. Returns the position
-// of the media chunk behind `stop` (past any further idx1 or JUNK chunks), or nothing.
-std::optional<uint64_t> MediaChunkBehind(ByteSource& file, const ChunkHeader& stop, uint64_t fileSize,
-                                         bool (*isMedia)(const FourCC&));
 
 } // namespace clipwright

@@ -15,7 +15,7 @@ uint64_t passed = 0;
 
 } // namespace
 
-int Check(Operation operation) {
+int Check(Operation operation, const Access& access) {
     if (!armed.load(std::memory_order_relaxed))
         return 0;
     std::function<void()> callback;
@@ -24,6 +24,8 @@ int Check(Operation operation) {
         if (activePlan.onlyOneKind && operation != activePlan.only)
             return 0;
         const uint64_t point = ++passed;
+        if (activePlan.observe)
+            activePlan.observe(operation, access);
         switch (activePlan.action) {
         case Plan::Action::Count:
             return 0;

@@ -62,9 +62,22 @@ void CAviFixer::RunFixJob(FixRequest request) {
         outcome.status = FixStatus::Failed;
         return;
     }
+    // An interrupted replace left the recording under its temporary name: say where it is, rather
+    // than that nothing is there.
+    const OutputNames names = MakeOutputNames(request.path, request.fileName);
+    if (!FileExists(request.path) && FileExists(names.temporaryName)) {
+        ShowProblem(messages::RecordingUnderTemporaryName(names.temporaryName, request.path), request.path);
+        outcome.status = FixStatus::Failed;
+        return;
+    }
     LayoutCode layout = ProbeLayout();
     outcome.layout = layout;
-    outcome.layoutProbed = true;
+    // A probe that could not read the file has said why; a rebuild on a guessed layout would only
+    // say it again, or, after a passing fault, repair the recording in a way its layout never asked for.
+    if (!outcome.layoutProbed) {
+        outcome.status = FixStatus::Failed;
+        return;
+    }
     if (layout == LayoutStandard)
         RebuildIndexInPlace(request.path, request.fileName, request.replaceOriginal, request.entries);
     else
@@ -86,6 +99,8 @@ LayoutCode CAviFixer::ProbeLayout() {
             result = ReadWordAt(sourceFile, layout::kShiftedMoviList) == fourcc::kList ? LayoutShifted
                                                                                        : LayoutHeaderLost;
         sourceFile.Close();
+        // Only a probe that read the file has found a layout.
+        outcome.layoutProbed = true;
         return result;
     } catch (const FileError& error) {
         ReportFileError(error);
@@ -105,16 +120,16 @@ void CAviFixer::ShowProblem(const std::string& text, const std::string& filePath
         notifyWindow->ShowMessage(text, filePath);
 }
 
-void CAviFixer::CopyCompanionFile(const std::string& path, const std::string& fileName) {
+bool CAviFixer::CopyCompanionFile(const std::string& path, const std::string& fileName) {
     OutputNames names = MakeOutputNames(path, fileName);
     SourceFile companion;
     FileError notShown;
     // Only a companion that nobody else holds open, and that may be written, is copied.
     if (!companion.Open(names.companionPath, ShareMode::Exclusive, notShown))
-        return;
+        return false;
     // Its close cannot lose anything: the companion was not written.
     companion.Abandon();
-    CopyFileReplacing(names.companionPath, names.companionCopy);
+    return CopyFileReplacing(names.companionPath, names.companionCopy) == 0;
 }
 
 } // namespace clipwright

@@ -2,7 +2,7 @@
 // counts and sizes, and appends a fresh idx1 index padded to a multiple of 2048 bytes.
 #include "CAviFixer.h"
 
-#include "ChunkReader.h"
+#include "ChunkWalk.h"
 #include "LittleEndian.h"
 #include "Messages.h"
 #include "OutputNaming.h"
@@ -17,22 +17,9 @@ namespace clipwright {
 
 namespace {
 
-enum class ChunkKind { Stop, Video, Audio, Unknown };
-
-ChunkKind KindOf(const FourCC& id) {
+bool IsVideo(const FourCC& id) {
     using namespace fourcc;
-    if (id == kIdx1 || id == kJunk)
-        return ChunkKind::Stop;
-    if (id == kVideo00db || id == kVideo00dc || id == kVideo01db || id == kVideo01dc)
-        return ChunkKind::Video;
-    if (id == kAudio00wb || id == kAudio01wb)
-        return ChunkKind::Audio;
-    return ChunkKind::Unknown;
-}
-
-bool IsIndexedChunk(const FourCC& id) {
-    ChunkKind kind = KindOf(id);
-    return kind == ChunkKind::Video || kind == ChunkKind::Audio;
+    return id == kVideo00db || id == kVideo00dc || id == kVideo01db || id == kVideo01dc;
 }
 
 // An MPEG-4 video object start code opens every key frame the camera writes.
@@ -46,75 +33,49 @@ struct ScanResult {
     uint32_t allChunks = 0;
     uint32_t videoChunks = 0;
     uint32_t audioChunks = 0;
+    WalkSummary walk;
 };
 
-// Steps over data that is no known chunk, four bytes at a time, through a window so that a long
-// stretch costs one read per window rather than one per word. Returns the position of the next
-// known id, or of the file's last incomplete word.
-uint64_t SkipUnknownWords(SourceFile& file, uint64_t position) {
-    std::vector<uint8_t> window(64 * 1024);
-    for (;;) {
-        size_t got = file.ReadAt(position, window.data(), window.size());
-        size_t offset = 0;
-        for (; offset + 4 <= got; offset += 4) {
-            // Every known id begins '0', 'i' or 'J': most words are passed over on one byte.
-            const uint8_t first = window[offset];
-            if (first != '0' && first != 'i' && first != 'J')
-                continue;
-            if (KindOf(FourCC::FromBytes(window.data() + offset)) != ChunkKind::Unknown)
-                return position + offset;
-        }
-        if (got < window.size())
-            return position + offset;
-        position += offset;
+// Where the new index goes: behind the last footage, and behind every byte the walk could not
+// read either, so that nothing that may hold footage is written over. Only an old index or filler
+// at the end is replaced, which makes a second repair give the same file.
+uint64_t DataEnd(const WalkSummary& walk, uint64_t lastChunkEnd, uint64_t fileSize) {
+    switch (walk.end) {
+    case WalkEnd::Filler:
+        return walk.endOffset;
+    case WalkEnd::CutChunk:
+        return lastChunkEnd; // behind the end of the file: the missing bytes read as zeros
+    case WalkEnd::EndOfFile:
+    case WalkEnd::NoChunkBehind:
+    case WalkEnd::GaveUp:
+        break;
     }
+    return std::max({fileSize, walk.endOffset, uint64_t{layout::kFirstChunk}});
 }
 
 ScanResult ScanChunks(SourceFile& file, IndexEntryList& entries) {
     const uint64_t fileSize = file.Length();
     ScanResult scan;
-    uint64_t position = layout::kFirstChunk;
-    for (;;) {
-        ChunkHeader header = ReadChunkHeader(file, position, 4);
-        if (!header.IdWhole()) {
-            scan.dataEnd = position + header.headerBytes;
-            break;
-        }
-        ChunkKind kind = KindOf(header.id);
-        if (kind == ChunkKind::Stop) {
-            if (auto media = MediaChunkBehind(file, header, fileSize, IsIndexedChunk)) {
-                position = *media;
-                continue;
-            }
-            scan.dataEnd = position; // the new index takes the old one's place
-            break;
-        }
-        if (kind == ChunkKind::Unknown) {
-            position = SkipUnknownWords(file, position + 4);
-            continue;
-        }
-        // A header the file cuts short, or a size no camera writes: nothing behind it can be
-        // trusted, so the index goes behind everything and overwrites nothing.
-        if (!header.SizeWhole() || JudgeChunk(header, fileSize) == ChunkFit::Implausible) {
-            scan.dataEnd = fileSize;
-            break;
-        }
+    ChunkWalk walk(file, layout::kFirstChunk, fileSize, CameraIndexedIds());
+    uint64_t lastChunkEnd = layout::kFirstChunk;
+    while (auto header = walk.Next()) {
         IndexEntry entry;
-        entry.chunkId = header.id;
-        entry.offset = static_cast<uint32_t>(position - layout::kMoviBase);
-        entry.size = header.size;
+        entry.chunkId = header->id;
+        entry.offset = static_cast<uint32_t>(header->position - layout::kMoviBase);
+        entry.size = header->size;
         ++scan.allChunks;
-        if (kind == ChunkKind::Audio) {
+        if (IsVideo(header->id)) {
+            ++scan.videoChunks;
+            entry.flags = StartsKeyFrame(*header) ? layout::kIndexKeyFrame : 0;
+        } else {
             ++scan.audioChunks;
             entry.flags = layout::kIndexKeyFrame;
-        } else {
-            ++scan.videoChunks;
-            entry.flags = StartsKeyFrame(header) ? layout::kIndexKeyFrame : 0;
         }
         entries.push_back(entry);
-        // A cut-off last chunk ends beyond the file; the index is then written there.
-        position = header.End();
+        lastChunkEnd = header->End();
     }
+    scan.walk = walk.Summary();
+    scan.dataEnd = DataEnd(scan.walk, lastChunkEnd, fileSize);
     return scan;
 }
 
@@ -198,9 +159,10 @@ void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int3
         ReportFileError(openError);
         return;
     }
+    bool companionCopied = false;
     try {
         if (replaceOriginal == 0) {
-            CopyCompanionFile(path, fileName);
+            companionCopied = CopyCompanionFile(path, fileName);
             int copyError = CopyFileReplacing(path, names.fixName);
             sourceFile.Close();
             // Patching whatever the fix name held before would pass off an old file as the repair.
@@ -214,21 +176,35 @@ void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int3
             }
         }
         ScanResult scan = ScanChunks(sourceFile, list);
-        PatchHeader(sourceFile, scan);
-        if (!list.empty()) {
-            uint64_t indexEnd = WriteIndex(sourceFile, scan.dataEnd, list);
-            WriteU32At(sourceFile, layout::kRiffSize, static_cast<uint32_t>(indexEnd - 8));
-        }
-        sourceFile.Close();
         outcome.videoChunks = scan.videoChunks;
         outcome.audioChunks = scan.audioChunks;
+        outcome.walk = scan.walk;
         if (list.empty()) {
-            // Header fields alone are no repair: say so, and leave no copy that would pass for one.
-            if (replaceOriginal == 0)
+            // Header fields alone are no repair: the file stays as it was, and no copy is left that
+            // would pass for one.
+            sourceFile.Abandon();
+            if (replaceOriginal == 0) {
                 DeleteFileQuietly(names.fixName);
-            ShowProblem(messages::NoRecordingDataInPlace(), path);
+                if (companionCopied)
+                    DeleteFileQuietly(names.companionCopy);
+            }
+            ShowProblem(messages::NoRecordingData(), path);
+            list.clear();
+            return;
+        }
+        PatchHeader(sourceFile, scan);
+        uint64_t indexEnd = WriteIndex(sourceFile, scan.dataEnd, list);
+        WriteU32At(sourceFile, layout::kRiffSize, static_cast<uint32_t>(indexEnd - 8));
+        sourceFile.Sync();
+        sourceFile.Close();
+        if (!scan.walk.Complete()) {
+            outcome.status = FixStatus::Partial;
+            ShowProblem(messages::InPlaceStopped(scan.walk.endOffset, scan.allChunks), path);
         } else {
             outcome.status = FixStatus::Repaired;
+            std::string notice = messages::SkippedNotice(scan.walk, true);
+            if (!notice.empty())
+                ShowProblem(notice, path);
         }
     } catch (const FileError& error) {
         ReportFileError(error);

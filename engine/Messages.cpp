@@ -1,5 +1,6 @@
 #include "Messages.h"
 
+#include <cctype>
 #include <system_error>
 
 namespace clipwright::messages {
@@ -9,6 +10,10 @@ namespace {
 std::string Quoted(const std::string& path) {
     size_t separator = path.rfind('/');
     return "\"" + (separator == std::string::npos ? path : path.substr(separator + 1)) + "\"";
+}
+
+std::string Bytes(uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
 std::string Reason(int systemError) {
@@ -43,8 +48,13 @@ std::string NoRecordingData() {
     return "No recording data was found in this file. Nothing was written.";
 }
 
-std::string NoRecordingDataInPlace() {
-    return "No recording data was found in this file.";
+std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& keptAs, int systemError) {
+    std::string text = "The repaired file " + Quoted(outputPath) +
+                       " was written, but the system could not confirm that its name is on the disk (" +
+                       Reason(systemError) + ").";
+    if (!keptAs.empty())
+        text += " The recording was kept as " + Quoted(keptAs) + ".";
+    return text;
 }
 
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored) {
@@ -57,6 +67,49 @@ std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordi
 std::string ReplacingThroughLink() {
     return "This recording is a symbolic link to a file in another place. \"Replace original file\" would "
            "change that file, so nothing was changed. Choose \"Make new file\" to repair it.";
+}
+
+std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path) {
+    return "The recording is not at " + Quoted(path) + ", but " + Quoted(temporaryName) +
+           " stands beside it: an earlier repair of it was interrupted. Rename " + Quoted(temporaryName) +
+           " back to " + Quoted(path) + " and repair it again. Nothing was changed.";
+}
+
+std::string SkippedSummary(const WalkSummary& walk) {
+    if (walk.damaged.empty())
+        return {};
+    const DamagedStretch& first = walk.damaged.front();
+    if (walk.damaged.size() == 1)
+        return Bytes(first.bytes) + " of damaged data skipped at offset " + std::to_string(first.offset);
+    return Bytes(walk.DamagedBytes()) + " of damaged data skipped in " + std::to_string(walk.damaged.size()) +
+           " places, the first at offset " + std::to_string(first.offset);
+}
+
+std::string SkippedNotice(const WalkSummary& walk, bool inPlace) {
+    std::string text;
+    if (!walk.damaged.empty()) {
+        std::string summary = SkippedSummary(walk);
+        summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+        text = "The recording holds damaged data: " + summary +
+               ". The chunks before and behind it were " + (inPlace ? "indexed." : "copied.");
+    }
+    if (walk.end == WalkEnd::NoChunkBehind && !walk.tailIsZeros) {
+        if (!text.empty())
+            text += " ";
+        text += "The bytes from offset " + std::to_string(walk.endOffset) + " to the end of the file hold no recording data" +
+                (inPlace ? "; they were left where they are." : " and were not copied.");
+    }
+    return text;
+}
+
+std::string InPlaceStopped(uint64_t offset, uint32_t chunksIndexed) {
+    return "The repair stopped at offset " + std::to_string(offset) + ": " + WalkGaveUpReason() + ". The index covers the " +
+           std::to_string(chunksIndexed) + " chunks before that point, and the bytes from there on were left as they were.";
+}
+
+std::string WalkGaveUpReason() {
+    return "the data there is damaged, and no chunk was found in the " +
+           std::to_string(kResyncSearchLimit >> 20) + " MB behind it";
 }
 
 std::string OutOfMemory() {

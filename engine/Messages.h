@@ -1,6 +1,9 @@
 // What the engine tells the user, other than the fixed file-error sentences.
 #pragma once
 
+#include "ChunkWalk.h"
+
+#include <cstdint>
 #include <string>
 
 namespace clipwright::messages {
@@ -10,9 +13,23 @@ std::string CopyToFixNameFailed(const std::string& fixName, int systemError);
 std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int systemError);
 std::string OutputNotCreated(const std::string& outputPath);
 std::string NoRecordingData();
-std::string NoRecordingDataInPlace();
+// The new file stands under its name, but the folder could not be synced; `keptAs` names the
+// temporary name the recording stays under, or is empty.
+std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& keptAs, int systemError);
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored);
 std::string OutOfMemory();
 std::string ReplacingThroughLink();
+std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
+
+// What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at
+// offset 72192"; empty when it skipped nothing.
+std::string SkippedSummary(const WalkSummary& walk);
+// The same as a sentence for the user, saying that the footage around it was kept; empty when
+// nothing was skipped and nothing was left behind the data.
+std::string SkippedNotice(const WalkSummary& walk, bool inPlace);
+// An in-place repair whose walk could not get past damaged data.
+std::string InPlaceStopped(uint64_t offset, uint32_t chunksIndexed);
+// Why a walk ended early, for CopyStopped.
+std::string WalkGaveUpReason();
 
 } // namespace clipwright::messages

@@ -29,9 +29,10 @@ std::string BaseName(const std::string& path) {
 }
 
 // Copies every byte of `source` into `target`, both open; returns 0 or an errno.
-int CopyContents(int source, int target) {
+int CopyContents(int source, int target, const std::string& targetPath) {
+    const faults::Access writing{targetPath};
     for (;;) {
-        if (int injected = faults::Check(faults::Operation::Write))
+        if (int injected = faults::Check(faults::Operation::Write, writing))
             return injected;
         ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, size_t{1} << 30, 0);
         if (copied == 0)
@@ -58,7 +59,7 @@ int CopyContents(int source, int target) {
         }
         size_t done = 0;
         while (done < static_cast<size_t>(got)) {
-            if (int injected = faults::Check(faults::Operation::Write))
+            if (int injected = faults::Check(faults::Operation::Write, writing))
                 return injected;
             ssize_t written = ::write(target, buffer.data() + done, static_cast<size_t>(got) - done);
             if (written < 0 && errno == EINTR)
@@ -93,7 +94,7 @@ std::string PartialName(const std::string& target) {
 }
 
 int CopyFileReplacing(const std::string& from, const std::string& to) {
-    if (int injected = faults::Check(faults::Operation::Open))
+    if (int injected = faults::Check(faults::Operation::Open, {from}))
         return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (source < 0)
@@ -107,38 +108,89 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     std::string partial = PartialName(to);
     // A partial file left by an interrupted run is ours to remove; a link there is removed, not followed.
     DeleteFileQuietly(partial);
-    int target = -1;
-    if (int injected = faults::Check(faults::Operation::Open))
-        errno = injected;
-    else
-        target = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        status.st_mode & 0777);
+    int target = CreatePrivateFile(partial);
     if (target < 0) {
         int reason = errno;
         ::close(source);
         return reason;
     }
-    int reason = CopyContents(source, target);
+    TakeOwnerAndMode(target, status);
+    int reason = CopyContents(source, target, partial);
     ::close(source);
+    if (reason == 0)
+        reason = SyncFile(target, partial);
     if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
         reason = injected;
     if (::close(target) != 0 && reason == 0)
         reason = errno;
     if (reason == 0)
+        reason = SyncDirectoryOf(partial);
+    if (reason == 0)
         reason = RenameReplacing(partial, to);
+    if (reason == 0)
+        reason = SyncDirectoryOf(to);
     if (reason != 0)
         DeleteFileQuietly(partial);
     return reason;
 }
 
+int CreatePrivateFile(const std::string& path) {
+    if (int injected = faults::Check(faults::Operation::Create, {path})) {
+        errno = injected;
+        return -1;
+    }
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+void TakeOwnerAndMode(int descriptor, const struct stat& recording) {
+    // Only root may give a file away; anyone may keep the group when a member of it. A file that
+    // cannot take the owner keeps the one who repairs it, and still gets the recording's mode.
+    if (::fchown(descriptor, recording.st_uid, recording.st_gid) != 0)
+        (void)::fchown(descriptor, static_cast<uid_t>(-1), recording.st_gid);
+    (void)::fchmod(descriptor, recording.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+}
+
+int SyncFile(int descriptor, const std::string& path) {
+    if (int injected = faults::Check(faults::Operation::Sync, {path}))
+        return injected;
+    return ::fsync(descriptor) == 0 ? 0 : errno;
+}
+
+int SyncDirectoryOf(const std::string& path) {
+    std::string directory = DirectoryPrefix(path);
+    if (directory.empty())
+        directory = ".";
+    if (int injected = faults::Check(faults::Operation::SyncDirectory, {directory}))
+        return injected;
+    int descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno;
+    int reason = ::fsync(descriptor) == 0 ? 0 : errno;
+    ::close(descriptor);
+    // Some file systems cannot sync a folder; their renames are as durable as they will get.
+    return reason == EINVAL || reason == EROFS ? 0 : reason;
+}
+
+int FinishNewFile(const std::string& path, const struct stat& recording) {
+    if (int injected = faults::Check(faults::Operation::Open, {path}))
+        return injected;
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno;
+    TakeOwnerAndMode(descriptor, recording);
+    int reason = SyncFile(descriptor, path);
+    ::close(descriptor);
+    return reason != 0 ? reason : SyncDirectoryOf(path);
+}
+
 int RenameReplacing(const std::string& from, const std::string& to) {
-    if (int injected = faults::Check(faults::Operation::Rename))
+    if (int injected = faults::Check(faults::Operation::Rename, {from, to}))
         return injected;
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 int MoveFileNoReplace(const std::string& from, const std::string& to) {
-    if (int injected = faults::Check(faults::Operation::Rename))
+    if (int injected = faults::Check(faults::Operation::Rename, {from, to}))
         return injected;
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
@@ -156,8 +208,13 @@ int MoveFileNoReplace(const std::string& from, const std::string& to) {
 }
 
 void DeleteFileQuietly(const std::string& path) {
-    if (faults::Check(faults::Operation::Remove) == 0)
+    if (faults::Check(faults::Operation::Remove, {path}) == 0)
         ::unlink(path.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
 }
 
 } // namespace clipwright

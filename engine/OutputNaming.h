@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 
 namespace clipwright {
 
@@ -21,7 +22,9 @@ std::string CompanionName(const std::string& fileName);
 
 // Copies `from` to `to`, replacing a file of that name. The copy is written under a hidden name
 // first and renamed into place, so `to` is never truncated in place: were it a hard or symbolic
-// link to the recording, the recording would be lost. Returns 0, or the errno of the failure.
+// link to the recording, the recording would be lost. The copy takes the source's owner (where
+// permitted) and mode, and is on disk, with its name, before this returns. Returns 0, or the errno
+// of the failure.
 int CopyFileReplacing(const std::string& from, const std::string& to);
 
 // Renames `from` to `to`, replacing what stands there (a link is replaced, never followed).
@@ -33,6 +36,26 @@ int MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // Removes a file; the outcome is not needed by callers.
 void DeleteFileQuietly(const std::string& path);
+
+// True when anything, a dangling link included, stands under `path`.
+bool FileExists(const std::string& path);
+
+// Creates a new file that only its owner can read until it is finished, never through a link.
+// Returns the descriptor, or -1 with errno set.
+int CreatePrivateFile(const std::string& path);
+
+// Gives a new file the recording's owner, where the system permits it, and its permission bits, so
+// that a repair never shows footage to more people than the recording did.
+void TakeOwnerAndMode(int descriptor, const struct stat& recording);
+
+// Durability: a file's data, and a folder's entries, on disk before a rename or a removal makes
+// the new file the only copy. Both return 0, or an errno.
+int SyncFile(int descriptor, const std::string& path);
+int SyncDirectoryOf(const std::string& path);
+
+// A new file written under a hidden name and closed: takes the recording's owner and mode, and is
+// synced with its folder, ready to be renamed into place. Returns 0, or an errno.
+int FinishNewFile(const std::string& path, const struct stat& recording);
 
 // The hidden name a new file is written under before it is renamed to `target`.
 std::string PartialName(const std::string& target);

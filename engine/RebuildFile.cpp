@@ -2,7 +2,8 @@
 // order into a brand-new AVI file through the stream writer.
 #include "CAviFixer.h"
 
-#include "ChunkReader.h"
+#include "ChunkWalk.h"
+#include "Interruption.h"
 #include "LittleEndian.h"
 #include "Messages.h"
 #include "OutputNaming.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace clipwright {
@@ -26,14 +28,15 @@ constexpr uint32_t kHighestFrameRate = 120;
 constexpr size_t kHeaderLostScanBytes = 4096;
 constexpr size_t kRepeatPrefixBytes = 100;
 
-uint32_t ReadU32At(SourceFile& file, uint32_t position) {
+// A field the file ends before is no value at all, never a 0.
+std::optional<uint32_t> ReadU32At(SourceFile& file, uint32_t position) {
     uint8_t bytes[4] = {};
-    file.Seek(position, SeekFrom::Begin);
-    file.Read(bytes, sizeof bytes);
+    if (file.ReadAt(position, bytes, sizeof bytes) < sizeof bytes)
+        return std::nullopt;
     return le::ReadU32(bytes);
 }
 
-ResolutionCode ResolutionFromSize(uint32_t width, uint32_t height) {
+ResolutionCode ResolutionFromSize(std::optional<uint32_t> width, std::optional<uint32_t> height) {
     if (width == 640 && height == 480)
         return kResolutionVga;
     if (width == 320 && height == 240)
@@ -68,20 +71,17 @@ std::optional<uint64_t> FindVideoTag(SourceFile& file, uint64_t from, uint64_t l
 }
 
 enum class CopyEnd {
-    EndOfData,    // the end of the file, a zero word, an idx1 or a JUNK: the copy is whole
-    UnknownTag,   // a chunk no camera writes, with more data behind it
-    Implausible,  // a size that cannot be real
+    EndOfData,    // the walk found the end of the recording's data: the copy is whole
+    Damaged,      // the walk could not get past damaged data
     OutOfMemory,  // a payload buffer could not be had
     WriterFailed, // the new file could not be written
     FileError,    // the recording could not be read; already reported
 };
 
-std::string DescribeEnd(CopyEnd end, const FourCC& tag) {
+std::string DescribeEnd(CopyEnd end) {
     switch (end) {
-    case CopyEnd::UnknownTag:
-        return "a chunk tagged " + tag.Quoted() + " that a camera does not write";
-    case CopyEnd::Implausible:
-        return "a chunk whose size runs far past the end of the file";
+    case CopyEnd::Damaged:
+        return messages::WalkGaveUpReason();
     case CopyEnd::OutOfMemory:
         return "there was not enough memory for a chunk";
     case CopyEnd::WriterFailed:
@@ -92,15 +92,6 @@ std::string DescribeEnd(CopyEnd end, const FourCC& tag) {
         break;
     }
     return "the end of the recording";
-}
-
-bool IsCopiedChunk(const FourCC& tag) {
-    return tag == fourcc::kVideo00db || tag == fourcc::kVideo00dc || tag == fourcc::kAudio01wb;
-}
-
-bool EndsData(const FourCC& tag) {
-    static constexpr FourCC kZeroWord;
-    return tag == kZeroWord || tag == fourcc::kIdx1 || tag == fourcc::kJunk;
 }
 
 } // namespace
@@ -122,13 +113,13 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     ResolutionCode resolution = kResolutionUnknown;
     uint32_t framesPerSecond = 0;
     uint64_t start = layout::kMoviList;
+    struct stat recording {};
     try {
-        uint32_t scale = ReadU32At(sourceFile, layout::kVideoScale);
-        uint32_t rate = ReadU32At(sourceFile, layout::kVideoRate);
-        framesPerSecond = (scale != 0 && rate != 0) ? rate / scale : 0;
-        uint32_t width = ReadU32At(sourceFile, layout::kMainWidth);
-        uint32_t height = ReadU32At(sourceFile, layout::kMainHeight);
-        resolution = ResolutionFromSize(width, height);
+        std::optional<uint32_t> scale = ReadU32At(sourceFile, layout::kVideoScale);
+        std::optional<uint32_t> rate = ReadU32At(sourceFile, layout::kVideoRate);
+        framesPerSecond = (scale.value_or(0) != 0 && rate.value_or(0) != 0) ? *rate / *scale : 0;
+        resolution = ResolutionFromSize(ReadU32At(sourceFile, layout::kMainWidth),
+                                        ReadU32At(sourceFile, layout::kMainHeight));
 
         // Above 120 frames per second is no camera setting, and would overflow the writer's rate.
         if (framesPerSecond == 0 || framesPerSecond > kHighestFrameRate || resolution == kResolutionUnknown) {
@@ -151,13 +142,11 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             // A header lost with more than the usual block: look on through the file.
             if (!found)
                 found = FindVideoTag(sourceFile, kHeaderLostScanBytes - 2, 0);
-            if (!found) {
-                sourceFile.Close();
-                ShowProblem(messages::NoRecordingData(), path);
-                return;
-            }
-            start = *found;
+            // Without any video tag, the walk looks for whatever chunks there are from the start.
+            start = found.value_or(0);
         }
+        if (::fstat(sourceFile.Descriptor(), &recording) != 0)
+            throw FileError::FromErrno(errno, path);
         sourceFile.Close();
     } catch (const FileError& error) {
         ReportFileError(error);
@@ -165,33 +154,37 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         return;
     }
 
-    // Naming: which file is read and where the new file goes.
+    // Naming: which file is read and where the new file goes. The new file is written under a
+    // hidden name and renamed into place once it is whole and on disk, so a failed or interrupted
+    // rebuild never leaves a broken file under the output's name.
     const bool replacing = replaceOriginal != 0;
     const std::string outputPath = replacing ? path : names.fixName;
     const std::string readPath = replacing ? names.temporaryName : path;
+    const std::string partialPath = PartialName(outputPath);
     outcome.outputPath = outputPath;
+    interruption::UndoOnSignal undo(partialPath, names.temporaryName, path);
+    using UndoState = interruption::UndoOnSignal::State;
     if (replacing) {
         // Without the move the new file would be created over the recording.
-        if (int moveError = MoveFileNoReplace(path, names.temporaryName)) {
+        int moveError = undo.Change([&] { return MoveFileNoReplace(path, names.temporaryName); },
+                                    UndoState::RecordingMoved);
+        if (moveError != 0) {
             ShowProblem(messages::MoveToTemporaryNameFailed(names.temporaryName, moveError), path);
             return;
         }
     }
     auto restoreRecording = [&] {
         if (replacing)
-            MoveFileNoReplace(names.temporaryName, path);
+            undo.Change([&] { return MoveFileNoReplace(names.temporaryName, path); }, UndoState::RecordingInPlace);
     };
     if (!sourceFile.Open(readPath, ShareMode::DenyNone, openError)) {
-        ReportFileError(openError);
         restoreRecording();
+        openError.fileName = path; // the user knows the recording by its own name
+        ReportFileError(openError);
         return;
     }
-    if (!replacing)
-        CopyCompanionFile(path, fileName);
+    const bool companionCopied = !replacing && CopyCompanionFile(path, fileName);
 
-    // The new file is written under a hidden name and renamed into place once it is whole, so a
-    // failed or interrupted rebuild never leaves a broken file under the output's name.
-    const std::string partialPath = PartialName(outputPath);
     DeleteFileQuietly(partialPath);
     SetImageFormat(resolution, framesPerSecond);
     if (OpenOutput(partialPath.c_str()) == 0) {
@@ -202,95 +195,78 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     }
 
     CopyEnd end = CopyEnd::EndOfData;
-    FourCC endTag;
+    std::optional<FileError> readError;
     uint64_t position = start;
     uint32_t videoCopied = 0;
     uint32_t audioCopied = 0;
+    WalkSummary walkSummary;
     try {
         const uint64_t fileSize = sourceFile.Length();
         ReadAhead source(sourceFile);
+        ChunkWalk walk(source, start, fileSize, CameraCopiedIds());
         uint32_t previousVideoSize = 0;
         std::array<uint8_t, kRepeatPrefixBytes> savedPrefix{};
         std::vector<uint8_t> payload;
-        for (;;) {
-            ChunkHeader header = ReadChunkHeader(source, position, 0);
-            // A header the file cuts short holds no size to copy by.
-            if (!header.SizeWhole())
-                break;
-            const FourCC tag = header.id;
-            const bool video00db = tag == fourcc::kVideo00db;
-            const bool video00dc = tag == fourcc::kVideo00dc;
-            const bool audio = tag == fourcc::kAudio01wb;
-            if (tag == fourcc::kIdx1 || tag == fourcc::kJunk) {
-                if (auto media = MediaChunkBehind(source, header, fileSize, IsCopiedChunk)) {
-                    position = *media;
-                    continue;
-                }
-            }
-            if (!video00db && !video00dc && !audio) {
-                if (!EndsData(tag) && header.PayloadStart() < fileSize) {
-                    end = CopyEnd::UnknownTag;
-                    endTag = tag;
-                }
-                break;
-            }
-            if (header.size == 0) {
-                position = header.End();
+        while (auto header = walk.Next()) {
+            position = header->position;
+            const FourCC tag = header->id;
+            if (header->size == 0)
                 continue;
-            }
-            if (JudgeChunk(header, fileSize) == ChunkFit::Implausible) {
-                end = CopyEnd::Implausible;
-                break;
-            }
+            const bool audio = tag == fourcc::kAudio01wb;
             // Video frames are handed over at an even size; the extra byte, and the bytes of a
             // cut-off payload the file no longer holds, are zeros. Anything else is handed over
             // where it lies in the read block.
-            const bool handedAtOwnSize = audio || header.size % 2 == 0;
-            const uint8_t* data = handedAtOwnSize ? source.View(header.PayloadStart(), header.size) : nullptr;
+            const bool handedAtOwnSize = audio || header->size % 2 == 0;
+            const uint8_t* data = handedAtOwnSize ? source.View(header->PayloadStart(), header->size) : nullptr;
             if (data == nullptr) {
                 try {
-                    payload.resize(audio ? header.size : (header.size + size_t{1}) & ~size_t{1});
+                    payload.resize(audio ? header->size : (header->size + size_t{1}) & ~size_t{1});
                 } catch (const std::bad_alloc&) {
                     end = CopyEnd::OutOfMemory;
                     break;
                 }
-                size_t got = source.ReadAt(header.PayloadStart(), payload.data(), header.size);
+                size_t got = source.ReadAt(header->PayloadStart(), payload.data(), header->size);
                 std::fill(payload.begin() + static_cast<ptrdiff_t>(got), payload.end(), uint8_t{0});
                 data = payload.data();
             }
-            const size_t prefixBytes = std::min<size_t>(header.size, kRepeatPrefixBytes);
+            const size_t prefixBytes = std::min<size_t>(header->size, kRepeatPrefixBytes);
 
             if (audio) {
-                WriteAudioBlock(data, header.size);
+                WriteAudioBlock(data, header->size);
                 ++audioCopied;
-            } else if (video00db) {
-                SetFrameInfo(header.size, 0);
+            } else if (tag == fourcc::kVideo00db) {
+                SetFrameInfo(header->size, 0);
                 WriteVideoFrame(data, 1);
                 ++videoCopied;
             } else {
-                bool repeats = previousVideoSize != 0 && previousVideoSize == header.size &&
+                bool repeats = previousVideoSize != 0 && previousVideoSize == header->size &&
                                std::memcmp(data, savedPrefix.data(), prefixBytes) == 0;
                 if (repeats) {
                     // The camera wrote the same picture again: an empty frame that shows the last one.
-                    SetFrameInfo(header.size, 0);
+                    SetFrameInfo(header->size, 0);
                     WriteVideoFrame(data, 0);
                 } else {
                     // A frame of the same size with other content is a new picture, never dropped.
-                    SetFrameInfo(header.size, 1);
+                    SetFrameInfo(header->size, 1);
                     WriteVideoFrame(data, 1);
                     std::copy_n(data, prefixBytes, savedPrefix.begin());
                 }
-                previousVideoSize = header.size;
+                previousVideoSize = header->size;
                 ++videoCopied;
             }
             if (Writer().WriteFailed()) {
                 end = CopyEnd::WriterFailed;
                 break;
             }
-            position = header.End();
+        }
+        walkSummary = walk.Summary();
+        if (end == CopyEnd::EndOfData && !walkSummary.Complete()) {
+            end = CopyEnd::Damaged;
+            position = walkSummary.endOffset;
         }
     } catch (const FileError& error) {
-        ReportFileError(error);
+        readError = error;
+        readError->fileName = path; // the user knows the recording by its own name
         end = CopyEnd::FileError;
     }
 
@@ -300,36 +276,58 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         end = CopyEnd::WriterFailed;
     outcome.videoChunks = videoCopied;
     outcome.audioChunks = audioCopied;
+    outcome.walk = walkSummary;
 
     const bool copiedAnything = videoCopied + audioCopied != 0;
-    if (end == CopyEnd::EndOfData && copiedAnything) {
-        int placeError =
-            replacing ? MoveFileNoReplace(partialPath, outputPath) : RenameReplacing(partialPath, outputPath);
+    const bool keepPartial = end != CopyEnd::EndOfData && !replacing && copiedAnything && Writer().OutputComplete();
+    if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
+        // On disk, with the recording's owner and mode, before its name makes it the repair.
+        int placeError = FinishNewFile(partialPath, recording);
+        if (placeError == 0)
+            placeError = replacing ? undo.Change([&] { return MoveFileNoReplace(partialPath, outputPath); },
+                                                 UndoState::NewFilePlaced)
+                                   : RenameReplacing(partialPath, outputPath);
         if (placeError != 0) {
             DeleteFileQuietly(partialPath);
             restoreRecording();
             ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
             return;
         }
-        if (replacing)
+        if (int syncError = SyncDirectoryOf(outputPath)) {
+            // Until the new name is on disk the recording must stay: under its temporary name.
+            ShowProblem(messages::NewNameNotOnDisk(outputPath, replacing ? names.temporaryName : "", syncError),
+                        outputPath);
+            return;
+        }
+        if (keepPartial) {
+            outcome.status = FixStatus::Partial;
+            if (readError)
+                ReportFileError(*readError);
+            ShowProblem(messages::CopyStopped(DescribeEnd(end), position, false), path);
+            return;
+        }
+        if (replacing) {
             DeleteFileQuietly(names.temporaryName);
+            SyncDirectoryOf(names.temporaryName);
+        }
         outcome.status = FixStatus::Repaired;
+        std::string notice = messages::SkippedNotice(walkSummary, false);
+        if (!notice.empty())
+            ShowProblem(notice, path);
         return;
     }
 
     // The copy did not reach the end of the data: the recording stays, under its own name.
-    const bool keepPartial = !replacing && copiedAnything && Writer().OutputComplete();
-    if (keepPartial && RenameReplacing(partialPath, outputPath) == 0) {
-        outcome.status = FixStatus::Partial;
-        ShowProblem(messages::CopyStopped(DescribeEnd(end, endTag), position, false), path);
-        return;
-    }
     DeleteFileQuietly(partialPath);
     restoreRecording();
-    if (!copiedAnything && end != CopyEnd::FileError)
+    if (companionCopied && !copiedAnything)
+        DeleteFileQuietly(names.companionCopy);
+    if (readError)
+        ReportFileError(*readError);
+    if (!copiedAnything && end == CopyEnd::EndOfData)
         ShowProblem(messages::NoRecordingData(), path);
     else
-        ShowProblem(messages::CopyStopped(DescribeEnd(end, endTag), position, true), path);
+        ShowProblem(messages::CopyStopped(DescribeEnd(end), position, true), path);
 }
 
 } // namespace clipwright

@@ -3,11 +3,35 @@
 #include "FaultPoints.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace clipwright {
+
+namespace {
+
+// A write lease is granted only while no other descriptor of the file is open anywhere, which is
+// how "another program holds it open" is seen. The lease is given back at once: held, it would
+// make every other opener wait and would signal this process, and the default action of SIGIO
+// ends it. The signal is moved to SIGURG, which is ignored unless a handler was set for it, so
+// that not even the moment between taking and giving back can end the process. Where leases are
+// not offered (other file systems, files of other owners), the file counts as free.
+bool NobodyElseHasOpen(int descriptor) {
+    struct sigaction current {};
+    if (::sigaction(SIGURG, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+        (current.sa_flags & SA_SIGINFO) != 0)
+        return true;
+    if (::fcntl(descriptor, F_SETSIG, SIGURG) != 0)
+        return true;
+    if (::fcntl(descriptor, F_SETLEASE, F_WRLCK) != 0)
+        return !(errno == EAGAIN || errno == EBUSY);
+    ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
+    return true;
+}
+
+} // namespace
 
 SourceFile::~SourceFile() {
     Abandon();
@@ -15,7 +39,7 @@ SourceFile::~SourceFile() {
 
 bool SourceFile::Open(const std::string& path, ShareMode share, FileError& error) {
     Abandon();
-    if (int injected = faults::Check(faults::Operation::Open)) {
+    if (int injected = faults::Check(faults::Operation::Open, {path})) {
         error = FileError::FromErrno(injected, path);
         return false;
     }
@@ -40,18 +64,12 @@ bool SourceFile::Open(const std::string& path, ShareMode share, FileError& error
         return false;
     }
     ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    bool leased = false;
-    if (share == ShareMode::Exclusive) {
-        if (::fcntl(descriptor, F_SETLEASE, F_WRLCK) == 0) {
-            leased = true;
-        } else if (errno == EAGAIN || errno == EBUSY) {
-            ::close(descriptor);
-            error = FileError(filecause::kSharingViolation, errno, path);
-            return false;
-        }
+    if (share == ShareMode::Exclusive && !NobodyElseHasOpen(descriptor)) {
+        ::close(descriptor);
+        error = FileError(filecause::kSharingViolation, EBUSY, path);
+        return false;
     }
     descriptor_ = descriptor;
-    leased_ = leased;
     position_ = 0;
     path_ = path;
     return true;
@@ -106,7 +124,7 @@ void SourceFile::Write(const void* data, size_t count) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t total = 0;
     while (total < count) {
-        if (int injected = faults::Check(faults::Operation::Write))
+        if (int injected = faults::Check(faults::Operation::Write, {path_, {}, position_ + total, count - total}))
             Raise(injected);
         ssize_t written =
             ::pwrite(descriptor_, bytes + total, count - total, static_cast<off_t>(position_ + total));
@@ -128,9 +146,6 @@ void SourceFile::Close() {
         return;
     int descriptor = descriptor_;
     descriptor_ = -1;
-    if (leased_)
-        ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
-    leased_ = false;
     int injected = faults::Check(faults::Operation::Close);
     if (::close(descriptor) != 0 && errno != EINTR)
         Raise(errno);
@@ -141,11 +156,17 @@ void SourceFile::Close() {
 void SourceFile::Abandon() noexcept {
     if (descriptor_ < 0)
         return;
-    if (leased_)
-        ::fcntl(descriptor_, F_SETLEASE, F_UNLCK);
     ::close(descriptor_);
     descriptor_ = -1;
-    leased_ = false;
+}
+
+void SourceFile::Sync() {
+    if (descriptor_ < 0)
+        Raise(EBADF);
+    if (int injected = faults::Check(faults::Operation::Sync, {path_}))
+        Raise(injected);
+    if (::fdatasync(descriptor_) != 0)
+        Raise(errno);
 }
 
 uint64_t SourceFile::Length() {

@@ -3,12 +3,11 @@
 // Open reports failure through its result and an error object; Read, Seek, Write and Close raise
 // FileError. A read at or past the end returns fewer or no bytes and is no error.
 //
-// Sharing: POSIX has no sharing modes. ShareMode::DenyNone opens as any POSIX open does. For
-// ShareMode::Exclusive the handle takes a write lease (F_SETLEASE), which the kernel grants only
-// while no other descriptor of the file is open anywhere, so "another program holds it open" is
-// seen whatever that program does; the open then fails with the sharing-violation cause. While the
-// lease is held another opener waits, so exclusive handles are kept for moments only. Where a file
-// system or ownership does not allow leases, the exclusive open behaves like DenyNone.
+// Sharing: POSIX has no sharing modes. ShareMode::DenyNone opens as any POSIX open does.
+// ShareMode::Exclusive opens only a file that no other descriptor holds open anywhere at that
+// moment, and otherwise fails with the sharing-violation cause; it keeps nobody out afterwards,
+// which is all its users (a copy made at once) need. Where a file system or ownership does not let
+// that be seen, the exclusive open behaves like DenyNone.
 #pragma once
 
 #include "FileError.h"
@@ -45,6 +44,8 @@ public:
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
     uint64_t Seek(int64_t distance, SeekFrom from);
     void Write(const void* data, size_t count);
+    // Data written so far reaches the disk before this returns.
+    void Sync();
     void Close();
     // Closes after a failure that was already reported: a second error would only repeat it.
     void Abandon() noexcept;
@@ -59,7 +60,6 @@ private:
     [[noreturn]] void Raise(int systemError) const;
 
     int descriptor_ = -1;
-    bool leased_ = false;
     uint64_t position_ = 0;
     std::string path_;
 };

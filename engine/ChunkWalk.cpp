@@ -1,0 +1,256 @@
+#include "ChunkWalk.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace clipwright {
+
+namespace {
+
+constexpr size_t kSearchBlockBytes = size_t{1} << 20;
+constexpr size_t kIdBytes = 4;
+constexpr size_t kListHeaderBytes = 12; // 'LIST', size, list type: the list's chunks follow
+constexpr uint64_t kUnlimited = ~uint64_t{0};
+
+// The first byte at or after `offset` (below `end`) that is not zero, looked for a word at a time.
+size_t SkipZeros(const uint8_t* bytes, size_t offset, size_t end) {
+    while (offset + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, bytes + offset, sizeof word);
+        if (word != 0)
+            break;
+        offset += 8;
+    }
+    while (offset < end && bytes[offset] == 0)
+        ++offset;
+    return offset;
+}
+
+bool IsFiller(const FourCC& id) {
+    return id == fourcc::kIdx1 || id == fourcc::kJunk;
+}
+
+} // namespace
+
+MediaIds::MediaIds(std::vector<FourCC> ids) : ids_(std::move(ids)) {
+    for (const FourCC& id : ids_)
+        firstBytes_[id.Bytes()[0]] = true;
+}
+
+bool MediaIds::Contains(const FourCC& id) const {
+    return std::find(ids_.begin(), ids_.end(), id) != ids_.end();
+}
+
+bool MediaIds::CouldBegin(const uint8_t* bytes, size_t count) const {
+    return std::any_of(ids_.begin(), ids_.end(),
+                       [&](const FourCC& id) { return std::equal(bytes, bytes + count, id.Bytes().begin()); });
+}
+
+uint64_t WalkSummary::DamagedBytes() const {
+    uint64_t total = 0;
+    for (const DamagedStretch& stretch : damaged)
+        total += stretch.bytes;
+    return total;
+}
+
+ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media)
+    : file_(file), media_(media), fileSize_(fileSize), position_(start) {}
+
+const ChunkHeader& ChunkWalk::HeaderAt(uint64_t position) {
+    if (!cacheValid_ || cached_.position != position) {
+        cached_ = ReadChunkHeader(file_, position, 4);
+        cacheValid_ = true;
+    }
+    return cached_;
+}
+
+bool ChunkWalk::IsStructure(const FourCC& id) const {
+    return IsFiller(id) || id == fourcc::kList;
+}
+
+ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
+    if (position >= fileSize_)
+        return Successor::EndOfData;
+    const ChunkHeader& header = HeaderAt(position);
+    if (!header.SizeWhole()) {
+        // The file ends inside this header: a chunk the recording was cut off in, if its first
+        // bytes could begin one.
+        std::array<uint8_t, kIdBytes> bytes{};
+        size_t got = file_.ReadAt(position, bytes.data(), std::min(header.headerBytes, kIdBytes));
+        bool structure = got == kIdBytes && IsStructure(FourCC::FromBytes(bytes.data()));
+        return structure || media_.CouldBegin(bytes.data(), got) ? Successor::EndOfData : Successor::Damage;
+    }
+    if ((media_.Contains(header.id) || IsStructure(header.id)) &&
+        JudgeChunk(header, fileSize_) != ChunkFit::Implausible)
+        return Successor::Chunk;
+    return Successor::Damage;
+}
+
+bool ChunkWalk::StartsChunk(const ChunkHeader& header) {
+    return header.SizeWhole() && media_.Contains(header.id) &&
+           JudgeChunk(header, fileSize_) == ChunkFit::Whole && JudgeSuccessor(header.End()) != Successor::Damage;
+}
+
+ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget) {
+    searchBlock_.resize(kSearchBlockBytes);
+    std::optional<uint64_t> firstCut;
+    uint64_t spent = 0;
+    uint64_t position = from;
+    while (position < limit) {
+        // Positions up to `limit` need their four id bytes, which may lie behind it.
+        size_t wanted = static_cast<size_t>(std::min<uint64_t>(searchBlock_.size(), limit - position + 3));
+        size_t got = file_.ReadAt(position, searchBlock_.data(), wanted);
+        if (got < kIdBytes)
+            break;
+        const size_t candidates = std::min<uint64_t>(got - (kIdBytes - 1), limit - position);
+        for (size_t offset = 0; offset < candidates; ++offset) {
+            offset = SkipZeros(searchBlock_.data(), offset, candidates);
+            if (offset == candidates)
+                break;
+            const uint8_t byte = searchBlock_[offset];
+            // Zeros are what a file holds where nothing was written (preallocated space, a sector
+            // cleared after a power cut), and cost nothing to pass.
+            if (++spent > budget)
+                return {std::nullopt, true, spent};
+            if (!media_.MayStartWith(byte) || !media_.Contains(FourCC::FromBytes(searchBlock_.data() + offset)))
+                continue;
+            const uint64_t candidate = position + offset;
+            const ChunkHeader header = HeaderAt(candidate);
+            if (StartsChunk(header))
+                return {candidate, false, spent};
+            if (acceptCut && !firstCut && header.SizeWhole() && JudgeChunk(header, fileSize_) == ChunkFit::CutOff)
+                firstCut = candidate;
+        }
+        if (got < wanted)
+            break;
+        position += candidates;
+    }
+    return {firstCut, false, spent};
+}
+
+void ChunkWalk::NoteDamage(uint64_t from, uint64_t to) {
+    if (to <= from)
+        return;
+    if (!summary_.damaged.empty()) {
+        DamagedStretch& last = summary_.damaged.back();
+        if (last.offset + last.bytes == from) {
+            last.bytes += to - from;
+            return;
+        }
+    }
+    summary_.damaged.push_back({from, to - from});
+}
+
+void ChunkWalk::Finish(WalkEnd end, uint64_t offset) {
+    finished_ = true;
+    summary_.end = end;
+    summary_.endOffset = offset;
+}
+
+std::optional<ChunkHeader> ChunkWalk::Next() {
+    while (!finished_) {
+        const ChunkHeader header = HeaderAt(position_);
+        if (!header.SizeWhole()) {
+            if (fillerRunStart_)
+                Finish(WalkEnd::Filler, *fillerRunStart_);
+            else if (header.headerBytes == 0 || JudgeSuccessor(position_) == Successor::EndOfData)
+                Finish(WalkEnd::EndOfFile, position_);
+            else
+                Finish(WalkEnd::NoChunkBehind, position_);
+            return std::nullopt;
+        }
+        const ChunkFit fit = JudgeChunk(header, fileSize_);
+
+        if (media_.Contains(header.id) && fit == ChunkFit::Whole) {
+            uint64_t next = header.End();
+            Successor successor = JudgeSuccessor(next);
+            // RIFF pads odd payloads; a recording may or may not carry the pad byte.
+            if (successor == Successor::Damage && header.size % 2 == 1 &&
+                JudgeSuccessor(next + 1) != Successor::Damage) {
+                next += 1;
+                successor = Successor::Chunk;
+            }
+            if (successor == Successor::Damage) {
+                // Either the size is false and the chunks go on inside what it claims, or the
+                // damage begins behind this chunk.
+                if (auto inside = FindChunk(header.PayloadStart(), header.End(), false, kUnlimited).found) {
+                    NoteDamage(position_, *inside);
+                    position_ = *inside;
+                    continue;
+                }
+            }
+            position_ = next;
+            fillerRunStart_.reset();
+            return header;
+        }
+        if (media_.Contains(header.id) && fit == ChunkFit::CutOff) {
+            // A size that runs past the end of the file belongs to the last chunk, cut off, unless
+            // whole chunks follow inside what it claims.
+            if (auto inside = FindChunk(header.PayloadStart(), fileSize_, false, kUnlimited).found) {
+                NoteDamage(position_, *inside);
+                position_ = *inside;
+                continue;
+            }
+            fillerRunStart_.reset();
+            Finish(WalkEnd::CutChunk, position_);
+            return header;
+        }
+        if (IsFiller(header.id) && fit == ChunkFit::Whole) {
+            if (!fillerRunStart_)
+                fillerRunStart_ = position_;
+            uint64_t next = header.End();
+            if (header.size % 2 == 1 && JudgeSuccessor(next) == Successor::Damage &&
+                JudgeSuccessor(next + 1) != Successor::Damage)
+                next += 1;
+            position_ = next;
+            continue;
+        }
+        if (IsFiller(header.id) && fit == ChunkFit::CutOff) {
+            // An index or filler the file ends in, as a write cut short by a full disk leaves it.
+            if (auto inside = FindChunk(header.PayloadStart(), fileSize_, false, kUnlimited).found) {
+                NoteDamage(position_, *inside);
+                position_ = *inside;
+                continue;
+            }
+            Finish(WalkEnd::Filler, fillerRunStart_.value_or(position_));
+            continue;
+        }
+        // A list's chunks are walked as if it were not there; a cut-off recording's movi list has
+        // a size of 0 or 4.
+        if (header.id == fourcc::kList && fit != ChunkFit::Implausible) {
+            position_ += kListHeaderBytes;
+            continue;
+        }
+
+        // Damage: look for the next place where the chunks make sense again.
+        const uint64_t damageStart = position_;
+        const Search search = FindChunk(damageStart + 1, fileSize_, true, kResyncSearchLimit);
+        if (search.found) {
+            NoteDamage(damageStart, *search.found);
+            position_ = *search.found;
+            continue;
+        }
+        summary_.tailIsZeros = search.nonZeroBytes == 0 && header.id == FourCC();
+        if (search.gaveUp)
+            Finish(WalkEnd::GaveUp, damageStart);
+        else if (fillerRunStart_)
+            Finish(WalkEnd::Filler, *fillerRunStart_);
+        else
+            Finish(WalkEnd::NoChunkBehind, damageStart);
+    }
+    return std::nullopt;
+}
+
+const MediaIds& CameraIndexedIds() {
+    using namespace fourcc;
+    static const MediaIds ids({kVideo00db, kVideo00dc, kVideo01db, kVideo01dc, kAudio00wb, kAudio01wb});
+    return ids;
+}
+
+const MediaIds& CameraCopiedIds() {
+    using namespace fourcc;
+    static const MediaIds ids({kVideo00db, kVideo00dc, kAudio01wb});
+    return ids;
+}
+
+} // namespace clipwright

@@ -1,0 +1,108 @@
+// The walk from media chunk to media chunk that both repairs share. It follows the chunks as they
+// stand and, where the data is damaged (zeros, an unknown id, a size that cannot be true), searches
+// forward for the next place where the chunks make sense again, so that no footage behind the
+// damage is lost and nothing behind it is taken for the end of the recording.
+#pragma once
+
+#include "ChunkReader.h"
+#include "FourCC.h"
+#include "SourceFile.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace clipwright {
+
+// A search for the next chunk gives up after this many bytes without one, zeros not counted: past
+// that the file is not a recording any more, and a walk must not cost more than a copy of it.
+inline constexpr uint64_t kResyncSearchLimit = uint64_t{256} << 20;
+
+// The chunk ids a walk takes for footage.
+class MediaIds {
+public:
+    explicit MediaIds(std::vector<FourCC> ids);
+    bool Contains(const FourCC& id) const;
+    // True when the first `count` bytes (fewer than 4) could begin a media id.
+    bool CouldBegin(const uint8_t* bytes, size_t count) const;
+    bool MayStartWith(uint8_t byte) const { return firstBytes_[byte]; }
+
+private:
+    std::vector<FourCC> ids_;
+    std::array<bool, 256> firstBytes_{};
+};
+
+struct DamagedStretch {
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+};
+
+enum class WalkEnd {
+    EndOfFile,     // the file ends behind the last chunk, or inside a chunk header
+    CutChunk,      // the last chunk is cut off by the end of the file
+    Filler,        // idx1 or JUNK chunks, with no footage behind them
+    NoChunkBehind, // bytes that hold no chunk, and no footage behind them
+    GaveUp,        // damaged data, and no chunk within kResyncSearchLimit bytes behind it
+};
+
+struct WalkSummary {
+    WalkEnd end = WalkEnd::EndOfFile;
+    // Where the walk ended: the end of the file, the cut chunk, the first filler chunk, or the
+    // first byte that could not be read as a chunk.
+    uint64_t endOffset = 0;
+    std::vector<DamagedStretch> damaged; // stretches with footage behind them, in file order
+    // With NoChunkBehind: the bytes from endOffset on are all zeros, space nothing was written to.
+    bool tailIsZeros = false;
+
+    uint64_t DamagedBytes() const;
+    // False when the walk could not tell whether footage lies behind the point where it ended.
+    bool Complete() const { return end != WalkEnd::GaveUp; }
+};
+
+class ChunkWalk {
+public:
+    ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media);
+
+    // The next media chunk, with its first payload bytes; nothing once the walk has ended. A chunk
+    // cut off by the end of the file is the last one returned.
+    std::optional<ChunkHeader> Next();
+
+    const WalkSummary& Summary() const { return summary_; }
+
+private:
+    enum class Successor { Chunk, EndOfData, Damage };
+
+    const ChunkHeader& HeaderAt(uint64_t position);
+    bool IsStructure(const FourCC& id) const;
+    Successor JudgeSuccessor(uint64_t position);
+    // The first position in [from, limit) where a media chunk that fits is followed by a chunk or
+    // by the end of the data. With `acceptCut`, a chunk cut off by the end of the file counts when
+    // no whole one is found behind it. Gives up after `budget` bytes other than zeros.
+    struct Search {
+        std::optional<uint64_t> found;
+        bool gaveUp = false;
+        uint64_t nonZeroBytes = 0;
+    };
+    Search FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget);
+    bool StartsChunk(const ChunkHeader& header);
+    void NoteDamage(uint64_t from, uint64_t to);
+    void Finish(WalkEnd end, uint64_t offset);
+
+    ByteSource& file_;
+    const MediaIds& media_;
+    const uint64_t fileSize_;
+    uint64_t position_;
+    std::optional<uint64_t> fillerRunStart_;
+    bool finished_ = false;
+    ChunkHeader cached_;
+    bool cacheValid_ = false;
+    std::vector<uint8_t> searchBlock_;
+    WalkSummary summary_;
+};
+
+// The ids each repair takes for footage.
+const MediaIds& CameraIndexedIds(); // the in-place scan: 00db 00dc 01db 01dc 00wb 01wb
+const MediaIds& CameraCopiedIds();  // the rebuild: 00db 00dc 01wb
+
+} // namespace clipwright

@@ -1,0 +1,46 @@
+// What a repair undoes when the process is asked to end (SIGINT, SIGTERM, SIGHUP) in the middle of
+// it: the recording goes back under its own name and the unfinished new file is removed, before
+// the process ends by the same signal. SIGKILL and power cuts cannot be caught; for those the
+// order of renames and syncs keeps the recording under its name or its temporary name.
+#pragma once
+
+#include <string>
+
+namespace clipwright::interruption {
+
+// Hosts call this once at start, before any job runs.
+void InstallHandlers();
+
+// Armed by a repair for as long as it has something to undo; one at a time per process.
+class UndoOnSignal {
+public:
+    // `partialPath`: the new file while it is being written, removed on a signal.
+    UndoOnSignal(std::string partialPath, std::string temporaryPath, std::string recordingPath);
+    ~UndoOnSignal();
+    UndoOnSignal(const UndoOnSignal&) = delete;
+    UndoOnSignal& operator=(const UndoOnSignal&) = delete;
+
+    // Runs `step` (a rename) so that no handler acts between it and the new state it leads to.
+    // States: the recording is under its name; moved to the temporary name; the new file is in
+    // place and on disk, so the temporary name only remains to be removed.
+    enum class State { RecordingInPlace, RecordingMoved, NewFilePlaced };
+    template <typename Step> auto Change(Step step, State onSuccess) {
+        Enter();
+        auto result = step();
+        if (result == 0)
+            Set(onSuccess);
+        Leave();
+        return result;
+    }
+
+private:
+    void Enter();
+    void Leave();
+    void Set(State state);
+
+    std::string partialPath_;
+    std::string temporaryPath_;
+    std::string recordingPath_;
+};
+
+} // namespace clipwright::interruption
