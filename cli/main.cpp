@@ -1,6 +1,8 @@
 // clipwright-cli: repairs QC-7 camera recordings from the command line.
 #include "CAviFixer.h"
 #include "CliHost.h"
+#include "Interruption.h"
+#include "Messages.h"
 
 #include <CLI/CLI.hpp>
 
@@ -30,15 +32,17 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
     const bool inPlace = outcome.layout == LayoutStandard;
     const char* verb = inPlace ? "indexed" : "copied";
+    const std::string skipped = messages::SkippedSummary(outcome.walk);
+    const std::string counts = " (" + std::to_string(outcome.videoChunks) + " video and " +
+                               std::to_string(outcome.audioChunks) + " audio chunks " + verb +
+                               (skipped.empty() ? "" : "; " + skipped) + ")\n";
     switch (outcome.status) {
     case FixStatus::Repaired:
         std::cout << ", " << (inPlace ? "repaired in place" : "rebuilt") << " -> " << outcome.outputPath
-                  << " (" << outcome.videoChunks << " video and " << outcome.audioChunks << " audio chunks "
-                  << verb << ")\n";
+                  << counts;
         return;
     case FixStatus::Partial:
-        std::cout << ", stopped early -> " << outcome.outputPath << " (" << outcome.videoChunks
-                  << " video and " << outcome.audioChunks << " audio chunks " << verb << ")\n";
+        std::cout << ", stopped early -> " << outcome.outputPath << counts;
         return;
     case FixStatus::Cancelled:
         std::cout << ", not repaired: the image settings were not given\n";
@@ -98,6 +102,8 @@ int main(int argc, char** argv) {
     if (!resolutionName.empty())
         answer = cli::ImageSettingsAnswer{resolutions.at(resolutionName), framesPerSecond};
 
+    // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
+    interruption::InstallHandlers();
     cli::CliHost host(std::cerr, answer);
     CAviFixer fixer;
     fixer.SetNotifyWindow(&host);
