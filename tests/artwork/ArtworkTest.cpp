@@ -192,7 +192,7 @@ std::string DesktopEntryValue(const fs::path& entry, const std::string& key) {
     return {};
 }
 
-TEST(DesktopIntegration, InstallPutsTheEntryAndItsIconWhereDesktopsLook) {
+TEST(DesktopIntegration, InstallPutsTheEntryMetainfoAndIconsWhereDesktopsLook) {
     const fs::path prefix = kScratch / "prefix";
     fs::remove_all(prefix);
     RunOrFail(std::string("'") + ARTWORK_CMAKE_COMMAND + "' --install '" + ARTWORK_BUILD_DIR +

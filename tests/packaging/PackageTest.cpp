@@ -111,10 +111,10 @@ TEST_F(DebianPackage, ManualPagesReadCleanlyAndCoverEachProgram) {
         {"Clipwright.1.gz", {"Clipwright [FILE]", "--help", "--version", "dropped", "F1"}},
     };
     for (const auto& [page, phrases] : mustShow) {
-        // How lintian reads a page: warnings from man and groff are faults in the page.
+        // Read as lintian reads a page: warnings from man and groff are faults in the page.
         const CommandResult shown =
-            RunCommand("LC_ALL=C.UTF-8 MANWIDTH=200 man --warnings -E UTF-8 -l -Tutf8 " +
-                       ShellQuote(Tree() / "usr/share/man/man1" / page) + " | col -b");
+            RunCommand("(LC_ALL=C.UTF-8 MANWIDTH=200 man --warnings -E UTF-8 -l " +
+                       ShellQuote(Tree() / "usr/share/man/man1" / page) + " | col -b)");
         EXPECT_EQ(shown.err, "") << page;
         for (const std::string& phrase : phrases)
             EXPECT_NE(shown.out.find(phrase), std::string::npos) << page << ": " << phrase << "\n"
