@@ -22,10 +22,9 @@ bool HasProgram(const std::string& name) {
 class DebianPackage : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps", "fakeroot"})
+        for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps", "file"})
             if (!HasProgram(tool)) {
-                skipReason_ =
-                    std::string(tool) + " not found (Debian: dpkg-dev, fakeroot): no package is made";
+                skipReason_ = std::string(tool) + " not found (Debian: dpkg-dev, file): no package is made";
                 return;
             }
         fs::remove_all(kWork);
