@@ -1,6 +1,7 @@
 // clipwright-cli: repairs QC-7 camera recordings from the command line.
 #include "CAviFixer.h"
 #include "CliHost.h"
+#include "ClipwrightVersion.h"
 #include "Interruption.h"
 #include "Messages.h"
 
@@ -62,12 +63,24 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{
-        "Repairs AVI recordings of QC-7 network cameras that were cut off before the camera could\n"
-        "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
-        "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.\n\n"
-        "Exit status: 0 when every file was repaired, 1 when any was not, 2 for a usage error.",
-        "clipwright-cli"};
+    CLI::App app{"Repairs AVI recordings of QC-7 network cameras that were cut off before the camera could\n"
+                 "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
+                 "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.",
+                 "clipwright-cli"};
+    app.footer("Examples:\n"
+               "  clipwright-cli cam01.avi\n"
+               "      writes the repair beside the recording as fix_cam01.avi\n"
+               "  clipwright-cli --replace cam01.avi cam02.avi\n"
+               "      repairs both recordings in their place\n"
+               "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
+               "      repairs a recording whose header lost its frame size and frame rate\n"
+               "\n"
+               "Exit status:\n"
+               "  0  every file was repaired\n"
+               "  1  any file was not repaired\n"
+               "  2  usage error");
+    app.set_version_flag("--version", std::string("clipwright-cli ") + kProgramVersion,
+                         "Print the program's version and exit");
     bool replace = false;
     std::string resolutionName;
     uint32_t framesPerSecond = 0;

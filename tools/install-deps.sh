@@ -12,6 +12,8 @@ packages=(
     fonts-dejavu-core desktop-file-utils     # the banner's font; the desktop entry's validator
     xvfb xauth      # screenshots and tests of the desktop program under a real X server
     openbox x11-utils   # window frames in the desktop program's screenshots
+    dpkg-dev file gzip   # cpack's Debian package: dpkg-shlibdeps and file find its dependencies
+    lintian appstream man-db      # checks of the package, its AppStream metainfo and manual pages
 )
 
 missing=()

@@ -25,6 +25,12 @@ const fs::path kScratch = ARTWORK_TEST_SCRATCH;
 constexpr std::array<int, 6> kFrameOrder = {134, 135, 129, 130, 131, 132};
 constexpr int kFrameStep = 3;
 constexpr int kPatternPeriod = 18;
+// The smooth application icon's sizes, stored as icons/app-128-SIZE.png.
+constexpr std::array<int, 3> kLargeIconSizes = {48, 128, 256};
+
+fs::path LargeIconPath(const fs::path& folder, int size) {
+    return folder / "icons" / ("app-128-" + std::to_string(size) + ".png");
+}
 
 fs::path FramePath(const fs::path& folder, int iconId) {
     return folder / "icons" / ("frame-" + std::to_string(iconId) + ".png");
@@ -61,7 +67,8 @@ TEST(ArtworkFiles, EveryImageHasItsSize) {
     for (int iconId : kFrameOrder)
         EXPECT_EQ(Load(FramePath(kResDir, iconId)).size(), QSize(32, 32)) << iconId;
     EXPECT_EQ(Load(kResDir / "icons" / "app-128.png").size(), QSize(32, 32));
-    EXPECT_EQ(Load(kResDir / "icons" / "app-128-256.png").size(), QSize(256, 256));
+    for (int size : kLargeIconSizes)
+        EXPECT_EQ(Load(LargeIconPath(kResDir, size)).size(), QSize(size, size));
     EXPECT_EQ(Load(kResDir / "banner-1002.png").size(), QSize(225, 85));
 }
 
@@ -109,27 +116,31 @@ TEST(FilmStripFrames, EachFrameIsThePreviousMovedDownThreeRows) {
     }
 }
 
-TEST(ApplicationIcon, IsFrame129AndItsLargeDrawingMatches) {
+TEST(ApplicationIcon, IsFrame129AndItsLargeDrawingsMatch) {
     const QImage small = Load(kResDir / "icons" / "app-128.png");
     EXPECT_EQ(small, Load(FramePath(kResDir, 129)));
 
-    // Where a 32 px pixel sits inside a patch of one tone, the 256 px icon shows that tone too.
-    const QImage large = Load(kResDir / "icons" / "app-128-256.png");
-    int compared = 0;
-    for (int y = 1; y < 31; ++y) {
-        for (int x = 1; x < 31; ++x) {
-            const Tone tone = ToneOf(small.pixel(x, y));
-            bool uniform = true;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    uniform = uniform && ToneOf(small.pixel(x + dx, y + dy)) == tone;
-            if (!uniform)
-                continue;
-            ++compared;
-            EXPECT_EQ(ToneOf(large.pixel(x * 8 + 4, y * 8 + 4)), tone) << x << "," << y;
+    // Where a 32 px pixel sits inside a patch of one tone, each large icon shows that tone too.
+    for (int size : kLargeIconSizes) {
+        const QImage large = Load(LargeIconPath(kResDir, size));
+        const auto centre = [size](int smallPixel) { return (2 * smallPixel + 1) * size / 64; };
+        int compared = 0;
+        for (int y = 1; y < 31; ++y) {
+            for (int x = 1; x < 31; ++x) {
+                const Tone tone = ToneOf(small.pixel(x, y));
+                bool uniform = true;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        uniform = uniform && ToneOf(small.pixel(x + dx, y + dy)) == tone;
+                if (!uniform)
+                    continue;
+                ++compared;
+                EXPECT_EQ(ToneOf(large.pixel(centre(x), centre(y))), tone)
+                    << size << " px at " << x << "," << y;
+            }
         }
+        EXPECT_GT(compared, 300);
     }
-    EXPECT_GT(compared, 300);
 }
 
 void ExpectWhiteOnBlue(const fs::path& path) {
@@ -164,8 +175,9 @@ TEST(ArtworkProgram, RedrawsTheCheckedInImages) {
     fs::remove_all(output);
     RunOrFail(std::string("'") + ARTWORK_COMMAND_PATH + "' '" + output.string() + "'");
 
-    for (const std::string name : {"app-128.png", "app-128-256.png"})
-        EXPECT_EQ(Load(output / "icons" / name), Load(kResDir / "icons" / name)) << name;
+    EXPECT_EQ(Load(output / "icons/app-128.png"), Load(kResDir / "icons/app-128.png"));
+    for (int size : kLargeIconSizes)
+        EXPECT_EQ(Load(LargeIconPath(output, size)), Load(LargeIconPath(kResDir, size))) << size;
     for (int iconId : kFrameOrder)
         EXPECT_EQ(Load(FramePath(output, iconId)), Load(FramePath(kResDir, iconId))) << iconId;
     // Text rendering varies with the installed fonts, so the banner is checked for its look only.
@@ -180,19 +192,26 @@ std::string DesktopEntryValue(const fs::path& entry, const std::string& key) {
     return {};
 }
 
-TEST(DesktopIntegration, InstallPutsTheEntryAndItsIconWhereDesktopsLook) {
+TEST(DesktopIntegration, InstallPutsTheEntryMetainfoAndIconsWhereDesktopsLook) {
     const fs::path prefix = kScratch / "prefix";
     fs::remove_all(prefix);
     RunOrFail(std::string("'") + ARTWORK_CMAKE_COMMAND + "' --install '" + ARTWORK_BUILD_DIR +
               "' --component desktop --prefix '" + prefix.string() + "' > /dev/null");
 
-    const fs::path entry = prefix / "share/applications/clipwright.desktop";
+    // Software centres find the program by its metainfo, and the metainfo its entry by the same name.
+    const std::string appId = "com.norvale.Clipwright";
+    const fs::path entry = prefix / "share/applications" / (appId + ".desktop");
     ASSERT_TRUE(fs::exists(entry));
+    EXPECT_TRUE(fs::exists(prefix / "share/metainfo" / (appId + ".metainfo.xml")));
     EXPECT_EQ(DesktopEntryValue(entry, "Exec"), "Clipwright %f");
+    EXPECT_EQ(DesktopEntryValue(entry, "MimeType"), "video/x-msvideo;video/avi;video/msvideo;");
     const std::string iconFile = DesktopEntryValue(entry, "Icon") + ".png";
     const fs::path icons = prefix / "share/icons/hicolor";
-    EXPECT_EQ(Load(icons / "256x256/apps" / iconFile), Load(kResDir / "icons/app-128-256.png"));
     EXPECT_EQ(Load(icons / "32x32/apps" / iconFile), Load(kResDir / "icons/app-128.png"));
+    for (int size : kLargeIconSizes) {
+        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
+        EXPECT_EQ(Load(icons / folder / "apps" / iconFile), Load(LargeIconPath(kResDir, size))) << size;
+    }
 }
 
 } // namespace

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
+#include <sstream>
+
 namespace clipwright::test {
 namespace {
 
@@ -39,11 +43,66 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndTouchNothing) {
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"});
 }
 
-TEST(CommandLine, HelpExplainsModesSettingsAndExitStatus) {
+TEST(CommandLine, HelpExplainsModesSettingsExamplesAndExitStatus) {
     CommandResult result = Cli("--help");
     EXPECT_EQ(result.exitStatus, 0);
-    for (const char* word : {"--replace", "--resolution", "--fps", "vga", "qqvga", "Exit status", "fix_"})
+    for (const char* word : {"--replace", "--resolution", "--fps", "--version", "vga", "qqvga", "fix_",
+                             "Examples:\n  clipwright-cli ", "Exit status:\n  0  every file was repaired\n",
+                             "  1  any file was not repaired\n", "  2  usage error"})
         EXPECT_NE(result.out.find(word), std::string::npos) << word;
+}
+
+TEST(CommandLine, VersionIsTheProjectVersion) {
+    CommandResult result = Cli("--version");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, std::string("clipwright-cli ") + CLIPWRIGHT_PROJECT_VERSION + "\n");
+}
+
+std::set<std::string> LongOptions(std::string text) {
+    // The manual page writes an option's dashes as roff minus signs.
+    for (size_t at; (at = text.find("\\-")) != std::string::npos;)
+        text.erase(at, 1);
+    static const std::regex option("--[a-z][a-z-]*");
+    std::set<std::string> options;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+        options.insert(it->str());
+    return options;
+}
+
+TEST(CommandLine, ManualPageAndHelpNameTheSameOptions) {
+    const Bytes page = ReadBytes(CLIPWRIGHT_CLI_MANPAGE);
+    const std::set<std::string> inPage = LongOptions(std::string(page.begin(), page.end()));
+    EXPECT_EQ(inPage, LongOptions(Cli("--help").out));
+    EXPECT_TRUE(inPage.contains("--resolution")) << "the page is read as the manual writes options";
+}
+
+// Runs the completion as bash does on Tab, with the words typed so far, from inside `folder`.
+std::set<std::string> Completions(const fs::path& folder, const std::string& words) {
+    const std::string script = "source " + ShellQuote(CLIPWRIGHT_CLI_COMPLETION) +
+                               " && complete -p clipwright-cli >/dev/null && COMP_WORDS=(" + words +
+                               ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _clipwright_cli && "
+                               "for word in \"${COMPREPLY[@]}\"; do echo \"$word\"; done";
+    CommandResult result = RunCommand("cd " + ShellQuote(folder) + " && bash -c " + ShellQuote(script));
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    std::set<std::string> offered;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);)
+        offered.insert(line);
+    return offered;
+}
+
+TEST(CommandLine, BashCompletesOptionsResolutionsAndRecordings) {
+    ScratchDir dir;
+    fs::create_directory(dir / "older clips");
+    for (const char* name : {"cam 01.avi", "CAM02.AVI", "notes.txt", "cam03.avi.sub"})
+        WriteBytes(dir / name, {});
+    using Set = std::set<std::string>;
+    EXPECT_EQ(Completions(dir.Path(), "clipwright-cli --resolution ''"), (Set{"vga", "qvga", "qqvga"}));
+    EXPECT_EQ(Completions(dir.Path(), "clipwright-cli --resolution q"), (Set{"qvga", "qqvga"}));
+    EXPECT_EQ(Completions(dir.Path(), "clipwright-cli --resolution vga --fps ''"), Set{});
+    EXPECT_EQ(Completions(dir.Path(), "clipwright-cli --"), LongOptions(Cli("--help").out));
+    EXPECT_EQ(Completions(dir.Path(), "clipwright-cli --replace ''"),
+              (Set{"older clips", "cam 01.avi", "CAM02.AVI"}));
 }
 
 TEST(CommandLine, RepairsEachFileAndSaysWhatWasDone) {

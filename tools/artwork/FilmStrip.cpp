@@ -46,7 +46,7 @@ constexpr int kCellShadeTop = 9;
 
 class StripPainter {
 public:
-    StripPainter(QImage& image, int scale, StripFinish finish)
+    StripPainter(QImage& image, qreal scale, StripFinish finish)
         : painter_(&image), scale_(scale), finish_(finish) {
         painter_.setRenderHint(QPainter::Antialiasing, finish_ == StripFinish::Smooth);
         painter_.setPen(Qt::NoPen);
@@ -54,13 +54,13 @@ public:
 
     // Fills a rectangle given in grid units.
     void Fill(int left, int top, int width, int height, const QColor& colour, double radius) {
-        const QRect pixels(left * scale_, top * scale_, width * scale_, height * scale_);
+        const QRectF pixels(left * scale_, top * scale_, width * scale_, height * scale_);
         if (finish_ == StripFinish::PixelExact) {
-            painter_.fillRect(pixels, colour);
+            painter_.fillRect(pixels.toRect(), colour);
             return;
         }
         QPainterPath shape;
-        shape.addRoundedRect(QRectF(pixels), radius * scale_, radius * scale_);
+        shape.addRoundedRect(pixels, radius * scale_, radius * scale_);
         painter_.fillPath(shape, colour);
     }
 
@@ -78,7 +78,7 @@ public:
 
 private:
     QPainter painter_;
-    int scale_;
+    qreal scale_;
     StripFinish finish_;
 };
 
@@ -99,9 +99,10 @@ const std::array<QColor, 16>& SixteenColours() {
 }
 
 QImage DrawFilmStrip(int size, int shiftRows, StripFinish finish) {
-    if (size <= 0 || size % kIconSize != 0)
-        throw std::invalid_argument("film strip size must be a multiple of " + std::to_string(kIconSize));
-    const int scale = size / kIconSize;
+    // Hard pixel edges need whole grid cells; the smooth finish scales to any size.
+    if (size < kIconSize || (finish == StripFinish::PixelExact && size % kIconSize != 0))
+        throw std::invalid_argument("no film strip of " + std::to_string(size) + " px in this finish");
+    const qreal scale = static_cast<qreal>(size) / kIconSize;
 
     QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);

@@ -31,7 +31,8 @@ enum class StripFinish {
 };
 
 // Draws the strip moved down by shiftRows grid rows (any whole number; taken modulo the period).
-// The result is size x size pixels, transparent beside the strip.
+// The result is size x size pixels, transparent beside the strip; size is at least 32 px, and a
+// multiple of 32 px for the pixel-exact finish.
 QImage DrawFilmStrip(int size, int shiftRows, StripFinish finish);
 
 // Frame number index (0 = icon 134 ... 5 = icon 132) as a 32 px sixteen-colour palette image.

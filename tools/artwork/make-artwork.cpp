@@ -1,5 +1,6 @@
 // Draws Clipwright's artwork: the six film-strip frames of the progress window, the application icon
-// (32 px and 256 px) and the main dialog's banner. The images in res/ are this program's output;
+// (32 px like the frames, and smooth at the sizes desktops and software centres show) and the main
+// dialog's banner. The images in res/ are this program's output;
 // after changing a drawing, regenerate them from the repository's root and commit the result:
 //
 //     cmake --build build --target make-artwork && build/tools/artwork/make-artwork res
@@ -14,6 +15,7 @@
 #include <QImage>
 #include <QString>
 
+#include <array>
 #include <cstdio>
 #include <exception>
 
@@ -21,7 +23,8 @@ namespace {
 
 using namespace clipwright::artwork;
 
-constexpr int kDesktopIconSize = 256;
+// Written as icons/app-128-SIZE.png.
+constexpr std::array<int, 3> kDesktopIconSizes = {48, 128, 256};
 
 bool Save(const QImage& image, const QString& path) {
     if (image.save(path, "PNG"))
@@ -44,8 +47,9 @@ bool WriteArtwork(const QDir& output) {
         allWritten &= Save(frame, icons.filePath(QStringLiteral("frame-%1.png").arg(iconId)));
         if (iconId == kAppIconFrameId) {
             allWritten &= Save(frame, icons.filePath(QStringLiteral("app-128.png")));
-            allWritten &= Save(DrawFilmStrip(kDesktopIconSize, frameIndex * kFrameStep, StripFinish::Smooth),
-                               icons.filePath(QStringLiteral("app-128-256.png")));
+            for (int size : kDesktopIconSizes)
+                allWritten &= Save(DrawFilmStrip(size, frameIndex * kFrameStep, StripFinish::Smooth),
+                                   icons.filePath(QStringLiteral("app-128-%1.png").arg(size)));
         }
     }
     allWritten &= Save(DrawBanner(), output.filePath(QStringLiteral("banner-1002.png")));
