@@ -42,8 +42,9 @@ bool MediaIds::Contains(const FourCC& id) const {
 }
 
 bool MediaIds::CouldBegin(const uint8_t* bytes, size_t count) const {
-    return std::any_of(ids_.begin(), ids_.end(),
-                       [&](const FourCC& id) { return std::equal(bytes, bytes + count, id.Bytes().begin()); });
+    return std::any_of(ids_.begin(), ids_.end(), [&](const FourCC& id) {
+        return std::equal(bytes, bytes + count, id.Bytes().begin());
+    });
 }
 
 uint64_t WalkSummary::DamagedBytes() const {
@@ -88,7 +89,8 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
 
 bool ChunkWalk::StartsChunk(const ChunkHeader& header) {
     return header.SizeWhole() && media_.Contains(header.id) &&
-           JudgeChunk(header, fileSize_) == ChunkFit::Whole && JudgeSuccessor(header.End()) != Successor::Damage;
+           JudgeChunk(header, fileSize_) == ChunkFit::Whole &&
+           JudgeSuccessor(header.End()) != Successor::Damage;
 }
 
 ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget) {
@@ -112,13 +114,15 @@ ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool accep
             // cleared after a power cut), and cost nothing to pass.
             if (++spent > budget)
                 return {std::nullopt, true, spent};
-            if (!media_.MayStartWith(byte) || !media_.Contains(FourCC::FromBytes(searchBlock_.data() + offset)))
+            if (!media_.MayStartWith(byte) ||
+                !media_.Contains(FourCC::FromBytes(searchBlock_.data() + offset)))
                 continue;
             const uint64_t candidate = position + offset;
             const ChunkHeader header = HeaderAt(candidate);
             if (StartsChunk(header))
                 return {candidate, false, spent};
-            if (acceptCut && !firstCut && header.SizeWhole() && JudgeChunk(header, fileSize_) == ChunkFit::CutOff)
+            if (acceptCut && !firstCut && header.SizeWhole() &&
+                JudgeChunk(header, fileSize_) == ChunkFit::CutOff)
                 firstCut = candidate;
         }
         if (got < wanted)

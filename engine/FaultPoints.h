@@ -14,7 +14,8 @@ enum class Operation { Open, Create, Read, Write, Close, Rename, Remove, Truncat
 // Rename names its target in `otherPath`; Write gives the range it writes.
 struct Access {
     Access() = default;
-    Access(std::string_view onPath, std::string_view target = {}, uint64_t from = 0, uint64_t count = 0) // NOLINT
+    Access(std::string_view onPath, std::string_view target = {}, uint64_t from = 0,
+           uint64_t count = 0) // NOLINT
         : path(onPath), otherPath(target), offset(from), length(count) {}
 
     std::string_view path;

@@ -90,21 +90,23 @@ std::string SkippedNotice(const WalkSummary& walk, bool inPlace) {
     if (!walk.damaged.empty()) {
         std::string summary = SkippedSummary(walk);
         summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-        text = "The recording holds damaged data: " + summary +
-               ". The chunks before and behind it were " + (inPlace ? "indexed." : "copied.");
+        text = "The recording holds damaged data: " + summary + ". The chunks before and behind it were " +
+               (inPlace ? "indexed." : "copied.");
     }
     if (walk.end == WalkEnd::NoChunkBehind && !walk.tailIsZeros) {
         if (!text.empty())
             text += " ";
-        text += "The bytes from offset " + std::to_string(walk.endOffset) + " to the end of the file hold no recording data" +
+        text += "The bytes from offset " + std::to_string(walk.endOffset) +
+                " to the end of the file hold no recording data" +
                 (inPlace ? "; they were left where they are." : " and were not copied.");
     }
     return text;
 }
 
 std::string InPlaceStopped(uint64_t offset, uint32_t chunksIndexed) {
-    return "The repair stopped at offset " + std::to_string(offset) + ": " + WalkGaveUpReason() + ". The index covers the " +
-           std::to_string(chunksIndexed) + " chunks before that point, and the bytes from there on were left as they were.";
+    return "The repair stopped at offset " + std::to_string(offset) + ": " + WalkGaveUpReason() +
+           ". The index covers the " + std::to_string(chunksIndexed) +
+           " chunks before that point, and the bytes from there on were left as they were.";
 }
 
 std::string WalkGaveUpReason() {

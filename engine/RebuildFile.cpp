@@ -175,7 +175,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     }
     auto restoreRecording = [&] {
         if (replacing)
-            undo.Change([&] { return MoveFileNoReplace(names.temporaryName, path); }, UndoState::RecordingInPlace);
+            undo.Change([&] { return MoveFileNoReplace(names.temporaryName, path); },
+                        UndoState::RecordingInPlace);
     };
     if (!sourceFile.Open(readPath, ShareMode::DenyNone, openError)) {
         restoreRecording();
@@ -217,7 +218,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             // cut-off payload the file no longer holds, are zeros. Anything else is handed over
             // where it lies in the read block.
             const bool handedAtOwnSize = audio || header->size % 2 == 0;
-            const uint8_t* data = handedAtOwnSize ? source.View(header->PayloadStart(), header->size) : nullptr;
+            const uint8_t* data =
+                handedAtOwnSize ? source.View(header->PayloadStart(), header->size) : nullptr;
             if (data == nullptr) {
                 try {
                     payload.resize(audio ? header->size : (header->size + size_t{1}) & ~size_t{1});
@@ -279,7 +281,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     outcome.walk = walkSummary;
 
     const bool copiedAnything = videoCopied + audioCopied != 0;
-    const bool keepPartial = end != CopyEnd::EndOfData && !replacing && copiedAnything && Writer().OutputComplete();
+    const bool keepPartial =
+        end != CopyEnd::EndOfData && !replacing && copiedAnything && Writer().OutputComplete();
     if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
         // On disk, with the recording's owner and mode, before its name makes it the repair.
         int placeError = FinishNewFile(partialPath, recording);
@@ -295,8 +298,9 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         }
         if (int syncError = SyncDirectoryOf(outputPath)) {
             // Until the new name is on disk the recording must stay: under its temporary name.
-            ShowProblem(messages::NewNameNotOnDisk(outputPath, replacing ? names.temporaryName : "", syncError),
-                        outputPath);
+            ShowProblem(
+                messages::NewNameNotOnDisk(outputPath, replacing ? names.temporaryName : "", syncError),
+                outputPath);
             return;
         }
         if (keepPartial) {

@@ -124,7 +124,8 @@ void SourceFile::Write(const void* data, size_t count) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t total = 0;
     while (total < count) {
-        if (int injected = faults::Check(faults::Operation::Write, {path_, {}, position_ + total, count - total}))
+        if (int injected =
+                faults::Check(faults::Operation::Write, {path_, {}, position_ + total, count - total}))
             Raise(injected);
         ssize_t written =
             ::pwrite(descriptor_, bytes + total, count - total, static_cast<off_t>(position_ + total));

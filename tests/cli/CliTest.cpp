@@ -145,8 +145,7 @@ TEST(CommandLine, FileErrorsGoToStandardErrorWithThePathAndTheExitStatusIsOne) {
     EXPECT_EQ(result.exitStatus, 1);
     const std::string line = missing.string() + ": ERROR: The file could not be located.\n";
     EXPECT_EQ(result.err, line);
-    EXPECT_NE(result.out.find(missing.string() + ": not repaired\n"), std::string::npos)
-        << result.out;
+    EXPECT_NE(result.out.find(missing.string() + ": not repaired\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find(good.string() + ": standard layout, repaired in place -> " + good.string()),
               std::string::npos)
         << result.out;

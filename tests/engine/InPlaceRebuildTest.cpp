@@ -188,7 +188,8 @@ TEST_P(RecordingWithoutChunks, IsLeftAsItWasInBothModes) {
     const fs::path clip = dir / "clip.avi";
     recgen::RecordingWriter writer(clip, recgen::HeaderOptions{});
     if (GetParam().firstWord != nullptr)
-        writer.AppendChunk(FourCC::FromBytes(reinterpret_cast<const uint8_t*>(GetParam().firstWord)), Bytes(16, 7));
+        writer.AppendChunk(FourCC::FromBytes(reinterpret_cast<const uint8_t*>(GetParam().firstWord)),
+                           Bytes(16, 7));
     writer.AppendRaw(Bytes(GetParam().extraBytes, '0'));
     writer.Finish(recgen::FinishOptions::CutOff());
     WriteBytes(dir / "clip.sub", Bytes(10, 's'));
@@ -205,7 +206,8 @@ TEST_P(RecordingWithoutChunks, IsLeftAsItWasInBothModes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RecordingWithoutChunks,
-                         ::testing::Values(NoChunkCase{"Idx1First", "idx1", 0}, NoChunkCase{"JunkFirst", "JUNK", 0},
+                         ::testing::Values(NoChunkCase{"Idx1First", "idx1", 0},
+                                           NoChunkCase{"JunkFirst", "JUNK", 0},
                                            NoChunkCase{"EndsAtTheFirstChunk", nullptr, 0},
                                            NoChunkCase{"EndsInsideTheFirstWord", nullptr, 2}),
                          [](const auto& param) { return std::string(param.param.name); });
@@ -346,8 +348,9 @@ TEST_P(ImplausibleChunk, IsSkippedAndTheChunksBehindItAreIndexed) {
     const Bytes after = ReadBytes(clip);
     EXPECT_EQ(after, ExpectedRepair(before, chunks, before.size()));
     EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired);
-    EXPECT_EQ(job.Messages(), "The recording holds damaged data: 72 bytes of damaged data skipped at offset " +
-                                  std::to_string(damagedAt) + ". The chunks before and behind it were indexed.\n");
+    EXPECT_EQ(job.Messages(),
+              "The recording holds damaged data: 72 bytes of damaged data skipped at offset " +
+                  std::to_string(damagedAt) + ". The chunks before and behind it were indexed.\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ImplausibleChunk,

@@ -479,8 +479,8 @@ TEST(RebuildFile, DamageInTheMiddleIsSkippedAndTheChunksBehindItAreCopied) {
             const std::vector<SourceChunk> kept = {{FourCC("00dc"), payloads.videoFrames[0].bytes, {}},
                                                    {FourCC("01wb"), payloads.audioBlocks[0], {}},
                                                    {FourCC("00dc"), payloads.videoFrames[1].bytes, {}}};
-            auto summary =
-                WriteRecording(clip, Header(recgen::HeaderLayout::Shifted), {kept[0], kept[1], c.damaged, kept[2]});
+            auto summary = WriteRecording(clip, Header(recgen::HeaderLayout::Shifted),
+                                          {kept[0], kept[1], c.damaged, kept[2]});
             Job job;
             job.Run(clip, replace);
             EXPECT_EQ(job.Messages(), "The recording holds damaged data: " + std::to_string(c.damagedBytes) +
@@ -490,8 +490,9 @@ TEST(RebuildFile, DamageInTheMiddleIsSkippedAndTheChunksBehindItAreCopied) {
                 << c.name;
             EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << c.name;
             const fs::path output = replace ? clip : dir / "fix_clip.avi";
-            const std::vector<std::string> names =
-                replace ? std::vector<std::string>{"clip.avi"} : std::vector<std::string>{"clip.avi", "fix_clip.avi"};
+            const std::vector<std::string> names = replace
+                                                       ? std::vector<std::string>{"clip.avi"}
+                                                       : std::vector<std::string>{"clip.avi", "fix_clip.avi"};
             EXPECT_EQ(dir.Names(), names) << c.name;
             ExpectRebuiltFile(output, ExpectedFrom(kept), 640, 480, 15);
         }
