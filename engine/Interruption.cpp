@@ -18,6 +18,7 @@ struct Plan {
     const char* partialPath = nullptr;
     const char* temporaryPath = nullptr;
     const char* recordingPath = nullptr;
+    std::atomic<const char*> extraPath{nullptr};
     std::atomic<int> state{static_cast<int>(State::RecordingInPlace)};
 };
 
@@ -50,6 +51,8 @@ void Undo() {
         ;
     if (!armed.load())
         return;
+    if (const char* extra = plan.extraPath.load())
+        ::unlink(extra);
     switch (static_cast<State>(plan.state.load())) {
     case State::RecordingInPlace:
         ::unlink(plan.partialPath);
@@ -96,6 +99,7 @@ UndoOnSignal::UndoOnSignal(std::string partialPath, std::string temporaryPath, s
     plan.temporaryPath = temporaryPath_.c_str();
     plan.recordingPath = recordingPath_.c_str();
     plan.state.store(static_cast<int>(State::RecordingInPlace));
+    plan.extraPath.store(nullptr);
     armed.store(true);
     Leave();
 }
@@ -103,6 +107,14 @@ UndoOnSignal::UndoOnSignal(std::string partialPath, std::string temporaryPath, s
 UndoOnSignal::~UndoOnSignal() {
     Enter();
     armed.store(false);
+    Leave();
+}
+
+void UndoOnSignal::AlsoRemove(std::string path) {
+    Enter();
+    plan.extraPath.store(nullptr);
+    extraPath_ = std::move(path);
+    plan.extraPath.store(extraPath_.c_str());
     Leave();
 }
 

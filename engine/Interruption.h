@@ -20,6 +20,9 @@ public:
     UndoOnSignal(const UndoOnSignal&) = delete;
     UndoOnSignal& operator=(const UndoOnSignal&) = delete;
 
+    // Another file being written meanwhile (a companion's copy), removed on a signal too.
+    void AlsoRemove(std::string path);
+
     // Runs `step` (a rename) so that no handler acts between it and the new state it leads to.
     // States: the recording is under its name; moved to the temporary name; the new file is in
     // place and on disk, so the temporary name only remains to be removed.
@@ -41,6 +44,7 @@ private:
     std::string partialPath_;
     std::string temporaryPath_;
     std::string recordingPath_;
+    std::string extraPath_;
 };
 
 } // namespace clipwright::interruption

@@ -184,6 +184,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         ReportFileError(openError);
         return;
     }
+    undo.AlsoRemove(PartialName(names.companionCopy));
     const bool companionCopied = !replacing && CopyCompanionFile(path, fileName);
 
     DeleteFileQuietly(partialPath);

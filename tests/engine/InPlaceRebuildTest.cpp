@@ -359,6 +359,54 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ImplausibleChunk,
                                            ImplausibleCase{"FarPastTheEnd", 3u << 20}),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// Filler in the middle of the data with something other than a chunk behind it: the walk finds
+// the footage behind both, so the index goes behind the last chunk and overwrites none of it.
+TEST(InPlaceRebuild, FillerInTheMiddleFollowedByAnythingNeverCostsTheFootageBehindIt) {
+    struct Case {
+        const char* name;
+        Bytes behindFiller;
+    };
+    Bytes listHeader(12, 0);
+    PutFourCC(listHeader, 0, "LIST");
+    PutU32(listHeader, 4, 0);
+    PutFourCC(listHeader, 8, "rec ");
+    const std::vector<Case> cases = {
+        {"list header", listHeader}, {"zeros", Bytes(64, 0)}, {"three stray bytes", Bytes{'x', 'y', 'z'}}};
+    const auto& payloads = PayloadsFor(640, 480);
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        recgen::RecordingWriter writer(clip, recgen::HeaderOptions{});
+        recgen::CameraSequenceOptions options;
+        options.videoFrameCount = 12;
+        recgen::CameraSequence sequence(payloads, options);
+        std::vector<ExpectedChunk> chunks;
+        uint64_t damagedAt = 0;
+        for (int i = 0; auto chunk = sequence.Next(); ++i) {
+            if (i == 8) {
+                writer.AppendChunk(FourCC("JUNK"), Bytes(16, 0));
+                damagedAt = writer.Position();
+                writer.AppendRaw(c.behindFiller);
+            }
+            auto record = writer.AppendChunk(chunk->id, chunk->payload);
+            chunks.push_back({record.id.Bytes(), record.position, record.sizeField,
+                              record.kind == recgen::ChunkKind::Audio, record.isKey});
+        }
+        writer.Finish(recgen::FinishOptions::CutOff());
+        const Bytes before = ReadBytes(clip);
+
+        Job job;
+        job.Run(clip, true);
+
+        EXPECT_EQ(ReadBytes(clip), ExpectedRepair(before, chunks, before.size())) << c.name;
+        EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << c.name;
+        const bool damage = c.behindFiller != listHeader;
+        EXPECT_EQ(job.Messages().find("skipped at offset " + std::to_string(damagedAt)) != std::string::npos,
+                  damage)
+            << c.name << ": " << job.Messages();
+    }
+}
+
 TEST(InPlaceRebuild, RecordingOf2GiBIsRefusedBeforeAnythingIsWritten) {
     ScratchDir dir;
     const fs::path clip = dir / "big.avi";
