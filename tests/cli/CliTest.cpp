@@ -2,7 +2,10 @@
 #include "Recordings.h"
 #include "TestFiles.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <regex>
 #include <set>
@@ -196,6 +199,33 @@ TEST(CommandLine, SettingsAnswerThePromptAndSwitchToANewFile) {
     auto streams = Probe(dir / "fix_lost.avi");
     EXPECT_EQ(streams["video"].width, 640u);
     EXPECT_EQ(streams["video"].frameRate, "15/1");
+}
+
+// Ctrl-C in the middle of a replace: the recording is back under its name, byte for byte, with no
+// temporary name or unfinished file beside it, and the tool ends by the signal.
+TEST(CommandLine, InterruptingAReplacePutsTheRecordingBack) {
+    ScratchDir dir;
+    CameraRecordingPlan plan;
+    plan.header.layout = recgen::HeaderLayout::Shifted;
+    plan.sequence.videoFrameCount = 60000; // about 200 MB: long enough to be caught in the middle
+    WriteCameraRecording(dir / "clip.avi", plan);
+    const Bytes before = ReadBytes(dir / "clip.avi");
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(CLIPWRIGHT_CLI_PATH, CLIPWRIGHT_CLI_PATH, "--replace", (dir / "clip.avi").c_str(), nullptr);
+        ::_exit(127);
+    }
+    while (!fs::exists(dir / ".clip.avi.partial") && ::waitpid(child, nullptr, WNOHANG) == 0)
+        ::usleep(200);
+    ::kill(child, SIGINT);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT)
+        << "the repair ended before it was interrupted";
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"});
+    EXPECT_TRUE(ReadBytes(dir / "clip.avi") == before);
 }
 
 } // namespace
