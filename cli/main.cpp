@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : kExitUsage;
     }
 
-    std::optional<cli::ImageSettingsAnswer> answer;
+    std::optional<ImageSettings> answer;
     if (!resolutionName.empty())
-        answer = cli::ImageSettingsAnswer{resolutions.at(resolutionName), framesPerSecond};
+        answer = ImageSettings{resolutions.at(resolutionName), framesPerSecond};
 
     cli::CliHost host(std::cerr, answer);
     CAviFixer fixer;

@@ -1,0 +1,18 @@
+// Allocations that fail as on a machine out of memory: on the thread that throws a MemoryRunsOut,
+// every allocation fails from the throw until the handler that caught it is done, as when the memory
+// comes back only once the failed work's stack is gone.
+#pragma once
+
+#include <new>
+
+namespace clipwright::ui::test {
+
+class MemoryRunsOut : public std::bad_alloc {
+public:
+    MemoryRunsOut();
+    MemoryRunsOut(const MemoryRunsOut& other);
+    ~MemoryRunsOut() override;
+    MemoryRunsOut& operator=(const MemoryRunsOut&) = delete;
+};
+
+} // namespace clipwright::ui::test
