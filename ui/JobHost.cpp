@@ -11,8 +11,9 @@ void JobHost::ShowMessage(const std::string& text, const std::string& filePath) 
     if (stop_.stop_requested())
         return;
     const JobQuestion<Done> question;
-    emit job_.messageRequested(QString::fromStdString(text), QString::fromStdString(filePath),
-                               question.Reply());
+    job_.Post([&job = job_, text, filePath, reply = question.Reply()] {
+        emit job.messageRequested(QString::fromStdString(text), QString::fromStdString(filePath), reply);
+    });
     question.Wait(stop_);
 }
 
@@ -20,7 +21,7 @@ std::optional<ImageSettings> JobHost::AskImageSettings() {
     if (stop_.stop_requested())
         return std::nullopt;
     const JobQuestion<ImageSettings> question;
-    emit job_.imageSettingsRequested(question.Reply());
+    job_.Post([&job = job_, reply = question.Reply()] { emit job.imageSettingsRequested(reply); });
     return question.Wait(stop_);
 }
 
@@ -28,7 +29,9 @@ void JobHost::ShowProgress(bool visible) {
     if (stop_.stop_requested())
         return;
     const JobQuestion<Done> question;
-    emit job_.progressVisibilityRequested(visible, question.Reply());
+    job_.Post([&job = job_, visible, reply = question.Reply()] {
+        emit job.progressVisibilityRequested(visible, reply);
+    });
     question.Wait(stop_);
 }
 

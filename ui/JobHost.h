@@ -1,7 +1,7 @@
 // The engine's host during a desktop repair. The engine calls it on the job's thread; each call is
-// put to the main dialog as a queued signal of the job, and waits for the dialog's reply. A call
-// made once the job has been told to stop, or one the dialog can no longer answer, returns at once
-// as if the user had cancelled: no message, no image settings.
+// handed to the GUI thread, where the job emits it as a signal to the main dialog, and waits for the
+// dialog's reply. A call made once the job has been told to stop, or one the dialog can no longer
+// answer, returns at once as if the user had cancelled: no message, no image settings.
 #pragma once
 
 #include "FixerHost.h"

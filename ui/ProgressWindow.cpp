@@ -87,7 +87,7 @@ void ProgressWindow::Run() {
 }
 
 void ProgressWindow::JobFinished() {
-    finished = true;
+    jobEnded = true;
     emit jobEndReached();
 }
 
@@ -106,7 +106,7 @@ void ProgressWindow::timerEvent(QTimerEvent* event) {
         QDialog::timerEvent(event);
         return;
     }
-    if (finished) {
+    if (jobEnded) {
         if (finishTicks == kTicksAfterFinish) {
             timer.stop();
             statusText->setText(QString::fromUtf8(strings::kFixAviDone));
@@ -127,7 +127,7 @@ void ProgressWindow::timerEvent(QTimerEvent* event) {
 
 void ProgressWindow::CloseWhenDone() {
     finishTicks = 0;
-    finished = false;
+    jobEnded = false;
     closingItself = true;
     done(QDialog::Rejected);
 }

@@ -47,7 +47,7 @@ private:
 
     std::array<QPixmap, 6> frameIcons;
     int frameIndex = 0;
-    bool finished = false;
+    bool jobEnded = false;
     bool startPending = true;
     // Ticks counted since the job's end reached the window.
     int finishTicks = 0;

@@ -2,13 +2,13 @@
 
 #include "Strings.h"
 
-#include <QMetaObject>
 #include <exception>
 #include <new>
 
 namespace clipwright::ui {
 
 RepairJob::RepairJob(CAviFixer& fixer, QObject* parent) : QObject(parent), engine(fixer), host(*this) {
+    connect(this, &RepairJob::mailPosted, this, &RepairJob::DeliverMail, Qt::QueuedConnection);
     engine.SetNotifyWindow(&host);
 }
 
@@ -37,6 +37,10 @@ void RepairJob::Stop() {
         worker.join();
     }
     running = false;
+    // What the stopped job left undelivered is declined as it goes.
+    std::vector<Delivery> undelivered;
+    std::lock_guard<std::mutex> lock(mailboxLock);
+    undelivered.swap(mailbox);
 }
 
 void RepairJob::Run(FixRequest request, std::stop_token stop, unsigned jobNumber) {
@@ -72,8 +76,11 @@ void RepairJob::Run(FixRequest request, std::stop_token stop, unsigned jobNumber
             entries->clear();
         ReportFailure(outOfMemory, detail, path);
     }
-    QMetaObject::invokeMethod(
-        this, [this, jobNumber] { Collect(jobNumber); }, Qt::QueuedConnection);
+    try {
+        Post([this, jobNumber] { Collect(jobNumber); });
+    } catch (const std::bad_alloc&) {
+        // With no memory even for this, the dialog learns of the end when it stops the job.
+    }
 }
 
 void RepairJob::ReportFailure(bool outOfMemory, const std::string& detail, const std::string& path) {
@@ -84,6 +91,29 @@ void RepairJob::ReportFailure(bool outOfMemory, const std::string& detail, const
         host.ShowMessage(text, path);
     } catch (...) {
         // Not even the message could be made: the job still ends, and the window with it.
+    }
+}
+
+void RepairJob::Post(Delivery delivery) {
+    {
+        std::lock_guard<std::mutex> lock(mailboxLock);
+        mailbox.push_back(std::move(delivery));
+    }
+    emit mailPosted(QPrivateSignal());
+}
+
+void RepairJob::DeliverMail() {
+    std::vector<Delivery> delivered;
+    {
+        std::lock_guard<std::mutex> lock(mailboxLock);
+        delivered.swap(mailbox);
+    }
+    for (const Delivery& delivery : delivered) {
+        try {
+            delivery();
+        } catch (...) {
+            // A handler that failed leaves its question unanswered: it is declined as the delivery goes.
+        }
     }
 }
 

@@ -11,8 +11,10 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <mutex>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace clipwright::ui {
 
@@ -40,17 +42,26 @@ public:
     void Stop();
 
 signals:
-    // Emitted on the job's thread and delivered queued; the job waits until `reply` is answered.
+    // Emitted on the GUI thread; the job waits until `reply` is answered.
     void messageRequested(const QString& text, const QString& filePath,
                           clipwright::ui::Acknowledgement reply);
     void imageSettingsRequested(clipwright::ui::ImageSettingsReply reply);
     void progressVisibilityRequested(bool visible, clipwright::ui::Acknowledgement reply);
     // The job has returned, whatever it did.
     void finished();
+    // The job's thread has left something in the mailbox.
+    void mailPosted(QPrivateSignal);
 
 private:
+    friend class JobHost;
+    using Delivery = std::function<void()>;
+
     void Run(FixRequest request, std::stop_token stop, unsigned jobNumber);
     void ReportFailure(bool outOfMemory, const std::string& detail, const std::string& path);
+    // On the job's thread: `delivery` runs on the GUI thread. What the job hands over travels in
+    // the delivery, under the mailbox's lock, not in a queued signal's arguments.
+    void Post(Delivery delivery);
+    void DeliverMail();
     void Collect(unsigned jobNumber);
 
     CAviFixer& engine;
@@ -59,6 +70,8 @@ private:
     std::jthread worker;
     unsigned startedJobs = 0;
     bool running = false;
+    std::mutex mailboxLock;
+    std::vector<Delivery> mailbox;
 };
 
 } // namespace clipwright::ui

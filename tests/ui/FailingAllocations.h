@@ -9,6 +9,10 @@ namespace clipwright::ui::test {
 
 class MemoryRunsOut : public std::bad_alloc {
 public:
+    // False in a build where the program's allocations cannot be routed through the test's own
+    // operator new (under ThreadSanitizer): there a MemoryRunsOut is a plain bad_alloc.
+    static bool FailsAllocations();
+
     MemoryRunsOut();
     MemoryRunsOut(const MemoryRunsOut& other);
     ~MemoryRunsOut() override;

@@ -8,8 +8,6 @@
 #include "UiTestMain.h"
 #include "UiTestSupport.h"
 
-#include <filesystem>
-
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDropEvent>
@@ -22,6 +20,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QtTest>
+#include <filesystem>
 
 namespace clipwright::ui::test {
 
@@ -319,6 +318,24 @@ private slots:
         if (!chosenName.isEmpty())
             QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(),
                      QString::fromStdString((dir / chosenName.toStdString()).string()));
+    }
+
+    void aDropDuringAJobIsRefused() {
+        ScratchDir dir;
+        WriteBytes(dir / "clip.avi", {'R', 'I', 'F', 'F'});
+        WriteBytes(dir / "other.avi", {'R', 'I', 'F', 'F'});
+        CAviFixer engine;
+        JobHold hold; // never released: the dialog stops the job when it goes
+        MainDialog dialog(engine);
+        dialog.Job().SetRunner(hold.Runner());
+        dialog.ChooseFile(QString::fromStdString((dir / "clip.avi").string()));
+        dialog.show();
+        dialog.OnFix();
+        QTRY_VERIFY(hold.Started());
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir / "other.avi").string()))});
+        ExpectDrop(dialog, mime, false);
+        QCOMPARE(dialog.FileName(), QStringLiteral("clip.avi"));
     }
 
     void escapeClosesTheIdleDialog() {
