@@ -33,11 +33,14 @@ void Wait(int milliseconds) {
     loop.exec();
 }
 
-// The window manager frames a new window a little after it shows; a picture taken before would lack
-// the frame.
+// The window manager frames a new window a little after it shows, and moves it into its frame; a
+// picture taken before would lack the frame or show the window out of place.
 void WaitForFrame(QWidget* window) {
+    if (window->frameGeometry() != window->geometry())
+        return;
     for (int i = 0; i < 300 && window->frameGeometry() == window->geometry(); ++i)
         Wait(10);
+    Wait(300);
 }
 
 bool SaveWindow(QWidget* window, const QString& path) {
