@@ -4,7 +4,7 @@
 
 namespace clipwright::cli {
 
-CliHost::CliHost(std::ostream& errors, std::optional<ImageSettingsAnswer> answer)
+CliHost::CliHost(std::ostream& errors, std::optional<ImageSettings> answer)
     : errors_(errors), answer_(answer) {}
 
 void CliHost::ShowMessage(const std::string& text, const std::string& filePath) {
@@ -15,14 +15,10 @@ void CliHost::ShowMessage(const std::string& text, const std::string& filePath) 
     errors_.flush();
 }
 
-bool CliHost::AskImageSettings() {
-    if (!answer_) {
+std::optional<ImageSettings> CliHost::AskImageSettings() {
+    if (!answer_)
         settingsMissing_ = true;
-        return false;
-    }
-    g_resolutionChoice = answer_->resolution;
-    g_frameRateChoice = answer_->framesPerSecond;
-    return true;
+    return answer_;
 }
 
 void CliHost::ShowProgress(bool /*visible*/) {}

@@ -10,17 +10,12 @@
 
 namespace clipwright::cli {
 
-struct ImageSettingsAnswer {
-    ResolutionCode resolution = kResolutionVga;
-    uint32_t framesPerSecond = 0;
-};
-
 class CliHost : public FixerHost {
 public:
-    CliHost(std::ostream& errors, std::optional<ImageSettingsAnswer> answer);
+    CliHost(std::ostream& errors, std::optional<ImageSettings> answer);
 
     void ShowMessage(const std::string& text, const std::string& filePath) override;
-    bool AskImageSettings() override;
+    std::optional<ImageSettings> AskImageSettings() override;
     void ShowProgress(bool visible) override;
 
     // True when the last job needed the prompt and no answer was given on the command line.
@@ -29,7 +24,7 @@ public:
 
 private:
     std::ostream& errors_;
-    std::optional<ImageSettingsAnswer> answer_;
+    std::optional<ImageSettings> answer_;
     bool settingsMissing_ = false;
 };
 

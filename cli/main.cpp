@@ -111,9 +111,9 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : kExitUsage;
     }
 
-    std::optional<cli::ImageSettingsAnswer> answer;
+    std::optional<ImageSettings> answer;
     if (!resolutionName.empty())
-        answer = cli::ImageSettingsAnswer{resolutions.at(resolutionName), framesPerSecond};
+        answer = ImageSettings{resolutions.at(resolutionName), framesPerSecond};
 
     // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
     interruption::InstallHandlers();

@@ -3,6 +3,9 @@
 // so an implementation that owns windows on another thread must hand the call over and wait.
 #pragma once
 
+#include "ImageSettings.h"
+
+#include <optional>
 #include <string>
 
 namespace clipwright {
@@ -15,9 +18,9 @@ public:
     // program's fixed sentences; `filePath` names the file concerned, or is empty.
     virtual void ShowMessage(const std::string& text, const std::string& filePath) = 0;
 
-    // Asks for the capture settings of a recording whose header lost them. Returns true after
-    // "Next", with g_resolutionChoice and g_frameRateChoice set; false after "Cancel".
-    virtual bool AskImageSettings() = 0;
+    // Asks for the capture settings of a recording whose header lost them: the answer after
+    // "Next", nothing after "Cancel".
+    virtual std::optional<ImageSettings> AskImageSettings() = 0;
 
     // Hides or shows the progress window.
     virtual void ShowProgress(bool visible) = 0;

@@ -1,5 +1,5 @@
-// Capture settings that a rebuilt file is written with, and the user's last answer to the
-// "Image Setting Needed" prompt.
+// Capture settings that a rebuilt file is written with, as the old header gives them or as the user
+// answers the "Image Setting Needed" prompt.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,10 @@ inline constexpr ResolutionCode kResolutionQvga = 1;
 inline constexpr ResolutionCode kResolutionQqvga = 2;
 inline constexpr ResolutionCode kResolutionUnknown = 3;
 
-} // namespace clipwright
+// The answer to the "Image Setting Needed" prompt.
+struct ImageSettings {
+    ResolutionCode resolution = kResolutionVga;
+    uint32_t framesPerSecond = 0;
+};
 
-// Written by the image settings prompt when the user presses "Next", read by the rebuild.
-extern clipwright::ResolutionCode g_resolutionChoice;
-extern uint32_t g_frameRateChoice;
+} // namespace clipwright

@@ -126,14 +126,16 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             outcome.askedForImageSettings = true;
             if (notifyWindow != nullptr)
                 notifyWindow->ShowProgress(false);
-            if (notifyWindow == nullptr || !notifyWindow->AskImageSettings()) {
+            const std::optional<ImageSettings> answer =
+                notifyWindow != nullptr ? notifyWindow->AskImageSettings() : std::nullopt;
+            if (!answer) {
                 sourceFile.Close();
                 outcome.status = FixStatus::Cancelled;
                 return;
             }
             notifyWindow->ShowProgress(true);
-            resolution = g_resolutionChoice;
-            framesPerSecond = g_frameRateChoice;
+            resolution = answer->resolution;
+            framesPerSecond = answer->framesPerSecond;
             replaceOriginal = 0;
         }
 

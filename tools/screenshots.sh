@@ -33,4 +33,4 @@ if command -v openbox >/dev/null; then
 else
     echo "openbox is not installed: the screenshots will have no window frames" >&2
 fi
-DISPLAY="$display" QT_QPA_PLATFORM=xcb "$build/ui/clipwright-screenshots" "$out"
+DISPLAY="$display" QT_QPA_PLATFORM=xcb "$build/tools/screenshots/clipwright-screenshots" "$out"

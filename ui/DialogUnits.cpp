@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 #include <QString>
+#include <QWidget>
+#include <algorithm>
 
 namespace clipwright::ui {
 
@@ -36,6 +38,28 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
 
 QSize DialogUnits::Size(int width, int height) const {
     return QSize(X(width), Y(height));
+}
+
+QMargins DialogUnits::Inset(const QRect& outer, const QRect& inner) const {
+    // Edges are rounded where they lie, so that boxes side by side keep meeting where the template has them.
+    return QMargins(X(inner.x()) - X(outer.x()), Y(inner.y()) - Y(outer.y()),
+                    X(outer.x() + outer.width()) - X(inner.x() + inner.width()),
+                    Y(outer.y() + outer.height()) - Y(inner.y() + inner.height()));
+}
+
+int DialogUnits::GapY(const QRect& above, int aboveHeight, const QRect& below) const {
+    return std::max(0, Y(below.y()) - Y(above.y()) - aboveHeight);
+}
+
+int DialogUnits::GapX(const QRect& left, int leftWidth, const QRect& right) const {
+    return std::max(0, X(right.x()) - X(left.x()) - leftWidth);
+}
+
+QMargins InsideFrame(const QMargins& margins, const QWidget& frame) {
+    const QMargins border = frame.contentsMargins();
+    return QMargins(std::max(0, margins.left() - border.left()), std::max(0, margins.top() - border.top()),
+                    std::max(0, margins.right() - border.right()),
+                    std::max(0, margins.bottom() - border.bottom()));
 }
 
 } // namespace clipwright::ui

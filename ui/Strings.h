@@ -1,4 +1,5 @@
-// Every sentence and label the desktop program shows, exactly as the user sees it.
+// Every sentence and label the desktop program shows, exactly as the user sees it, and the version
+// record that file managers and "About" pages read.
 #pragma once
 
 namespace clipwright::ui::strings {
@@ -67,4 +68,27 @@ inline constexpr const char* kJobOutOfMemory =
 inline constexpr const char* kJobUnexpectedError =
     "The repair stopped because of an unexpected error. The recording may not have been repaired.";
 
+// Command line: Clipwright [FILE], --help, --version.
+inline constexpr const char* kCommandLineDescription = "Repairs AVI recordings of Norvale QC-7 cameras that "
+                                                       "were cut off before they were finished.";
+inline constexpr const char* kFileArgument = "file";
+inline constexpr const char* kFileArgumentHelp = "The AVI recording to start with, as if chosen with "
+                                                 "\"Select AVI File\".";
+inline constexpr const char* kFileArgumentSyntax = "[file]";
+inline constexpr const char* kOneFileOnly = "Clipwright repairs one file at a time: give at most one file.";
+
 } // namespace clipwright::ui::strings
+
+namespace clipwright::ui::version {
+
+inline constexpr const char* kVersion = "1.0.1.0";
+inline constexpr const char* kVersionText = "1, 0, 1, 0";
+inline constexpr const char* kComments = "AVI file fixer";
+inline constexpr const char* kFileDescription = "Clipwright Application";
+inline constexpr const char* kInternalName = strings::kAppTitle;
+inline constexpr const char* kOriginalFilename = "Clipwright.EXE";
+inline constexpr const char* kProductName = "Norvale Clipwright Application";
+inline constexpr const char* kCompanyName = "Norvale";
+inline constexpr const char* kLegalCopyright = strings::kLegalNotice;
+
+} // namespace clipwright::ui::version

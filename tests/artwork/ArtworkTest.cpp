@@ -32,8 +32,16 @@ fs::path LargeIconPath(const fs::path& folder, int size) {
     return folder / "icons" / ("app-128-" + std::to_string(size) + ".png");
 }
 
-fs::path FramePath(const fs::path& folder, int iconId) {
-    return folder / "icons" / ("frame-" + std::to_string(iconId) + ".png");
+fs::path FramePath(const fs::path& folder, int iconId, const std::string& suffix = "") {
+    return folder / "icons" / ("frame-" + std::to_string(iconId) + suffix + ".png");
+}
+
+// The drawing for screens with twice the pixels: the same pixels, each as a 2 by 2 block.
+void ExpectDoubled(const QImage& small, const QImage& large) {
+    ASSERT_EQ(large.size(), small.size() * 2);
+    for (int y = 0; y < large.height(); ++y)
+        for (int x = 0; x < large.width(); ++x)
+            ASSERT_EQ(large.pixel(x, y), small.pixel(x / 2, y / 2)) << x << "," << y;
 }
 
 QImage Load(const fs::path& path) {
@@ -70,6 +78,13 @@ TEST(ArtworkFiles, EveryImageHasItsSize) {
     for (int size : kLargeIconSizes)
         EXPECT_EQ(Load(LargeIconPath(kResDir, size)).size(), QSize(size, size));
     EXPECT_EQ(Load(kResDir / "banner-1002.png").size(), QSize(225, 85));
+    EXPECT_EQ(Load(kResDir / "banner-1002@2x.png").size(), QSize(450, 170));
+}
+
+TEST(ArtworkFiles, DoublePixelIconsAreTheSmallOnesAtFinerPixels) {
+    for (int iconId : kFrameOrder)
+        ExpectDoubled(Load(FramePath(kResDir, iconId)), Load(FramePath(kResDir, iconId, "@2x")));
+    ExpectDoubled(Load(kResDir / "icons" / "app-128.png"), Load(kResDir / "icons" / "app-128@2x.png"));
 }
 
 TEST(FilmStripFrames, AreSixteenColourFilmWithHolesDownBothEdges) {
@@ -168,6 +183,7 @@ void ExpectWhiteOnBlue(const fs::path& path) {
 
 TEST(Banner, IsMostlyBlueWithWhiteMarkAndText) {
     ExpectWhiteOnBlue(kResDir / "banner-1002.png");
+    ExpectWhiteOnBlue(kResDir / "banner-1002@2x.png");
 }
 
 TEST(ArtworkProgram, RedrawsTheCheckedInImages) {
@@ -175,13 +191,17 @@ TEST(ArtworkProgram, RedrawsTheCheckedInImages) {
     fs::remove_all(output);
     RunOrFail(std::string("'") + ARTWORK_COMMAND_PATH + "' '" + output.string() + "'");
 
-    EXPECT_EQ(Load(output / "icons/app-128.png"), Load(kResDir / "icons/app-128.png"));
+    for (const std::string name : {"app-128.png", "app-128@2x.png"})
+        EXPECT_EQ(Load(output / "icons" / name), Load(kResDir / "icons" / name)) << name;
     for (int size : kLargeIconSizes)
         EXPECT_EQ(Load(LargeIconPath(output, size)), Load(LargeIconPath(kResDir, size))) << size;
     for (int iconId : kFrameOrder)
-        EXPECT_EQ(Load(FramePath(output, iconId)), Load(FramePath(kResDir, iconId))) << iconId;
+        for (const std::string suffix : {"", "@2x"})
+            EXPECT_EQ(Load(FramePath(output, iconId, suffix)), Load(FramePath(kResDir, iconId, suffix)))
+                << iconId;
     // Text rendering varies with the installed fonts, so the banner is checked for its look only.
     ExpectWhiteOnBlue(output / "banner-1002.png");
+    ExpectWhiteOnBlue(output / "banner-1002@2x.png");
 }
 
 std::string DesktopEntryValue(const fs::path& entry, const std::string& key) {

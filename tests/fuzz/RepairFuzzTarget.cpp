@@ -19,11 +19,7 @@ using namespace clipwright;
 class FuzzHost : public FixerHost {
 public:
     void ShowMessage(const std::string&, const std::string&) override {}
-    bool AskImageSettings() override {
-        g_resolutionChoice = kResolutionQvga;
-        g_frameRateChoice = 15;
-        return true;
-    }
+    std::optional<ImageSettings> AskImageSettings() override { return ImageSettings{kResolutionQvga, 15}; }
     void ShowProgress(bool) override {}
 };
 

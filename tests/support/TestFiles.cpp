@@ -164,13 +164,11 @@ void RecordingHost::ShowMessage(const std::string& text, const std::string& file
     messages.push_back({text, filePath});
 }
 
-bool RecordingHost::AskImageSettings() {
+std::optional<ImageSettings> RecordingHost::AskImageSettings() {
     ++prompts;
     if (!answer)
-        return false;
-    g_resolutionChoice = answer->first;
-    g_frameRateChoice = answer->second;
-    return true;
+        return std::nullopt;
+    return ImageSettings{answer->first, answer->second};
 }
 
 void RecordingHost::ShowProgress(bool visible) {

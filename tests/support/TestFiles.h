@@ -76,7 +76,7 @@ public:
     };
 
     void ShowMessage(const std::string& text, const std::string& filePath) override;
-    bool AskImageSettings() override;
+    std::optional<ImageSettings> AskImageSettings() override;
     void ShowProgress(bool visible) override;
 
     // The answer to the next prompts; nothing means "Cancel".

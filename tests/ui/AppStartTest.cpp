@@ -1,20 +1,50 @@
-// The application object: the sockets start-up and its failure path, the main dialog's modal run
-// from start to Exit, and the program's metadata.
-#include "CRepairApp.h"
-#include "CRepairDlg.h"
+// The application object and the command line: the sockets start-up and its failure path, the main
+// dialog's modal run from start to Exit, a file given at the start, --help and --version, and the
+// program's metadata.
+#include "Application.h"
+#include "MainDialog.h"
+#include "TestFiles.h"
 #include "UiTestMain.h"
 #include "UiTestSupport.h"
 
+#include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
 namespace clipwright::ui::test {
 
+using clipwright::test::ScratchDir;
+using clipwright::test::WriteBytes;
+
 namespace {
 
-CRepairApp& App() {
-    return *static_cast<CRepairApp*>(QCoreApplication::instance());
+Application& App() {
+    return *static_cast<Application*>(QCoreApplication::instance());
+}
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the desktop program itself with `arguments`, with no display needed.
+ProgramRun RunProgram(const QStringList& arguments) {
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(CLIPWRIGHT_GUI_PATH), arguments);
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+            QString::fromLocal8Bit(program.readAllStandardOutput()),
+            QString::fromLocal8Bit(program.readAllStandardError())};
 }
 
 } // namespace
@@ -45,10 +75,10 @@ private slots:
             ownerless = box->parentWidget() == nullptr;
             mainWindowsShown = 0;
             for (QWidget* window : VisibleTopLevelWindows())
-                mainWindowsShown += qobject_cast<CRepairDlg*>(window) != nullptr ? 1 : 0;
+                mainWindowsShown += qobject_cast<MainDialog*>(window) != nullptr ? 1 : 0;
             ClickOk(box);
         });
-        QCOMPARE(App().StartApplication(engine), false);
+        QCOMPARE(App().Run(engine), 1);
         QCOMPARE(watcher.MessageTexts(), QStringList{"Windows sockets initialization failed."});
         QCOMPARE(caption, QStringLiteral("Clipwright"));
         QCOMPARE(icon, QMessageBox::Warning);
@@ -62,18 +92,94 @@ private slots:
         QString title;
         bool registered = false;
         ModalWatcher watcher([&](QWidget* modal) {
-            auto* dialog = qobject_cast<CRepairDlg*>(modal);
+            auto* dialog = qobject_cast<MainDialog*>(modal);
             QVERIFY(dialog != nullptr);
             title = dialog->windowTitle();
             registered = engine.GetNotifyWindow() != nullptr;
+            QVERIFY(Child<QLineEdit>(dialog, "pathEdit")->text().isEmpty());
             QTest::mouseClick(Child<QPushButton>(dialog, "exitButton"), Qt::LeftButton);
         });
-        QCOMPARE(App().StartApplication(engine), false);
+        QCOMPARE(App().Run(engine), 0);
         QCOMPARE(title, QStringLiteral("Clipwright 1.01"));
         QVERIFY(registered);
         // The dialog is gone, and with it the engine's notify window.
         QCOMPARE(engine.GetNotifyWindow(), nullptr);
-        QCOMPARE(App().EndApplication(), 0);
+    }
+
+    // A file on the command line is taken as "Select AVI File" would take it, whole path and all.
+    void aFileGivenAtTheStartIsChosen_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("chosenName");
+        QTest::newRow("AVI file") << "clip.AVI"
+                                  << "clip.AVI";
+        QTest::newRow("extension rule") << "clip"
+                                        << "clip.avi";
+    }
+    void aFileGivenAtTheStartIsChosen() {
+        QFETCH(QString, given);
+        QFETCH(QString, chosenName);
+        ScratchDir dir;
+        WriteBytes(dir / given.toStdString(), {'R', 'I', 'F', 'F'});
+        const QString folder = QString::fromStdString(dir.Path().string());
+        const QString workingFolder = QDir::currentPath();
+        QDir::setCurrent(folder);
+        CAviFixer engine;
+        QString shown;
+        QString fileName;
+        ModalWatcher watcher([&](QWidget* modal) {
+            auto* dialog = qobject_cast<MainDialog*>(modal);
+            QVERIFY(dialog != nullptr);
+            shown = Child<QLineEdit>(dialog, "pathEdit")->text();
+            fileName = dialog->FileName();
+            dialog->accept();
+        });
+        App().Run(engine, given);
+        QDir::setCurrent(workingFolder);
+        QCOMPARE(shown, QDir(folder).filePath(chosenName));
+        QCOMPARE(fileName, chosenName);
+    }
+
+    void aMissingFileGivenAtTheStartIsReportedOnFix() {
+        ScratchDir dir;
+        CAviFixer engine;
+        QPointer<MainDialog> main;
+        ModalWatcher watcher([&](QWidget* modal) {
+            if (auto* dialog = qobject_cast<MainDialog*>(modal)) {
+                // Seen again after each box: Fix is pressed once.
+                if (main == nullptr) {
+                    main = dialog;
+                    Child<QPushButton>(dialog, "fixButton")->click();
+                }
+                return;
+            }
+            ClickOk(modal);
+        });
+        QTimer exitWhenDone;
+        exitWhenDone.callOnTimeout([&] {
+            if (main != nullptr && watcher.MessageTexts().size() == 1 && !main->JobRunning())
+                main->accept();
+        });
+        exitWhenDone.start(20);
+        App().Run(engine, QString::fromStdString((dir / "missing.avi").string()));
+        QCOMPARE(watcher.MessageTexts(), (QStringList{"ERROR: The file could not be located."}));
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed"); // on standard output, or standard error when failing
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "Clipwright 1.0.1.0";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "[file]";
+        QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << 1 << "one file at a time";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 1 << "frobnicate";
+    }
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        const ProgramRun run = RunProgram(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2((exitCode == 0 ? run.out : run.err).contains(printed), qPrintable(run.out + run.err));
     }
 
     void metadataCarriesTheVersionRecord() {

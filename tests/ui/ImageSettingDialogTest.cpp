@@ -1,11 +1,13 @@
-// The "Image Setting Needed" prompt on its own: its defaults, what "Next" stores for each choice,
-// what Cancel and Escape leave alone, and what text typed into the frame-rate field counts as.
-#include "CImageSettingDlg.h"
-#include "ImageSettings.h"
+// The "Image Setting Needed" prompt on its own: its defaults, what "Next" answers for each choice,
+// that Cancel and Escape answer nothing, what text typed into the frame-rate field counts as, and
+// what screen readers hear.
+#include "ImageSettingsDialog.h"
 #include "UiTestMain.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,19 +18,34 @@ namespace clipwright::ui::test {
 
 namespace {
 
-// Runs the prompt modally, as the job does, and lets `answer` act on it once it is up.
-int RunPrompt(const std::function<void(CImageSettingDlg*)>& answer) {
-    CImageSettingDlg prompt;
+struct PromptRun {
+    int result = -1;
+    std::optional<ImageSettings> settings;
+};
+
+// Runs the prompt modally and lets `answer` act on it once it is up.
+PromptRun RunPrompt(const std::function<void(ImageSettingsDialog*)>& answer) {
+    ImageSettingsDialog prompt;
     ModalWatcher watcher([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             ClickOk(box);
             return;
         }
-        auto* shown = qobject_cast<CImageSettingDlg*>(modal);
+        auto* shown = qobject_cast<ImageSettingsDialog*>(modal);
         QVERIFY(shown != nullptr);
         answer(shown);
     });
-    return prompt.exec();
+    const int result = prompt.exec();
+    return {result, prompt.Settings()};
+}
+
+// The names a screen reader gives as the control's label: its own, and those of what labels it.
+QStringList SpokenLabels(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    QStringList labels{accessible->text(QAccessible::Name)};
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label))
+        labels << label->text(QAccessible::Name);
+    return labels;
 }
 
 } // namespace
@@ -37,27 +54,24 @@ class ImageSettingDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        g_resolutionChoice = 0;
-        g_frameRateChoice = 0;
-    }
     void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
 
     void nextAtOnceGivesVgaAnd15() {
         QStringList shown;
-        const int result = RunPrompt([&](CImageSettingDlg* prompt) {
+        const PromptRun run = RunPrompt([&](ImageSettingsDialog* prompt) {
             shown << prompt->windowTitle() << Child<QComboBox>(prompt, "frameRateList")->currentText();
             QCOMPARE(QApplication::focusWidget(), Child<QPushButton>(prompt, "nextButton"));
             QTest::keyClick(prompt, Qt::Key_Return);
         });
-        QCOMPARE(result, int(QDialog::Accepted));
+        QCOMPARE(run.result, int(QDialog::Accepted));
         QCOMPARE(shown, (QStringList{"Image Setting Needed", "15"}));
-        QCOMPARE(g_resolutionChoice, kResolutionVga);
-        QCOMPARE(g_frameRateChoice, 15u);
+        QVERIFY(run.settings.has_value());
+        QCOMPARE(run.settings->resolution, kResolutionVga);
+        QCOMPARE(run.settings->framesPerSecond, 15u);
     }
 
     void listHoldsTheFiveRates() {
-        CImageSettingDlg prompt;
+        ImageSettingsDialog prompt;
         auto* list = Child<QComboBox>(&prompt, "frameRateList");
         QStringList entries;
         for (int i = 0; i < list->count(); ++i)
@@ -82,17 +96,18 @@ private slots:
         QFETCH(int, listIndex);
         QFETCH(int, resolution);
         QFETCH(uint, framesPerSecond);
-        RunPrompt([&](CImageSettingDlg* prompt) {
+        const PromptRun run = RunPrompt([&](ImageSettingsDialog* prompt) {
             QTest::mouseClick(prompt->findChild<QRadioButton*>(radio), Qt::LeftButton);
             Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(listIndex);
             QTest::mouseClick(Child<QPushButton>(prompt, "nextButton"), Qt::LeftButton);
         });
-        QCOMPARE(int(g_resolutionChoice), resolution);
-        QCOMPARE(g_frameRateChoice, framesPerSecond);
+        QVERIFY(run.settings.has_value());
+        QCOMPARE(int(run.settings->resolution), resolution);
+        QCOMPARE(run.settings->framesPerSecond, framesPerSecond);
     }
 
     void radioButtonsAreOneGroup() {
-        CImageSettingDlg prompt;
+        ImageSettingsDialog prompt;
         prompt.show();
         QTest::mouseClick(Child<QRadioButton>(&prompt, "qvgaButton"), Qt::LeftButton);
         QTest::mouseClick(Child<QRadioButton>(&prompt, "qqvgaButton"), Qt::LeftButton);
@@ -102,16 +117,14 @@ private slots:
         prompt.reject();
     }
 
-    void cancelAndEscapeLeaveTheGlobals_data() {
+    void cancelAndEscapeAnswerNothing_data() {
         QTest::addColumn<bool>("byEscape");
         QTest::newRow("Cancel button") << false;
         QTest::newRow("Escape key") << true;
     }
-    void cancelAndEscapeLeaveTheGlobals() {
+    void cancelAndEscapeAnswerNothing() {
         QFETCH(bool, byEscape);
-        g_resolutionChoice = kResolutionQvga;
-        g_frameRateChoice = 7;
-        const int result = RunPrompt([&](CImageSettingDlg* prompt) {
+        const PromptRun run = RunPrompt([&](ImageSettingsDialog* prompt) {
             QTest::mouseClick(Child<QRadioButton>(prompt, "qqvgaButton"), Qt::LeftButton);
             Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(4);
             if (byEscape)
@@ -119,21 +132,20 @@ private slots:
             else
                 QTest::mouseClick(Child<QPushButton>(prompt, "cancelButton"), Qt::LeftButton);
         });
-        QCOMPARE(result, int(QDialog::Rejected));
-        QCOMPARE(g_resolutionChoice, kResolutionQvga);
-        QCOMPARE(g_frameRateChoice, 7u);
+        QCOMPARE(run.result, int(QDialog::Rejected));
+        QVERIFY(!run.settings.has_value());
     }
 
     void aSecondPromptStartsFromTheDefaults() {
-        RunPrompt([](CImageSettingDlg* prompt) {
+        const PromptRun first = RunPrompt([](ImageSettingsDialog* prompt) {
             QTest::mouseClick(Child<QRadioButton>(prompt, "qqvgaButton"), Qt::LeftButton);
             Child<QComboBox>(prompt, "frameRateList")->setCurrentIndex(0);
             prompt->accept();
         });
-        QCOMPARE(g_frameRateChoice, 5u);
+        QCOMPARE(first.settings->framesPerSecond, 5u);
         bool vga = false;
         QString rate;
-        RunPrompt([&](CImageSettingDlg* prompt) {
+        RunPrompt([&](ImageSettingsDialog* prompt) {
             vga = Child<QRadioButton>(prompt, "vgaButton")->isChecked();
             rate = Child<QComboBox>(prompt, "frameRateList")->currentText();
             prompt->reject();
@@ -155,7 +167,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(uint, framesPerSecond);
         int entries = 0;
-        RunPrompt([&](CImageSettingDlg* prompt) {
+        const PromptRun run = RunPrompt([&](ImageSettingsDialog* prompt) {
             auto* list = Child<QComboBox>(prompt, "frameRateList");
             list->setFocus();
             list->lineEdit()->selectAll();
@@ -165,7 +177,7 @@ private slots:
             QTest::keyClick(list->lineEdit(), Qt::Key_Return);
             entries = list->count();
         });
-        QCOMPARE(g_frameRateChoice, framesPerSecond);
+        QCOMPARE(run.settings->framesPerSecond, framesPerSecond);
         QCOMPARE(entries, 5);
     }
 
@@ -179,10 +191,9 @@ private slots:
     }
     void anUnusableRateKeepsThePromptOpen() {
         QFETCH(QString, typed);
-        g_frameRateChoice = 99;
         int promptsSeen = 0;
         QStringList messages;
-        CImageSettingDlg prompt;
+        ImageSettingsDialog prompt;
         ModalWatcher watcher([&](QWidget* modal) {
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 messages << box->text();
@@ -203,7 +214,7 @@ private slots:
         QCOMPARE(promptsSeen, 2);
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().contains(QStringLiteral("1 to 120")));
-        QCOMPARE(g_frameRateChoice, 10u);
+        QCOMPARE(prompt.Settings()->framesPerSecond, 10u);
     }
 
     void frameRateFromText_data() {
@@ -224,7 +235,7 @@ private slots:
     }
 
     void everyChoiceIsNamedAndReadable() {
-        CImageSettingDlg prompt;
+        ImageSettingsDialog prompt;
         prompt.show();
         for (auto* radio : prompt.findChildren<QRadioButton*>()) {
             QVERIFY(!radio->text().isEmpty());
@@ -232,14 +243,30 @@ private slots:
             QVERIFY2(radio->width() >= radio->sizeHint().width(), qPrintable(radio->text()));
             QVERIFY(prompt.rect().contains(radio->geometry()));
         }
-        QCOMPARE(Child<QComboBox>(&prompt, "frameRateList")->accessibleName(), QStringLiteral("Frame Rate"));
         QVERIFY(prompt.rect().contains(Child<QPushButton>(&prompt, "cancelButton")->geometry()));
         QVERIFY(!(prompt.windowFlags() & Qt::WindowCloseButtonHint));
         prompt.reject();
     }
 
+    // The choices lie inside their frames, which label them: nothing is named by hand.
+    void screenReadersHearTheFrameOfEachChoice() {
+        ImageSettingsDialog prompt;
+        prompt.show();
+        for (const char* name : {"vgaButton", "qvgaButton", "qqvgaButton"}) {
+            auto* radio = Child<QRadioButton>(&prompt, name);
+            QVERIFY(radio->accessibleName().isEmpty());
+            QVERIFY2(SpokenLabels(radio).contains(QStringLiteral("Capture Resolution")), name);
+            QVERIFY(radio->parentWidget()->rect().contains(radio->geometry()));
+        }
+        auto* list = Child<QComboBox>(&prompt, "frameRateList");
+        QVERIFY(list->accessibleName().isEmpty());
+        QVERIFY(SpokenLabels(list).contains(QStringLiteral("Frame Rate")));
+        QVERIFY(list->parentWidget()->rect().contains(list->geometry()));
+        prompt.reject();
+    }
+
     void tabOrderReachesEveryChoice() {
-        CImageSettingDlg prompt;
+        ImageSettingsDialog prompt;
         prompt.show();
         QVERIFY(QTest::qWaitForWindowActive(&prompt));
         const QStringList expected{"nextButton", "cancelButton", "vgaButton", "frameRateList", "nextButton"};

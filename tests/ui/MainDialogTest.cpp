@@ -1,7 +1,7 @@
 // The main dialog on its own: its start state, the two check boxes' click rules, the Open dialog and
-// its extension rule, Fix without a file, the about box, keyboard and screen-reader use.
-#include "CAboutDlg.h"
-#include "CRepairDlg.h"
+// its extension rule, dropped files, Fix without a file, the about box, keyboard and screen-reader use.
+#include "MainDialog.h"
+#include "AboutDialog.h"
 #include "DialogUnits.h"
 #include "Strings.h"
 #include "TestFiles.h"
@@ -10,18 +10,34 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QUrl>
 #include <QtTest>
+#include <filesystem>
 
 namespace clipwright::ui::test {
 
 using clipwright::test::ScratchDir;
 using clipwright::test::WriteBytes;
+
+// Drags `mime` over the dialog and drops it, as a file manager would, expecting both to be taken or
+// both refused.
+void ExpectDrop(QWidget& dialog, const QMimeData& mime, bool taken) {
+    const QPoint at = dialog.rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    QCOMPARE(enter.isAccepted(), taken);
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+    QCOMPARE(drop.isAccepted(), taken);
+}
 
 class MainDialogTest : public QObject {
     Q_OBJECT
@@ -31,7 +47,7 @@ private slots:
 
     void startsInNewFileModeWithNoFileChosen() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Clipwright 1.01"));
         QVERIFY(!Child<QCheckBox>(&dialog, "replaceBox")->isChecked());
@@ -61,7 +77,7 @@ private slots:
         QFETCH(bool, replaceTicked);
         QFETCH(bool, newFileTicked);
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         for (const QString& name : clicks)
             QTest::mouseClick(dialog.findChild<QCheckBox*>(name), Qt::LeftButton);
@@ -71,7 +87,7 @@ private slots:
 
     void checkBoxesAnswerTheSpaceKeyLikeAClick() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         auto* replace = Child<QCheckBox>(&dialog, "replaceBox");
         replace->setFocus();
@@ -88,7 +104,7 @@ private slots:
     void fixWithoutAFileAsksForOne() {
         QFETCH(QString, chosenPath);
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         Child<QLineEdit>(&dialog, "pathEdit")->setText(chosenPath);
         QString caption;
@@ -106,7 +122,7 @@ private slots:
         QCOMPARE(caption, QStringLiteral("Clipwright"));
         QCOMPARE(icon, QMessageBox::NoIcon);
         QVERIFY(!dialog.JobRunning());
-        QVERIFY(dialog.findChild<QDialog*>(QStringLiteral("progressDialog")) == nullptr);
+        QVERIFY(dialog.findChild<QDialog*>(QStringLiteral("progressWindow")) == nullptr);
     }
 
     void openDialogKeepsAnAviPathWhateverTheCase_data() {
@@ -121,7 +137,7 @@ private slots:
         const QString path = QString::fromStdString((dir / name.toStdString()).string());
         WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, path);
         QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(), path);
@@ -133,7 +149,7 @@ private slots:
         const QString path = QString::fromStdString((dir / "clip.avi").string());
         WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, path);
         ModalWatcher watcher([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
@@ -172,12 +188,12 @@ private slots:
 
     void aboutBoxOpensFromF1() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QStringList texts;
         ModalWatcher watcher([&](QWidget* modal) {
-            auto* about = qobject_cast<CAboutDlg*>(modal);
+            auto* about = qobject_cast<AboutDialog*>(modal);
             QVERIFY(about != nullptr);
             texts << about->windowTitle() << Child<QLabel>(about, "aboutVersion")->text();
             QVERIFY(!Child<QLabel>(about, "aboutIcon")->pixmap().isNull());
@@ -191,7 +207,7 @@ private slots:
 
     void aboutBoxOpensFromTheRightClickMenu() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         QStringList seen;
         ModalWatcher watcher([&](QWidget* modal) {
@@ -213,7 +229,7 @@ private slots:
 
     void tabOrderFollowsTheTemplate() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         const QStringList expected{"exitButton", "pathEdit",   "selectButton", "fixButton",
@@ -227,7 +243,7 @@ private slots:
 
     void everyControlHasAnAccessibleName() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         for (QWidget* control : dialog.findChildren<QWidget*>()) {
             if (qobject_cast<QGroupBox*>(control) != nullptr)
                 continue; // untitled frames: only grouping
@@ -242,7 +258,7 @@ private slots:
 
     void layoutKeepsTheTemplatesProportions() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         const DialogUnits units(dialog.font());
         QCOMPARE(dialog.size(), units.Size(276, 135));
@@ -251,7 +267,8 @@ private slots:
             QVERIFY2(dialog.rect().contains(control->geometry()), qPrintable(control->objectName()));
         auto* replace = Child<QCheckBox>(&dialog, "replaceBox");
         auto* select = Child<QPushButton>(&dialog, "selectButton");
-        QVERIFY(replace->geometry().bottom() < select->geometry().top());
+        QVERIFY(replace->mapTo(&dialog, replace->rect().bottomLeft()).y() <
+                select->mapTo(&dialog, QPoint()).y());
         QVERIFY(replace->width() >= replace->sizeHint().width());
         QVERIFY(Child<QLabel>(&dialog, "banner")->pixmap().size() == QSize(225, 85));
         QVERIFY(Child<QLabel>(&dialog, "description")->geometry().bottom() <
@@ -260,9 +277,70 @@ private slots:
         QCOMPARE(units.Y(8), units.BaseY());
     }
 
+    void dropTakesOneLocalFileAsChosen_data() {
+        QTest::addColumn<QStringList>("names");  // files made in a scratch folder, dropped in this order
+        QTest::addColumn<QString>("url");        // or a web address, or "text" for plain text
+        QTest::addColumn<QString>("chosenName"); // what the dialog then holds; empty: refused
+        QTest::newRow("one AVI file") << QStringList{"clip.AVI"} << QString() << "clip.AVI";
+        QTest::newRow("extension rule") << QStringList{"clip.mp4"} << QString() << "clip.mp4.avi";
+        QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << QString() << QString();
+        QTest::newRow("a folder") << QStringList{"folder.avi/"} << QString() << QString();
+        QTest::newRow("web address") << QStringList{} << "https://example.com/clip.avi" << QString();
+        QTest::newRow("plain text") << QStringList{} << "text" << QString();
+    }
+    void dropTakesOneLocalFileAsChosen() {
+        QFETCH(QStringList, names);
+        QFETCH(QString, url);
+        QFETCH(QString, chosenName);
+        ScratchDir dir;
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& name : names) {
+            const std::string path = (dir / name.toStdString()).string();
+            if (name.endsWith('/'))
+                std::filesystem::create_directory(path);
+            else
+                WriteBytes(path, {'R', 'I', 'F', 'F'});
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        }
+        if (url == "text")
+            mime.setText(QStringLiteral("clip.avi"));
+        else if (!url.isEmpty())
+            urls << QUrl(url);
+        if (!urls.isEmpty())
+            mime.setUrls(urls);
+
+        CAviFixer engine;
+        MainDialog dialog(engine);
+        dialog.show();
+        ExpectDrop(dialog, mime, !chosenName.isEmpty());
+        QCOMPARE(dialog.FileName(), chosenName);
+        if (!chosenName.isEmpty())
+            QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(),
+                     QString::fromStdString((dir / chosenName.toStdString()).string()));
+    }
+
+    void aDropDuringAJobIsRefused() {
+        ScratchDir dir;
+        WriteBytes(dir / "clip.avi", {'R', 'I', 'F', 'F'});
+        WriteBytes(dir / "other.avi", {'R', 'I', 'F', 'F'});
+        CAviFixer engine;
+        JobHold hold; // never released: the dialog stops the job when it goes
+        MainDialog dialog(engine);
+        dialog.Job().SetRunner(hold.Runner());
+        dialog.ChooseFile(QString::fromStdString((dir / "clip.avi").string()));
+        dialog.show();
+        dialog.OnFix();
+        QTRY_VERIFY(hold.Started());
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir / "other.avi").string()))});
+        ExpectDrop(dialog, mime, false);
+        QCOMPARE(dialog.FileName(), QStringLiteral("clip.avi"));
+    }
+
     void escapeClosesTheIdleDialog() {
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());

@@ -2,11 +2,10 @@
 // progress window, with the files checked afterwards by the real readers; the progress window's
 // frames and timing; the engine's prompts and error boxes during a job; failures of the job that are
 // not file errors.
-#include "CImageSettingDlg.h"
-#include "CProgressDlg.h"
-#include "CRepairDlg.h"
-#include "GuiThreadCall.h"
-#include "PrivateMessages.h"
+#include "FailingAllocations.h"
+#include "ImageSettingsDialog.h"
+#include "MainDialog.h"
+#include "ProgressWindow.h"
 #include "Recordings.h"
 #include "TestFiles.h"
 #include "UiTestMain.h"
@@ -19,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
@@ -60,35 +60,27 @@ struct RepairRun {
     bool sawProgressWindow = false;
 };
 
-// Notes how many frames had been painted when the job's end reached the progress window.
-class FinishWatch : public QObject {
-public:
-    explicit FinishWatch(RepairRun& run) : run_(run) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == WM_FIX_FINISHED)
-            run_.framesAtFinish = static_cast<int>(run_.frames.size());
-        return QObject::eventFilter(watched, event);
-    }
+enum class StartBy { Click, EnterKey };
 
-private:
-    RepairRun& run_;
-};
-
-// Clicks Fix and follows the progress window until it has closed and the main dialog is usable.
-void RunRepair(CRepairDlg& dialog, RepairRun& run) {
+// Starts a repair (a click on Fix, or Enter on whatever has the focus) and follows the progress
+// window until it has closed and the main dialog is usable.
+void RunRepair(MainDialog& dialog, RepairRun& run, StartBy start = StartBy::Click) {
     QElapsedTimer clock;
     clock.start();
-    Child<QPushButton>(&dialog, "fixButton")->click();
-    QPointer<CProgressDlg> progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+    if (start == StartBy::EnterKey)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    else
+        Child<QPushButton>(&dialog, "fixButton")->click();
+    QPointer<ProgressWindow> progress = dialog.findChild<ProgressWindow*>();
     QVERIFY(progress != nullptr);
     run.sawProgressWindow = true;
-    QObject::connect(progress, &CProgressDlg::frameShown, &dialog,
+    QObject::connect(progress, &ProgressWindow::frameShown, &dialog,
                      [&run](int icon) { run.frames.append(icon); });
     QObject::connect(progress, &QDialog::finished, &dialog,
                      [&run, &clock] { run.closedMs = clock.elapsed(); });
+    QObject::connect(progress, &ProgressWindow::jobEndReached, &dialog,
+                     [&run] { run.framesAtFinish = static_cast<int>(run.frames.size()); });
     auto* status = Child<QLabel>(progress, "statusText");
-    FinishWatch finishWatch(run);
-    progress->installEventFilter(&finishWatch);
     while (progress != nullptr && run.doneShownMs < 0 && clock.elapsed() < kJobTimeout) {
         if (status->text() == QStringLiteral("Fix AVI done"))
             run.doneShownMs = clock.elapsed();
@@ -96,6 +88,25 @@ void RunRepair(CRepairDlg& dialog, RepairRun& run) {
     }
     QTRY_VERIFY_WITH_TIMEOUT(progress == nullptr, kJobTimeout);
 }
+
+// What the GUI shows while a job runs, looked at on the GUI thread when the job asks.
+class JobStartLook : public QObject {
+    Q_OBJECT
+public:
+    explicit JobStartLook(MainDialog& dialog) : dialog_(dialog) {}
+    bool progressShown = false;
+    bool mainRefusesInput = false;
+
+public slots:
+    void Look() {
+        auto* progress = dialog_.findChild<ProgressWindow*>();
+        progressShown = progress != nullptr && progress->isVisible();
+        mainRefusesInput = !Child<QPushButton>(&dialog_, "fixButton")->isEnabled();
+    }
+
+private:
+    MainDialog& dialog_;
+};
 
 void ExpectFrameCycle(const QList<int>& frames) {
     static const QList<int> order{134, 135, 129, 130, 131, 132};
@@ -110,21 +121,14 @@ class RepairJobTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        g_resolutionChoice = 0;
-        g_frameRateChoice = 0;
-    }
-    void cleanup() {
-        QTRY_VERIFY(VisibleTopLevelWindows().isEmpty());
-        QCOMPARE(g_finishTicks, 0);
-    }
+    void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
 
     void replaceModeRepairsTheRecordingInPlace() {
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         const auto summary = WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
         QTest::mouseClick(Child<QCheckBox>(&dialog, "replaceBox"), Qt::LeftButton);
@@ -154,7 +158,7 @@ private slots:
         clipwright::test::WriteBytes(dir / "clip.sub", {'s', 'u', 'b'});
         const auto before = ReadBytes(clip);
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
 
@@ -174,7 +178,7 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
         QTest::mouseClick(Child<QCheckBox>(&dialog, "newFileBox"), Qt::LeftButton);
@@ -188,7 +192,7 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
 
@@ -212,19 +216,14 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         QElapsedTimer clock;
         qint64 startedMs = -1;
-        bool progressShown = false;
-        bool mainRefusesInput = false;
-        dialog.SetJobRunner([&](CAviFixer& fixer, FixRequest request) {
-            // Asked on the GUI thread, as the worker asks for the check box.
-            CallOnOwnerThread(&dialog, [&] {
-                startedMs = clock.elapsed();
-                auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
-                progressShown = progress != nullptr && progress->isVisible();
-                mainRefusesInput = !Child<QPushButton>(&dialog, "fixButton")->isEnabled();
-            });
+        JobStartLook look(dialog);
+        dialog.Job().SetRunner([&](CAviFixer& fixer, FixRequest request, std::stop_token) {
+            startedMs = clock.elapsed();
+            // Looked at on the GUI thread; the window stays up until well after the job.
+            QMetaObject::invokeMethod(&look, "Look", Qt::QueuedConnection);
             fixer.RunFixJob(std::move(request));
         });
         dialog.show();
@@ -232,8 +231,8 @@ private slots:
         clock.start();
         RepairRun run;
         RunRepair(dialog, run);
-        QVERIFY(progressShown);
-        QVERIFY(mainRefusesInput);
+        QVERIFY(look.progressShown);
+        QVERIFY(look.mainRefusesInput);
         QVERIFY2(startedMs >= 90, qPrintable(QString::number(startedMs)));
         QVERIFY(run.frames.size() >= 2);
         QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
@@ -244,14 +243,13 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
 
         RepairRun first;
         RunRepair(dialog, first);
         const auto afterFirst = ReadBytes(dir / "fix_clip.avi");
-        QCOMPARE(g_finishTicks, 0);
         RepairRun second;
         RunRepair(dialog, second);
         QVERIFY(second.sawProgressWindow);
@@ -270,7 +268,7 @@ private slots:
         plan.sequence.repeatEvery = 0;
         const auto summary = WriteCameraRecording(clip, plan);
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
         QTest::mouseClick(Child<QCheckBox>(&dialog, "replaceBox"), Qt::LeftButton);
@@ -282,17 +280,16 @@ private slots:
         QMetaObject::Connection counting;
         QTimer hook;
         hook.callOnTimeout([&] {
-            if (auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
-                progress != nullptr && !counting) {
-                counting = QObject::connect(progress, &CProgressDlg::frameShown,
+            if (auto* progress = dialog.findChild<ProgressWindow*>(); progress != nullptr && !counting) {
+                counting = QObject::connect(progress, &ProgressWindow::frameShown,
                                             [&](int icon) { framesWhileHidden.append(icon); });
             }
         });
         hook.start(1);
         ModalWatcher watcher([&](QWidget* modal) {
-            auto* prompt = qobject_cast<CImageSettingDlg*>(modal);
+            auto* prompt = qobject_cast<ImageSettingsDialog*>(modal);
             QVERIFY(prompt != nullptr);
-            auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+            auto* progress = dialog.findChild<ProgressWindow*>();
             progressHidden = progress != nullptr && !progress->isVisible();
             mainRefusedInput = !Child<QPushButton>(&dialog, "fixButton")->isEnabled() && dialog.JobRunning();
             // Ticks go on while the window is hidden, but paint nothing.
@@ -313,8 +310,6 @@ private slots:
         QVERIFY(!framesWhileHidden.isEmpty());
         QObject::disconnect(counting);
         QVERIFY(run.doneShownMs > 0);
-        QCOMPARE(g_resolutionChoice, kResolutionVga);
-        QCOMPARE(g_frameRateChoice, 15u);
         // The prompt switches the job to "Make new file".
         QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
         auto streams = Probe(dir / "fix_clip.avi");
@@ -331,12 +326,12 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
 
         ModalWatcher watcher([](QWidget* modal) {
-            auto* prompt = qobject_cast<CImageSettingDlg*>(modal);
+            auto* prompt = qobject_cast<ImageSettingsDialog*>(modal);
             QVERIFY(prompt != nullptr);
             QTest::keyClick(prompt, Qt::Key_Escape);
         });
@@ -354,7 +349,7 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
+        MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
         fs::remove(clip);
@@ -363,7 +358,7 @@ private slots:
         QList<bool> progressUp;
         ModalWatcher watcher([&](QWidget* modal) {
             captions << modal->windowTitle();
-            auto* progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+            auto* progress = dialog.findChild<ProgressWindow*>();
             progressUp << (progress != nullptr && progress->isVisible());
             QCOMPARE(qobject_cast<QMessageBox*>(modal)->icon(), QMessageBox::Warning);
             ClickOk(modal);
@@ -383,20 +378,16 @@ private slots:
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
-        std::atomic<bool> release{false};
-        dialog.SetJobRunner([&release](CAviFixer& fixer, FixRequest request) {
-            while (!release.load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            fixer.RunFixJob(std::move(request));
-        });
+        MainDialog dialog(engine);
+        JobHold hold;
+        dialog.Job().SetRunner(hold.Runner());
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
         Child<QPushButton>(&dialog, "fixButton")->click();
-        QPointer<CProgressDlg> progress = dialog.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+        QPointer<ProgressWindow> progress = dialog.findChild<ProgressWindow*>();
         QVERIFY(progress != nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(progress));
-        QTest::qWait(300); // the job has started and is held
+        QTRY_VERIFY(hold.Started());
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
             QTest::keyClick(progress, key);
             QVERIFY(progress != nullptr && progress->isVisible());
@@ -409,7 +400,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(progress != nullptr && progress->isVisible());
 
-        release = true;
+        hold.Release();
         QTRY_VERIFY_WITH_TIMEOUT(progress == nullptr, kJobTimeout);
         QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
@@ -422,19 +413,26 @@ private slots:
             << 0 << QStringLiteral("The repair stopped because there was not enough memory.");
         QTest::newRow("unexpected exception")
             << 1 << QStringLiteral("The repair stopped because of an unexpected error.");
+        // Nothing may be allocated while the failure is caught: memory is short until then.
+        QTest::newRow("memory short until caught")
+            << 2 << QStringLiteral("The repair stopped because there was not enough memory.");
     }
     void aFailureThatIsNoFileErrorIsToldAndTheJobEnds() {
         QFETCH(int, failure);
         QFETCH(QString, expectedStart);
+        if (failure == 2 && !MemoryRunsOut::FailsAllocations())
+            QSKIP("allocations cannot be made to fail in this build");
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
         CAviFixer engine;
-        CRepairDlg dialog(engine);
-        dialog.SetJobRunner([failure](CAviFixer&, FixRequest request) {
+        MainDialog dialog(engine);
+        dialog.Job().SetRunner([failure](CAviFixer&, FixRequest request, std::stop_token) {
             request.entries->push_back(IndexEntry{}); // as a job stopped half-way leaves its list
             if (failure == 0)
                 throw std::bad_alloc();
+            if (failure == 2)
+                throw MemoryRunsOut();
             throw std::runtime_error("chunk table broken");
         });
         dialog.show();
@@ -450,10 +448,133 @@ private slots:
         QVERIFY(dialog.IndexEntries().empty());
 
         // The next repair runs normally.
-        dialog.SetJobRunner({});
+        dialog.Job().SetRunner({});
         RepairRun next;
         RunRepair(dialog, next);
         QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+    }
+
+    void enterAfterARepairStartsTheNextOneInsteadOfClosing() {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteCameraRecording(clip, CutOffRecording());
+        CAviFixer engine;
+        MainDialog dialog(engine);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        ChooseFileInMainDialog(&dialog, QPath(clip));
+        RepairRun first;
+        RunRepair(dialog, first);
+        // Exit is the default button; the focus must be on Fix.
+        QTRY_COMPARE(QApplication::focusWidget(), Child<QPushButton>(&dialog, "fixButton"));
+        RepairRun second;
+        RunRepair(dialog, second, StartBy::EnterKey);
+        QVERIFY(second.sawProgressWindow);
+        QVERIFY(dialog.isVisible());
+    }
+
+    void fixWhileAJobRunsDoesNothing() {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteCameraRecording(clip, CutOffRecording());
+        CAviFixer engine;
+        MainDialog dialog(engine);
+        JobHold hold;
+        dialog.Job().SetRunner(hold.Runner());
+        dialog.ChooseFile(QPath(clip));
+        dialog.show();
+        // Disabled controls are not the guard: Fix itself is, before and after the job has started.
+        dialog.OnFix();
+        dialog.OnFix();
+        QTRY_VERIFY(hold.Started());
+        dialog.OnFix();
+        QCOMPARE(dialog.findChildren<ProgressWindow*>().size(), 1);
+        QVERIFY(!dialog.Job().Start(FixRequest{}));
+        hold.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.JobRunning(), kJobTimeout);
+        QCOMPARE(hold.Starts(), 1);
+        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+    }
+
+    // What the job waits for when the dialog goes: the prompt, a file error box, or only its own work.
+    void destroyingTheDialogDuringAJobStopsTheJob_data() {
+        QTest::addColumn<QString>("waitingFor");
+        QTest::newRow("image settings prompt") << "prompt";
+        QTest::newRow("file error box") << "box";
+        QTest::newRow("held job") << "hold";
+    }
+    void destroyingTheDialogDuringAJobStopsTheJob() {
+        QFETCH(QString, waitingFor);
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteCameraRecording(clip, CutOffRecording(waitingFor == "prompt" ? recgen::HeaderLayout::HeaderLost
+                                                                          : recgen::HeaderLayout::Standard));
+        const auto recording = ReadBytes(clip);
+        CAviFixer engine;
+        JobHold hold;
+        auto dialog = std::make_unique<MainDialog>(engine);
+        if (waitingFor == "hold")
+            dialog->Job().SetRunner(hold.Runner());
+        dialog->ChooseFile(QPath(clip));
+        if (waitingFor == "box")
+            fs::rename(clip, dir / "elsewhere.avi");
+        dialog->show();
+        auto destroy = [&dialog] {
+            HangGuard guard("Destroying the main dialog during a job", 60);
+            dialog.reset();
+        };
+        ModalWatcher watcher([&](QWidget*) { destroy(); });
+        Child<QPushButton>(dialog.get(), "fixButton")->click();
+        if (waitingFor == "hold") {
+            QTRY_VERIFY(hold.Started());
+            destroy();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(dialog == nullptr, kJobTimeout);
+        QCOMPARE(engine.GetNotifyWindow(), nullptr);
+        const fs::path kept = waitingFor == "box" ? dir / "elsewhere.avi" : clip;
+        QCOMPARE(dir.Names(), std::vector<std::string>{kept.filename().string()});
+        QCOMPARE(ReadBytes(kept), recording);
+    }
+
+    // The job asks for image settings; nobody answers. It must go on as after "Cancel".
+    void anUnansweredQuestionIsTakenAsCancel_data() {
+        QTest::addColumn<QString>("receiver");
+        QTest::newRow("nobody listens") << "none";
+        QTest::newRow("handler failed") << "throws";
+        QTest::newRow("job stopped while asking") << "keeps";
+    }
+    void anUnansweredQuestionIsTakenAsCancel() {
+        QFETCH(QString, receiver);
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
+        CAviFixer engine;
+        RepairJob job(engine);
+        IndexEntryList entries;
+        QList<ImageSettingsReply> kept;
+        if (receiver == "throws")
+            QObject::connect(&job, &RepairJob::imageSettingsRequested, &job, [](ImageSettingsReply reply) {
+                try {
+                    const ImageSettingsReply held = reply;
+                    throw std::runtime_error("the prompt could not be made");
+                } catch (const std::runtime_error&) {
+                }
+            });
+        if (receiver == "keeps")
+            QObject::connect(&job, &RepairJob::imageSettingsRequested, &job,
+                             [&kept](ImageSettingsReply reply) { kept << reply; });
+        QSignalSpy finished(&job, &RepairJob::finished);
+        HangGuard guard("A job asking a question nobody answers", 60);
+        QVERIFY(job.Start(FixRequest{clip.string(), "clip.avi", 0, &entries}));
+        if (receiver == "keeps") {
+            QTRY_COMPARE(kept.size(), 1);
+            job.Stop();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kJobTimeout);
+        }
+        QVERIFY(!job.IsRunning());
+        QCOMPARE(engine.LastOutcome().status, FixStatus::Cancelled);
+        QCOMPARE(dir.Names(), std::vector<std::string>{"clip.avi"});
     }
 };
 

@@ -1,6 +1,6 @@
 #include "UiTestMain.h"
 
-#include "CRepairApp.h"
+#include "Application.h"
 
 #include <QtTest>
 #include <cstring>
@@ -12,6 +12,7 @@ namespace {
 
 struct RegisteredTest {
     const char* className;
+    RunWhen when;
     std::function<std::unique_ptr<QObject>()> make;
 };
 
@@ -22,15 +23,16 @@ std::vector<RegisteredTest>& Registry() {
 
 } // namespace
 
-bool RegisterUiTest(const char* className, std::function<std::unique_ptr<QObject>()> make) {
-    Registry().push_back({className, std::move(make)});
+bool RegisterUiTest(const char* className, RunWhen when, std::function<std::unique_ptr<QObject>()> make) {
+    Registry().push_back({className, when, std::move(make)});
     return true;
 }
 
 } // namespace clipwright::ui::test
 
 int main(int argc, char** argv) {
-    clipwright::ui::CRepairApp app(argc, argv);
+    using clipwright::ui::test::RunWhen;
+    clipwright::ui::Application app(argc, argv);
     const char* only = nullptr;
     std::vector<char*> qtestArguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
@@ -42,7 +44,8 @@ int main(int argc, char** argv) {
     int failures = 0;
     int ran = 0;
     for (const auto& test : clipwright::ui::test::Registry()) {
-        if (only != nullptr && std::strcmp(only, test.className) != 0)
+        const bool named = only != nullptr && std::strcmp(only, test.className) == 0;
+        if (only != nullptr ? !named : test.when != RunWhen::Always)
             continue;
         ++ran;
         std::unique_ptr<QObject> object = test.make();

@@ -9,10 +9,17 @@
 
 namespace clipwright::ui::test {
 
-bool RegisterUiTest(const char* className, std::function<std::unique_ptr<QObject>()> make);
+enum class RunWhen {
+    Always,
+    // Only when named on the command line: the deliberately failing tests that another test runs.
+    OnlyWhenNamed,
+};
+
+bool RegisterUiTest(const char* className, RunWhen when, std::function<std::unique_ptr<QObject>()> make);
 
 } // namespace clipwright::ui::test
 
-#define CLIPWRIGHT_UI_TEST(Class)                                                                            \
+#define CLIPWRIGHT_UI_TEST_WHEN(Class, When)                                                                 \
     static const bool registered##Class =                                                                    \
-        ::clipwright::ui::test::RegisterUiTest(#Class, [] { return std::make_unique<Class>(); })
+        ::clipwright::ui::test::RegisterUiTest(#Class, When, [] { return std::make_unique<Class>(); })
+#define CLIPWRIGHT_UI_TEST(Class) CLIPWRIGHT_UI_TEST_WHEN(Class, ::clipwright::ui::test::RunWhen::Always)

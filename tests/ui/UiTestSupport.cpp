@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -9,8 +10,20 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
+#include <chrono>
 
 namespace clipwright::ui::test {
+
+namespace {
+
+void Dismiss(QWidget* window) {
+    if (auto* dialog = qobject_cast<QDialog*>(window))
+        dialog->reject();
+    else
+        window->close();
+}
+
+} // namespace
 
 ModalWatcher::ModalWatcher(Handler onModal) : handler(std::move(onModal)) {
     connect(&timer, &QTimer::timeout, this, &ModalWatcher::Look);
@@ -27,7 +40,7 @@ void ModalWatcher::Look() {
         active = QApplication::activeModalWidget();
     // The progress window is modal to the main dialog but asks nothing of the user.
     if (active == nullptr || active == lastSeen || !active->isVisible() ||
-        active->objectName() == QStringLiteral("progressDialog"))
+        active->objectName() == QStringLiteral("progressWindow"))
         return;
     lastSeen = active;
     ++seen;
@@ -36,9 +49,51 @@ void ModalWatcher::Look() {
     // Handled after this tick returns: a handler that opens another modal window keeps the timer free.
     QPointer<QWidget> target = active;
     QTimer::singleShot(0, this, [this, target] {
-        if (target != nullptr)
-            handler(target);
+        if (target == nullptr)
+            return;
+        handler(target);
+        if (QTest::currentTestFailed() && target != nullptr && target->isVisible())
+            Dismiss(target);
     });
+}
+
+RepairJob::Runner JobHold::Runner() {
+    return [this](CAviFixer& engine, FixRequest request, std::stop_token stop) {
+        ++starts;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!released.wait(lock, stop, [this] { return isReleased; }))
+            return;
+        lock.unlock();
+        engine.RunFixJob(std::move(request));
+    };
+}
+
+void JobHold::Release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    isReleased = true;
+    released.notify_all();
+}
+
+HangGuard::HangGuard(const char* step, int seconds)
+    : watchdog([this, step, seconds](std::stop_token stop) {
+          std::unique_lock<std::mutex> lock(mutex);
+          if (!finished.wait_for(lock, stop, std::chrono::seconds(seconds), [] { return false; }) &&
+              !stop.stop_requested())
+              qFatal("%s did not return within %d s", step, seconds);
+      }) {}
+
+HangGuard::~HangGuard() {
+    watchdog.request_stop();
+}
+
+FontAtDpi::FontAtDpi(int dpi) : original(QApplication::font()) {
+    QFont scaled = original;
+    scaled.setPointSizeF(original.pointSizeF() * dpi / QApplication::primaryScreen()->logicalDotsPerInchY());
+    QApplication::setFont(scaled);
+}
+
+FontAtDpi::~FontAtDpi() {
+    QApplication::setFont(original);
 }
 
 void ClickOk(QWidget* messageBox) {

@@ -77,16 +77,18 @@ void DrawLens(QPainter& painter) {
 
 } // namespace
 
-QImage DrawBanner() {
-    QImage banner(kBannerWidth, kBannerHeight, QImage::Format_RGB32);
+QImage DrawBanner(int scale) {
+    QImage banner(kBannerWidth * scale, kBannerHeight * scale, QImage::Format_RGB32);
     QPainter painter(&banner);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
+    // Drawn on the banner's own grid: the larger drawing has the same shapes at finer pixels.
+    painter.scale(scale, scale);
 
     QLinearGradient field(0, 0, 0, kBannerHeight);
     field.setColorAt(0.0, kFieldTop);
     field.setColorAt(1.0, kFieldBottom);
-    painter.fillRect(banner.rect(), field);
+    painter.fillRect(QRect(0, 0, kBannerWidth, kBannerHeight), field);
 
     DrawLens(painter);
 

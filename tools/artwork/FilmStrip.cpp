@@ -131,10 +131,10 @@ QImage DrawFilmStrip(int size, int shiftRows, StripFinish finish) {
     return image;
 }
 
-QImage DrawFilmStripFrame(int frameIndex) {
+QImage DrawFilmStripFrame(int frameIndex, int size) {
     if (frameIndex < 0 || frameIndex >= kFrameCount)
         throw std::out_of_range("film strip frame index " + std::to_string(frameIndex));
-    const QImage drawn = DrawFilmStrip(kIconSize, frameIndex * kFrameStep, StripFinish::PixelExact);
+    const QImage drawn = DrawFilmStrip(size, frameIndex * kFrameStep, StripFinish::PixelExact);
 
     // Stored as a palette image: the sixteen colours plus one transparent entry.
     QList<QRgb> palette;
@@ -143,10 +143,10 @@ QImage DrawFilmStripFrame(int frameIndex) {
     const int transparentIndex = static_cast<int>(palette.size());
     palette.append(qRgba(0, 0, 0, 0));
 
-    QImage frame(kIconSize, kIconSize, QImage::Format_Indexed8);
+    QImage frame(size, size, QImage::Format_Indexed8);
     frame.setColorTable(palette);
-    for (int y = 0; y < kIconSize; ++y) {
-        for (int x = 0; x < kIconSize; ++x) {
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
             const QRgb pixel = drawn.pixel(x, y);
             int index = transparentIndex;
             if (qAlpha(pixel) != 0 && qAlpha(pixel) != 255)

@@ -35,7 +35,8 @@ enum class StripFinish {
 // multiple of 32 px for the pixel-exact finish.
 QImage DrawFilmStrip(int size, int shiftRows, StripFinish finish);
 
-// Frame number index (0 = icon 134 ... 5 = icon 132) as a 32 px sixteen-colour palette image.
-QImage DrawFilmStripFrame(int frameIndex);
+// Frame number frameIndex (0 = icon 134 ... 5 = icon 132) as a sixteen-colour palette image, `size`
+// pixels square (32, or 64 for screens with twice the pixels).
+QImage DrawFilmStripFrame(int frameIndex, int size = kIconSize);
 
 } // namespace clipwright::artwork

@@ -1,12 +1,9 @@
-#include "CRepairApp.h"
+#include "Application.h"
 
-#include "CRepairDlg.h"
+#include "MainDialog.h"
 #include "MessageBoxes.h"
 #include "Resources.h"
 #include "Strings.h"
-#include "VersionRecord.h"
-
-#include <QIcon>
 
 // Outside any namespace, as the resource system requires.
 static void LoadProgramResources() {
@@ -15,7 +12,7 @@ static void LoadProgramResources() {
 
 namespace clipwright::ui {
 
-CRepairApp::CRepairApp(int& argc, char** argv) : QApplication(argc, argv) {
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     LoadProgramResources();
     setApplicationName(QString::fromUtf8(version::kInternalName));
     setApplicationVersion(QString::fromUtf8(version::kVersion));
@@ -30,23 +27,19 @@ CRepairApp::CRepairApp(int& argc, char** argv) : QApplication(argc, argv) {
     setProperty("ProductName", QString::fromUtf8(version::kProductName));
     setProperty("CompanyName", QString::fromUtf8(version::kCompanyName));
     setProperty("LegalCopyright", QString::fromUtf8(version::kLegalCopyright));
-    QIcon icon(resources::kAppIcon);
-    icon.addFile(resources::kAppIconLarge);
-    setWindowIcon(icon);
+    setWindowIcon(resources::AppIcon());
 }
 
-bool CRepairApp::StartApplication(CAviFixer& engine) {
+int Application::Run(CAviFixer& engine, const QString& file) {
     if (!socketsStartup()) {
         ShowMessageBox(nullptr, QString::fromUtf8(strings::kSocketsFailed), QMessageBox::Warning);
-        return false;
+        return 1;
     }
-    CRepairDlg dialog(engine);
+    MainDialog dialog(engine);
+    dialog.ChooseFile(file);
+    // Which button closed the dialog does not matter: either ends the program. Nothing is kept
+    // between runs, so there are no settings to write.
     dialog.exec();
-    return false;
-}
-
-int CRepairApp::EndApplication() {
-    // Nothing is kept between runs: no settings to write.
     return 0;
 }
 

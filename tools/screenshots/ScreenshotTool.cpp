@@ -1,16 +1,16 @@
 // clipwright-screenshots OUTPUT_FOLDER: shows the program's real dialogs one after another on the
 // running X display and saves each as it appears on screen, window frame included (tools/screenshots.sh
 // runs it under Xvfb with a window manager).
-#include "CAboutDlg.h"
-#include "CImageSettingDlg.h"
-#include "CProgressDlg.h"
-#include "CRepairApp.h"
-#include "CRepairDlg.h"
+#include "AboutDialog.h"
+#include "Application.h"
+#include "ImageSettingsDialog.h"
+#include "MainDialog.h"
+#include "ProgressWindow.h"
+#include "Strings.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -24,13 +24,27 @@ using namespace clipwright::ui;
 
 namespace {
 
+// The path the main dialog shows in the pictures: a camera recording in an ordinary home folder.
+const QString kExamplePath = QStringLiteral("/home/ana/Videos/cam01.avi");
+
 void Wait(int milliseconds) {
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
+// The window manager frames a new window a little after it shows, and moves it into its frame; a
+// picture taken before would lack the frame or show the window out of place.
+void WaitForFrame(QWidget* window) {
+    if (window->frameGeometry() != window->geometry())
+        return;
+    for (int i = 0; i < 300 && window->frameGeometry() == window->geometry(); ++i)
+        Wait(10);
+    Wait(300);
+}
+
 bool SaveWindow(QWidget* window, const QString& path) {
+    WaitForFrame(window);
     const QRect frame = window->frameGeometry();
     const QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     const bool saved = shot.save(path, "PNG");
@@ -38,56 +52,53 @@ bool SaveWindow(QWidget* window, const QString& path) {
     return saved;
 }
 
-// Runs `show` (which may open a modal window) and saves `window()` once it is on screen.
-template <typename Show, typename Window> bool Capture(const QString& path, Show show, Window window) {
+// Runs `dialog` modally and saves it once it is on screen.
+bool Capture(const QString& path, QDialog& dialog) {
     bool saved = false;
-    QTimer::singleShot(700, [&] {
-        saved = SaveWindow(window(), path);
-        if (auto* dialog = qobject_cast<QDialog*>(window()))
-            dialog->reject();
+    QTimer::singleShot(700, &dialog, [&] {
+        saved = SaveWindow(&dialog, path);
+        dialog.reject();
     });
-    show();
+    dialog.exec();
     return saved;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CRepairApp app(argc, argv);
+    Application app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: clipwright-screenshots OUTPUT_FOLDER\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     CAviFixer engine;
-    CRepairDlg main(engine);
+    MainDialog main(engine);
     // The picture of a job in progress needs a job that lasts: it waits until the picture is taken.
     std::atomic<bool> release{false};
-    main.SetJobRunner([&release](CAviFixer&, FixRequest) {
-        while (!release.load())
+    main.Job().SetRunner([&release](CAviFixer&, FixRequest, std::stop_token stop) {
+        while (!release.load() && !stop.stop_requested())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
-    main.findChild<QLineEdit*>(QStringLiteral("pathEdit"))
-        ->setText(QStringLiteral("/home/ana/Videos/cam01.avi"));
+    main.ChooseFile(kExamplePath);
     main.show();
     Wait(800);
     bool ok = SaveWindow(&main, out.filePath(QStringLiteral("main-dialog.png")));
 
-    CAboutDlg about(&main);
-    ok &= Capture(
-        out.filePath(QStringLiteral("about-box.png")), [&] { about.exec(); }, [&] { return &about; });
+    AboutDialog about(&main);
+    ok &= Capture(out.filePath(QStringLiteral("about-box.png")), about);
 
-    CImageSettingDlg prompt(&main);
-    ok &= Capture(
-        out.filePath(QStringLiteral("image-settings.png")), [&] { prompt.exec(); }, [&] { return &prompt; });
+    ImageSettingsDialog prompt(&main);
+    ok &= Capture(out.filePath(QStringLiteral("image-settings.png")), prompt);
 
     main.findChild<QPushButton*>(QStringLiteral("fixButton"))->click();
     Wait(750);
     ok &= SaveWindow(&main, out.filePath(QStringLiteral("progress-window.png")));
     release = true;
-    auto* progress = main.findChild<CProgressDlg*>(QStringLiteral("progressDialog"));
+    auto* progress = main.findChild<ProgressWindow*>();
     auto* status = progress != nullptr ? progress->findChild<QLabel*>(QStringLiteral("statusText")) : nullptr;
-    for (int i = 0; i < 300 && status != nullptr && status->text() != QStringLiteral("Fix AVI done"); ++i)
+    const QString done = QString::fromUtf8(strings::kFixAviDone);
+    for (int i = 0; i < 300 && status != nullptr && status->text() != done; ++i)
         Wait(10);
     ok &= SaveWindow(&main, out.filePath(QStringLiteral("progress-done.png")));
     Wait(600);

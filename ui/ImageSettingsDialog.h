@@ -1,6 +1,8 @@
 // "Image Setting Needed": asks for the capture resolution and frame rate of a recording whose
-// header lost them. "Next" leaves the answer in g_resolutionChoice and g_frameRateChoice.
+// header lost them. After "Next", Settings() holds the answer; after "Cancel" it holds nothing.
 #pragma once
+
+#include "ImageSettings.h"
 
 #include <QDialog>
 #include <QString>
@@ -16,10 +18,12 @@ namespace clipwright::ui {
 // The frame rate the field's text stands for: a list entry, or a whole number from 1 to 120.
 std::optional<uint32_t> FrameRateFromText(const QString& text);
 
-class CImageSettingDlg : public QDialog {
+class ImageSettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CImageSettingDlg(QWidget* parent = nullptr);
+    explicit ImageSettingsDialog(QWidget* parent = nullptr);
+
+    const std::optional<ImageSettings>& Settings() const { return settings; }
 
 public slots:
     void accept() override;
@@ -30,7 +34,7 @@ protected:
 private:
     void InitDialog();
 
-    int frameRateIndex = -1;
+    std::optional<ImageSettings> settings;
     QPushButton* nextButton = nullptr;
     QPushButton* cancelButton = nullptr;
     QRadioButton* vgaButton = nullptr;

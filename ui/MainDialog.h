@@ -1,10 +1,9 @@
-// The main dialog: choose a recording, choose how it is repaired, press Fix. While a job runs it is
-// the meeting point of the progress window and the job's worker.
+// The main dialog: choose a recording, choose how it is repaired, press Fix. It owns the repair job,
+// shows the progress window while the job runs and answers what the engine asks during it.
 #pragma once
 
 #include "CAviFixer.h"
-#include "DialogFixerHost.h"
-#include "JobThreads.h"
+#include "RepairJob.h"
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -12,21 +11,18 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <functional>
-#include <thread>
 
 class QAction;
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 
 namespace clipwright::ui {
 
-class CProgressDlg;
-
-// How the worker runs a job; the engine's own RunFixJob unless replaced.
-using FixJobRunner = std::function<void(CAviFixer& engine, FixRequest request)>;
+class ProgressWindow;
 
 // The path and name that an Open dialog selection stands for.
 struct ChosenFile {
@@ -37,27 +33,22 @@ struct ChosenFile {
 // ".avi" appended; with several paths the last one counts. Empty for an empty selection.
 ChosenFile ChosenFileFromSelection(const QStringList& selectedPaths);
 
-class CRepairDlg : public QDialog {
+class MainDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CRepairDlg(CAviFixer& engine, QWidget* parent = nullptr);
-    ~CRepairDlg() override;
+    explicit MainDialog(CAviFixer& engine, QWidget* parent = nullptr);
+    // Stops the job, if one runs, before anything it uses goes.
+    ~MainDialog() override;
 
-    void SetJobRunner(FixJobRunner runner) { jobRunner = std::move(runner); }
-    bool JobRunning() const { return jobRunning; }
+    // Takes `path` as if it had been chosen with "Select AVI File".
+    void ChooseFile(const QString& path);
+
+    RepairJob& Job() { return job; }
+    // From Fix until the progress window has closed.
+    bool JobRunning() const;
     const QString& FileName() const { return fileName; }
     const QString& PathText() const { return pathText; }
-
-    // For the job's roles (JobThreads.h).
-    void AttachProgressDialog(CProgressDlg* dialog);
-    void ProgressDialogClosed(CProgressDlg* dialog);
-    int ReadReplaceTick();
-    void RunJob(FixRequest request);
     IndexEntryList& IndexEntries() { return indexEntries; }
-    FixerHost& Host() { return host; }
-    void StartJobEndTimer();
-    // The window a message box of the job is owned by: the progress window while it shows.
-    QWidget* MessageOwner();
 
 public slots:
     void OnFix();
@@ -66,37 +57,44 @@ public slots:
     void reject() override;
 
 protected:
-    bool event(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    void BuildLayout();
     void InitDialog();
     void OnReplaceClicked();
     void OnNewFileClicked();
     bool BrowseForAvi(ChosenFile& chosen);
-    void HandlePrivateMessage(QEvent* event);
+    void StartJob();
+    void OnJobFinished();
+    void OnProgressClosed();
+    void OnMessageRequested(const QString& text, const QString& filePath, Acknowledgement reply);
+    void OnImageSettingsRequested(ImageSettingsReply reply);
+    void OnProgressVisibilityRequested(bool visible, Acknowledgement reply);
     void SetControlsEnabled(bool enabled);
+    // The window a box of the job is owned by: the progress window while it shows.
+    QWidget* MessageOwner();
+    // The one local file a drop carries, or nothing.
+    QString DroppedFile(const QMimeData* mime) const;
 
-    CAviFixer& engine;
-    DialogFixerHost host;
-    FixJobRunner jobRunner;
-    QPointer<CProgressDlg> progressDialog;
     QString fileName;
-    QPointer<QWidget> progressWindow;
     IndexEntryList indexEntries;
-    FixThreadArgs threadArgs;
     QString pathText;
     QIcon appIcon;
+    RepairJob job;
+    QPointer<ProgressWindow> progressWindow;
     QBasicTimer jobEndTimer;
-    std::thread worker;
-    bool jobRunning = false;
 
     QPushButton* exitButton = nullptr;
     QLabel* banner = nullptr;
     QLabel* description = nullptr;
     QLineEdit* pathEdit = nullptr;
+    QGroupBox* buttonFrame = nullptr;
+    QGroupBox* checkFrame = nullptr;
     QPushButton* selectButton = nullptr;
     QPushButton* fixButton = nullptr;
     QCheckBox* replaceBox = nullptr;

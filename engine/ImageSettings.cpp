@@ -1,4 +1,0 @@
-#include "ImageSettings.h"
-
-clipwright::ResolutionCode g_resolutionChoice = 0;
-uint32_t g_frameRateChoice = 0;

@@ -1,0 +1,28 @@
+// The application object: the program's metadata and resources, the sockets start-up, and the main
+// dialog's run from start to Exit.
+#pragma once
+
+#include "CAviFixer.h"
+#include "SocketsStartup.h"
+
+#include <QApplication>
+#include <QString>
+
+namespace clipwright::ui {
+
+class Application : public QApplication {
+    Q_OBJECT
+public:
+    Application(int& argc, char** argv);
+
+    void SetSocketsStartup(SocketsStartup startup) { socketsStartup = std::move(startup); }
+
+    // Runs the main dialog on `engine` until it closes, with `file` chosen at the start when one is
+    // given. Returns the program's exit code: 0, or 1 when the sockets layer could not be started.
+    int Run(CAviFixer& engine, const QString& file = QString());
+
+private:
+    SocketsStartup socketsStartup = StartPlatformSockets;
+};
+
+} // namespace clipwright::ui

@@ -1,0 +1,31 @@
+// The engine's host during a desktop repair. The engine calls it on the job's thread; each call is
+// handed to the GUI thread, where the job emits it as a signal to the main dialog, and waits for the
+// dialog's reply. A call made once the job has been told to stop, or one the dialog can no longer
+// answer, returns at once as if the user had cancelled: no message, no image settings.
+#pragma once
+
+#include "FixerHost.h"
+
+#include <stop_token>
+
+namespace clipwright::ui {
+
+class RepairJob;
+
+class JobHost : public FixerHost {
+public:
+    explicit JobHost(RepairJob& job) : job_(job) {}
+
+    // Called on the job's thread before the engine runs.
+    void BeginJob(std::stop_token stop) { stop_ = std::move(stop); }
+
+    void ShowMessage(const std::string& text, const std::string& filePath) override;
+    std::optional<ImageSettings> AskImageSettings() override;
+    void ShowProgress(bool visible) override;
+
+private:
+    RepairJob& job_;
+    std::stop_token stop_;
+};
+
+} // namespace clipwright::ui

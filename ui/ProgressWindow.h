@@ -1,0 +1,60 @@
+// The small caption-less progress window: "Fixing AVI now" beside a turning film strip. Its first
+// tick asks for the job to start; once told the job has finished it turns the strip once more, says
+// "Fix AVI done" and closes itself.
+#pragma once
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QPixmap>
+#include <array>
+
+class QLabel;
+
+namespace clipwright::ui {
+
+class ProgressWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit ProgressWindow(QWidget* owner);
+
+    // Shows the window, modal to its owner, and starts its timer. The window is not run modally:
+    // hiding it for the image settings prompt must not end it.
+    void Run();
+
+public slots:
+    // The job has returned: the window finishes its turn and closes.
+    void JobFinished();
+    // The window has no buttons and closes only itself: Escape and Enter must not end it while the
+    // job it stands for runs.
+    void reject() override {}
+    void accept() override {}
+
+signals:
+    // The first tick: the job may start now that the window is up.
+    void startRequested();
+    // The job's end has reached the window.
+    void jobEndReached();
+    // The icon resource number of the frame a paint has just shown.
+    void frameShown(int iconId);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CloseWhenDone();
+
+    std::array<QPixmap, 6> frameIcons;
+    int frameIndex = 0;
+    bool jobEnded = false;
+    bool startPending = true;
+    // Ticks counted since the job's end reached the window.
+    int finishTicks = 0;
+    QLabel* iconControl = nullptr;
+    QLabel* statusText = nullptr;
+    QBasicTimer timer;
+    bool closingItself = false;
+};
+
+} // namespace clipwright::ui
