@@ -7,7 +7,7 @@
 
 namespace clipwright::faults {
 
-enum class Operation { Open, Read, Write, Close, Rename, Remove, Truncate };
+enum class Operation { Open, Read, Write, Close, Rename, Remove, Truncate, Sync };
 
 // Called before an operation: 0 to go on, or the errno the operation must fail with.
 int Check(Operation operation);

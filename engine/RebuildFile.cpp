@@ -193,8 +193,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     // failed or interrupted rebuild never leaves a broken file under the output's name.
     const std::string partialPath = PartialName(outputPath);
     DeleteFileQuietly(partialPath);
-    SetImageFormat(resolution, framesPerSecond);
-    if (OpenOutput(partialPath.c_str()) == 0) {
+    muxer.SetImageFormat(resolution, framesPerSecond);
+    if (!muxer.Open(partialPath)) {
         sourceFile.Abandon();
         restoreRecording();
         ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
@@ -261,29 +261,26 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             const size_t prefixBytes = std::min<size_t>(header.size, kRepeatPrefixBytes);
 
             if (audio) {
-                WriteAudioBlock(data, header.size);
+                muxer.WriteAudioBlock(data, header.size);
                 ++audioCopied;
             } else if (video00db) {
-                SetFrameInfo(header.size, 0);
-                WriteVideoFrame(data, 1);
+                muxer.WriteVideoFrame(data, header.size, FrameKind::Key);
                 ++videoCopied;
             } else {
                 bool repeats = previousVideoSize != 0 && previousVideoSize == header.size &&
                                std::memcmp(data, savedPrefix.data(), prefixBytes) == 0;
                 if (repeats) {
                     // The camera wrote the same picture again: an empty frame that shows the last one.
-                    SetFrameInfo(header.size, 0);
-                    WriteVideoFrame(data, 0);
+                    muxer.WriteRepeatFrame(FrameKind::Key);
                 } else {
                     // A frame of the same size with other content is a new picture, never dropped.
-                    SetFrameInfo(header.size, 1);
-                    WriteVideoFrame(data, 1);
+                    muxer.WriteVideoFrame(data, header.size, FrameKind::Delta);
                     std::copy_n(data, prefixBytes, savedPrefix.begin());
                 }
                 previousVideoSize = header.size;
                 ++videoCopied;
             }
-            if (Writer().WriteFailed()) {
+            if (muxer.Failed()) {
                 end = CopyEnd::WriterFailed;
                 break;
             }
@@ -294,9 +291,9 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         end = CopyEnd::FileError;
     }
 
-    CloseOutput();
+    muxer.Finish();
     sourceFile.Abandon(); // only read from: closing it cannot lose anything
-    if (end == CopyEnd::EndOfData && !Writer().OutputComplete())
+    if (end == CopyEnd::EndOfData && !muxer.Complete())
         end = CopyEnd::WriterFailed;
     outcome.videoChunks = videoCopied;
     outcome.audioChunks = audioCopied;
@@ -318,7 +315,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     }
 
     // The copy did not reach the end of the data: the recording stays, under its own name.
-    const bool keepPartial = !replacing && copiedAnything && Writer().OutputComplete();
+    const bool keepPartial = !replacing && copiedAnything && muxer.Complete();
     if (keepPartial && RenameReplacing(partialPath, outputPath) == 0) {
         outcome.status = FixStatus::Partial;
         ShowProblem(messages::CopyStopped(DescribeEnd(end, endTag), position, false), path);
