@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct StreamHeader {
     uint32_t suggestedBufferSize = 0;
     uint32_t quality = 0;
     uint32_t sampleSize = 0;
+    bool hasFrame = false; // rcFrame is there: strh holds 56 bytes, not 48
     int16_t frameLeft = 0;
     int16_t frameTop = 0;
     int16_t frameRight = 0;
@@ -125,8 +127,9 @@ public:
     // Whether idx1 offsets count from the 'movi' word (true) or from the file start.
     bool IndexRelativeToMovi() const { return indexRelativeToMovi_; }
 
+    // Both throw le::ShortRead when the file ends before the bytes do.
     std::vector<uint8_t> ReadPayload(const Chunk& chunk) const;
-    std::optional<uint8_t> PadByteAfter(const Chunk& chunk) const;
+    std::optional<uint8_t> PadByteAfter(const Chunk& chunk) const; // nothing for an even chunk
 
 private:
     struct ChunkHeader {
