@@ -72,7 +72,7 @@ public:
     bool Finish();
 
     bool IsOpen() const { return fd_ >= 0; }
-    // Whether a write or the finishing of the current (or last) output failed.
+    // Whether the opening, a write or the finishing of the current (or last) output failed.
     bool Failed() const { return failure_ != MuxerFailure::None; }
     // The last finished output came out whole; false while one is open.
     bool Complete() const { return complete_; }

@@ -123,6 +123,7 @@ const FaultKind kFaultKinds[] = {
     {"rename refused", faults::Operation::Rename, EIO, false},
     {"close error", faults::Operation::Close, EIO, false},
     {"truncate error", faults::Operation::Truncate, EIO, false},
+    {"sync error", faults::Operation::Sync, EIO, false},
 };
 
 TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {

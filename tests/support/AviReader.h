@@ -26,6 +26,8 @@ struct MainHeader {
     uint32_t suggestedBufferSize = 0;
     uint32_t width = 0;
     uint32_t height = 0;
+
+    bool operator==(const MainHeader&) const = default;
 };
 
 struct StreamHeader {
@@ -47,6 +49,8 @@ struct StreamHeader {
     int16_t frameTop = 0;
     int16_t frameRight = 0;
     int16_t frameBottom = 0;
+
+    bool operator==(const StreamHeader&) const = default;
 };
 
 // BITMAPINFOHEADER
@@ -62,6 +66,8 @@ struct VideoFormat {
     int32_t yPelsPerMeter = 0;
     uint32_t colorsUsed = 0;
     uint32_t colorsImportant = 0;
+
+    bool operator==(const VideoFormat&) const = default;
 };
 
 // WAVEFORMATEX, with the MS-ADPCM extension decoded when the format tag is 2.
@@ -75,6 +81,8 @@ struct AudioFormat {
     uint16_t extraSize = 0;
     uint16_t samplesPerBlock = 0;
     std::vector<std::pair<int16_t, int16_t>> coefficients;
+
+    bool operator==(const AudioFormat&) const = default;
 };
 
 struct StreamDescription {

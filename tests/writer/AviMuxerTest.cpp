@@ -83,65 +83,57 @@ TEST_F(AviMuxerTest, WritesHeadersChunksAndIndexOfBothStreams) {
     EXPECT_EQ(avi.TopLevel()[3].id, fourcc::kIdx1);
     EXPECT_EQ(avi.MoviListOffset(), 2048u);
 
-    const auto& main = avi.Main();
-    EXPECT_EQ(main.microSecPerFrame, 100000u);         // 10 frames per second
-    EXPECT_EQ(main.maxBytesPerSec, 1002u * 10 + 4096); // largest frame at the frame rate, and the audio
-    EXPECT_EQ(main.flags, 0x110u);                     // has index, interleaved
-    EXPECT_EQ(main.totalFrames, 3u);                   // the empty first frame included
-    EXPECT_EQ(main.streams, 2u);
-    EXPECT_EQ(main.suggestedBufferSize, 1002u);
-    EXPECT_EQ(main.width, 160u);
-    EXPECT_EQ(main.height, 112u);
-
+    using namespace avitest;
+    EXPECT_EQ(avi.Main(), (MainHeader{.microSecPerFrame = 100000,         // 10 frames per second
+                                      .maxBytesPerSec = 1002 * 10 + 4096, // largest frame, audio
+                                      .flags = 0x110,                     // has index, interleaved
+                                      .totalFrames = 3,                   // the empty one included
+                                      .streams = 2,
+                                      .suggestedBufferSize = 1002,
+                                      .width = 160,
+                                      .height = 112}));
     ASSERT_EQ(avi.Streams().size(), 2u);
-    const auto& video = avi.Streams()[0].header;
-    EXPECT_EQ(video.type, fourcc::kVids);
-    EXPECT_EQ(video.handler, fourcc::kDivx);
-    EXPECT_EQ(video.flags, 0u);
-    EXPECT_EQ(video.initialFrames, 1u);
-    EXPECT_EQ(video.scale, 1000u);
-    EXPECT_EQ(video.rate, 10000u);
-    EXPECT_EQ(video.length, 3u);
-    EXPECT_EQ(video.suggestedBufferSize, 1002u);
-    EXPECT_EQ(video.quality, 2000u);
-    EXPECT_EQ(video.sampleSize, 0u);
-    ASSERT_TRUE(video.hasFrame);
-    EXPECT_EQ(video.frameRight, 160);
-    EXPECT_EQ(video.frameBottom, 112);
-    ASSERT_TRUE(avi.Streams()[0].video.has_value());
-    const avitest::VideoFormat& bitmap = *avi.Streams()[0].video;
+    EXPECT_EQ(avi.Streams()[0].header, (StreamHeader{.type = fourcc::kVids,
+                                                     .handler = fourcc::kDivx,
+                                                     .initialFrames = 1,
+                                                     .scale = 1000,
+                                                     .rate = 10000,
+                                                     .length = 3,
+                                                     .suggestedBufferSize = 1002,
+                                                     .quality = 2000,
+                                                     .hasFrame = true,
+                                                     .frameRight = 160,
+                                                     .frameBottom = 112}));
     EXPECT_EQ(avi.Streams()[0].formatBytes.size(), 40u);
-    EXPECT_EQ(bitmap.headerSize, 40u);
-    EXPECT_EQ(bitmap.width, 160);
-    EXPECT_EQ(bitmap.height, 112);
-    EXPECT_EQ(bitmap.planes, 1);
-    EXPECT_EQ(bitmap.bitCount, 24);
-    EXPECT_EQ(bitmap.compression, fourcc::kDx50);
-    EXPECT_EQ(bitmap.imageSize, 129600u);
-
-    const auto& audio = avi.Streams()[1].header;
-    EXPECT_EQ(audio.type, fourcc::kAuds);
-    EXPECT_EQ(audio.handler, FourCC());
-    EXPECT_EQ(audio.scale, 256u);
-    EXPECT_EQ(audio.rate, 4096u);
-    EXPECT_EQ(audio.sampleSize, 256u);
-    EXPECT_EQ(audio.quality, 2000u);
-    EXPECT_EQ(audio.length, 1u); // 511 bytes: one whole block
-    EXPECT_EQ(audio.suggestedBufferSize, 256u);
-    ASSERT_EQ(avi.Streams()[1].formatBytes.size(), 50u);
-    ASSERT_TRUE(avi.Streams()[1].audio.has_value());
-    const avitest::AudioFormat& wave = *avi.Streams()[1].audio;
-    EXPECT_EQ(wave.formatTag, 2);
-    EXPECT_EQ(wave.channels, 1);
-    EXPECT_EQ(wave.samplesPerSec, 8000u);
-    EXPECT_EQ(wave.avgBytesPerSec, 4096u);
-    EXPECT_EQ(wave.blockAlign, 256);
-    EXPECT_EQ(wave.bitsPerSample, 4);
-    EXPECT_EQ(wave.extraSize, 32);
-    EXPECT_EQ(wave.samplesPerBlock, 500);
-    const std::vector<std::pair<int16_t, int16_t>> standard{{256, 0}, {512, -256}, {0, 0},     {192, 64},
-                                                            {240, 0}, {460, -208}, {392, -232}};
-    EXPECT_EQ(wave.coefficients, standard);
+    EXPECT_EQ(avi.Streams()[0].video, (VideoFormat{.headerSize = 40,
+                                                   .width = 160,
+                                                   .height = 112,
+                                                   .planes = 1,
+                                                   .bitCount = 24,
+                                                   .compression = fourcc::kDx50,
+                                                   .imageSize = 129600}));
+    EXPECT_EQ(avi.Streams()[1].header, (StreamHeader{.type = fourcc::kAuds,
+                                                     .handler = FourCC(),
+                                                     .scale = 256,
+                                                     .rate = 4096,
+                                                     .length = 1, // 511 bytes: one whole block
+                                                     .suggestedBufferSize = 256,
+                                                     .quality = 2000,
+                                                     .sampleSize = 256,
+                                                     .hasFrame = true}));
+    EXPECT_EQ(avi.Streams()[1].formatBytes.size(), 50u);
+    EXPECT_EQ(
+        avi.Streams()[1].audio,
+        (AudioFormat{
+            .formatTag = 2,
+            .channels = 1,
+            .samplesPerSec = 8000,
+            .avgBytesPerSec = 4096,
+            .blockAlign = 256,
+            .bitsPerSample = 4,
+            .extraSize = 32,
+            .samplesPerBlock = 500,
+            .coefficients = {{256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}}}));
 
     // The odd frame is stored with a zero byte, counted in its size; the odd block gets a pad byte.
     auto evenFrame = Pattern(1001, 0x5A);
