@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -374,13 +375,14 @@ TEST_F(AviMuxerTest, AFullDiskIsASystemFailureWithItsErrno) {
     fs::create_directories(mountPoint);
     if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &mountPoint, [](const fs::path* point) { ::umount2(point->c_str(), MNT_DETACH); });
     path = (mountPoint / "full.avi").string();
     ASSERT_TRUE(muxer.Open(path));
     bool accepted = true;
     for (int i = 0; i < 20 && accepted; ++i)
         accepted = Frame(100000, FrameKind::Key);
     const bool finished = muxer.Finish();
-    ::umount2(mountPoint.c_str(), MNT_DETACH);
     EXPECT_FALSE(accepted);
     EXPECT_FALSE(finished);
     EXPECT_EQ(muxer.Failure(), MuxerFailure::System);
