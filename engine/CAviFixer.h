@@ -2,13 +2,13 @@
 // it into a new file.
 #pragma once
 
-#include "AviStreamWriter.h"
 #include "ChunkWalk.h"
 #include "FileError.h"
 #include "FixerHost.h"
 #include "FourCC.h"
 #include "ImageSettings.h"
 #include "SourceFile.h"
+#include "avi/AviMuxer.h"
 
 #include <cstdint>
 #include <deque>
@@ -85,21 +85,8 @@ public:
     bool CopyCompanionFile(const std::string& path, const std::string& fileName);
     void ReportFileError(const FileError& error);
 
-    // The writer, as the rebuild drives it.
-    void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) {
-        writer.SetImageFormat(code, framesPerSecond);
-    }
-    int OpenOutput(const char* path) { return writer.OpenOutput(path); }
-    void SetFrameInfo(uint32_t size, uint8_t notKeyFrame) { writer.SetFrameInfo(size, notKeyFrame); }
-    uint32_t WriteVideoFrame(const uint8_t* data, int32_t withData) {
-        return writer.WriteVideoFrame(data, withData);
-    }
-    uint32_t WriteAudioBlock(const uint8_t* data, uint32_t byteCount) {
-        return writer.WriteAudioBlock(data, byteCount);
-    }
-    void CloseOutput() { writer.CloseOutput(); }
-
-    const AviStreamWriter& Writer() const { return writer; }
+    // The writer of the last rebuild's new file, for its failure reason.
+    const AviMuxer& Muxer() const { return muxer; }
     const std::string& WorkingPath() const { return workingPath; }
     const FixOutcome& LastOutcome() const { return outcome; }
 
@@ -108,7 +95,7 @@ private:
     void ShowProblem(const std::string& text, const std::string& filePath);
 
     FixerHost* notifyWindow = nullptr;
-    AviStreamWriter writer;
+    AviMuxer muxer;
     SourceFile sourceFile;
     std::string workingPath;
     FixOutcome outcome;

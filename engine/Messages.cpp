@@ -48,6 +48,10 @@ std::string NoRecordingData() {
     return "No recording data was found in this file. Nothing was written.";
 }
 
+std::string NewFileNotWritten(int systemError) {
+    return "the new file could not be written (" + Reason(systemError) + ")";
+}
+
 std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& keptAs, int systemError) {
     std::string text = "The repaired file " + Quoted(outputPath) +
                        " was written, but the system could not confirm that its name is on the disk (" +

@@ -13,6 +13,9 @@ std::string CopyToFixNameFailed(const std::string& fixName, int systemError);
 std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int systemError);
 std::string OutputNotCreated(const std::string& outputPath);
 std::string NoRecordingData();
+// Why a new file could not be written, from the system's errno: "the new file could not be
+// written (No space left on device)".
+std::string NewFileNotWritten(int systemError);
 // The new file stands under its name, but the folder could not be synced; `keptAs` names the
 // temporary name the recording stays under, or is empty.
 std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& keptAs, int systemError);

@@ -25,6 +25,8 @@ namespace clipwright {
 namespace {
 
 constexpr uint32_t kHighestFrameRate = 120;
+// Nobody else reads footage while it is written; the recording's own mode is given at the end.
+constexpr mode_t kPrivateFileMode = 0600;
 constexpr size_t kHeaderLostScanBytes = 4096;
 constexpr size_t kRepeatPrefixBytes = 100;
 
@@ -78,14 +80,16 @@ enum class CopyEnd {
     FileError,    // the recording could not be read; already reported
 };
 
-std::string DescribeEnd(CopyEnd end) {
+std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
     switch (end) {
     case CopyEnd::Damaged:
         return messages::WalkGaveUpReason();
     case CopyEnd::OutOfMemory:
         return "there was not enough memory for a chunk";
     case CopyEnd::WriterFailed:
-        return "the new file could not be written (is the disk full?)";
+        if (muxer.Failure() == MuxerFailure::SizeLimit)
+            return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind can hold";
+        return messages::NewFileNotWritten(muxer.SystemError());
     case CopyEnd::FileError:
         return "the recording could not be read";
     case CopyEnd::EndOfData:
@@ -190,8 +194,8 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     const bool companionCopied = !replacing && CopyCompanionFile(path, fileName);
 
     DeleteFileQuietly(partialPath);
-    SetImageFormat(resolution, framesPerSecond);
-    if (OpenOutput(partialPath.c_str()) == 0) {
+    muxer.SetImageFormat(resolution, framesPerSecond);
+    if (!muxer.Open(partialPath, kPrivateFileMode)) {
         sourceFile.Abandon();
         restoreRecording();
         ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
@@ -217,15 +221,12 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             if (header->size == 0)
                 continue;
             const bool audio = tag == fourcc::kAudio01wb;
-            // Video frames are handed over at an even size; the extra byte, and the bytes of a
-            // cut-off payload the file no longer holds, are zeros. Anything else is handed over
-            // where it lies in the read block.
-            const bool handedAtOwnSize = audio || header->size % 2 == 0;
-            const uint8_t* data =
-                handedAtOwnSize ? source.View(header->PayloadStart(), header->size) : nullptr;
+            // Payloads are handed over where they lie in the read block; a payload cut off by the
+            // end of the file is completed with zeros.
+            const uint8_t* data = source.View(header->PayloadStart(), header->size);
             if (data == nullptr) {
                 try {
-                    payload.resize(audio ? header->size : (header->size + size_t{1}) & ~size_t{1});
+                    payload.resize(header->size);
                 } catch (const std::bad_alloc&) {
                     end = CopyEnd::OutOfMemory;
                     break;
@@ -237,29 +238,26 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             const size_t prefixBytes = std::min<size_t>(header->size, kRepeatPrefixBytes);
 
             if (audio) {
-                WriteAudioBlock(data, header->size);
+                muxer.WriteAudioBlock(data, header->size);
                 ++audioCopied;
             } else if (tag == fourcc::kVideo00db) {
-                SetFrameInfo(header->size, 0);
-                WriteVideoFrame(data, 1);
+                muxer.WriteVideoFrame(data, header->size, FrameKind::Key);
                 ++videoCopied;
             } else {
                 bool repeats = previousVideoSize != 0 && previousVideoSize == header->size &&
                                std::memcmp(data, savedPrefix.data(), prefixBytes) == 0;
                 if (repeats) {
                     // The camera wrote the same picture again: an empty frame that shows the last one.
-                    SetFrameInfo(header->size, 0);
-                    WriteVideoFrame(data, 0);
+                    muxer.WriteRepeatFrame(FrameKind::Key);
                 } else {
                     // A frame of the same size with other content is a new picture, never dropped.
-                    SetFrameInfo(header->size, 1);
-                    WriteVideoFrame(data, 1);
+                    muxer.WriteVideoFrame(data, header->size, FrameKind::Delta);
                     std::copy_n(data, prefixBytes, savedPrefix.begin());
                 }
                 previousVideoSize = header->size;
                 ++videoCopied;
             }
-            if (Writer().WriteFailed()) {
+            if (muxer.Failed()) {
                 end = CopyEnd::WriterFailed;
                 break;
             }
@@ -275,17 +273,18 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         end = CopyEnd::FileError;
     }
 
-    CloseOutput();
+    muxer.Finish();
     sourceFile.Abandon(); // only read from: closing it cannot lose anything
-    if (end == CopyEnd::EndOfData && !Writer().OutputComplete())
+    if (end == CopyEnd::EndOfData && !muxer.Complete())
         end = CopyEnd::WriterFailed;
     outcome.videoChunks = videoCopied;
     outcome.audioChunks = audioCopied;
     outcome.walk = walkSummary;
 
     const bool copiedAnything = videoCopied + audioCopied != 0;
-    const bool keepPartial =
-        end != CopyEnd::EndOfData && !replacing && copiedAnything && Writer().OutputComplete();
+    // A file the size limit stopped is still finished: what it holds plays.
+    const bool outputPlays = muxer.Complete() || muxer.Failure() == MuxerFailure::SizeLimit;
+    const bool keepPartial = end != CopyEnd::EndOfData && !replacing && copiedAnything && outputPlays;
     if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
         // On disk, with the recording's owner and mode, before its name makes it the repair.
         int placeError = FinishNewFile(partialPath, recording);
@@ -310,7 +309,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
             outcome.status = FixStatus::Partial;
             if (readError)
                 ReportFileError(*readError);
-            ShowProblem(messages::CopyStopped(DescribeEnd(end), position, false), path);
+            ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, false), path);
             return;
         }
         if (replacing) {
@@ -334,7 +333,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     if (!copiedAnything && end == CopyEnd::EndOfData)
         ShowProblem(messages::NoRecordingData(), path);
     else
-        ShowProblem(messages::CopyStopped(DescribeEnd(end), position, true), path);
+        ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, true), path);
 }
 
 } // namespace clipwright

@@ -122,9 +122,11 @@ const FaultKind kFaultKinds[] = {
     {"write error", faults::Operation::Write, EIO, false},
     {"read error", faults::Operation::Read, EIO, false},
     {"open refused", faults::Operation::Open, EACCES, false},
+    {"create refused", faults::Operation::Create, EACCES, false},
     {"rename refused", faults::Operation::Rename, EIO, false},
     {"close error", faults::Operation::Close, EIO, false},
     {"truncate error", faults::Operation::Truncate, EIO, false},
+    {"sync error", faults::Operation::Sync, EIO, false},
 };
 
 TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {

@@ -24,46 +24,44 @@ std::string At(uint64_t offset) {
     return " at " + std::to_string(offset);
 }
 
-int16_t ReadI16(const uint8_t* data) {
-    return static_cast<int16_t>(le::ReadU16(data));
-}
-int32_t ReadI32(const uint8_t* data) {
-    return static_cast<int32_t>(le::ReadU32(data));
+using Bytes = std::span<const uint8_t>;
+
+FourCC FourCCAt(Bytes bytes, size_t offset) {
+    return FourCC::FromBytes(le::FieldAt(bytes, offset, 4));
 }
 
-VideoFormat DecodeVideoFormat(const uint8_t* data) {
+VideoFormat DecodeVideoFormat(Bytes data) {
     VideoFormat format;
-    format.headerSize = le::ReadU32(data);
-    format.width = ReadI32(data + 4);
-    format.height = ReadI32(data + 8);
-    format.planes = le::ReadU16(data + 12);
-    format.bitCount = le::ReadU16(data + 14);
-    format.compression = FourCC::FromBytes(data + 16);
-    format.imageSize = le::ReadU32(data + 20);
-    format.xPelsPerMeter = ReadI32(data + 24);
-    format.yPelsPerMeter = ReadI32(data + 28);
-    format.colorsUsed = le::ReadU32(data + 32);
-    format.colorsImportant = le::ReadU32(data + 36);
+    format.headerSize = le::ReadU32(data, 0);
+    format.width = le::ReadI32(data, 4);
+    format.height = le::ReadI32(data, 8);
+    format.planes = le::ReadU16(data, 12);
+    format.bitCount = le::ReadU16(data, 14);
+    format.compression = FourCCAt(data, 16);
+    format.imageSize = le::ReadU32(data, 20);
+    format.xPelsPerMeter = le::ReadI32(data, 24);
+    format.yPelsPerMeter = le::ReadI32(data, 28);
+    format.colorsUsed = le::ReadU32(data, 32);
+    format.colorsImportant = le::ReadU32(data, 36);
     return format;
 }
 
-AudioFormat DecodeAudioFormat(const std::vector<uint8_t>& bytes) {
-    const uint8_t* data = bytes.data();
+AudioFormat DecodeAudioFormat(Bytes data) {
     AudioFormat format;
-    format.formatTag = le::ReadU16(data);
-    format.channels = le::ReadU16(data + 2);
-    format.samplesPerSec = le::ReadU32(data + 4);
-    format.avgBytesPerSec = le::ReadU32(data + 8);
-    format.blockAlign = le::ReadU16(data + 12);
-    format.bitsPerSample = le::ReadU16(data + 14);
-    if (bytes.size() >= kWaveFormatExBytes)
-        format.extraSize = le::ReadU16(data + 16);
+    format.formatTag = le::ReadU16(data, 0);
+    format.channels = le::ReadU16(data, 2);
+    format.samplesPerSec = le::ReadU32(data, 4);
+    format.avgBytesPerSec = le::ReadU32(data, 8);
+    format.blockAlign = le::ReadU16(data, 12);
+    format.bitsPerSample = le::ReadU16(data, 14);
+    if (data.size() >= kWaveFormatExBytes)
+        format.extraSize = le::ReadU16(data, 16);
     // MS-ADPCM extension: samples per block, coefficient count, then the pairs.
-    if (format.formatTag == kWaveFormatAdpcm && bytes.size() >= kWaveFormatExBytes + 4) {
-        format.samplesPerBlock = le::ReadU16(data + 18);
-        const size_t count = le::ReadU16(data + 20);
-        for (size_t i = 0; i < count && 22 + 4 * i + 4 <= bytes.size(); ++i)
-            format.coefficients.emplace_back(ReadI16(data + 22 + 4 * i), ReadI16(data + 24 + 4 * i));
+    if (format.formatTag == kWaveFormatAdpcm && data.size() >= kWaveFormatExBytes + 4) {
+        format.samplesPerBlock = le::ReadU16(data, 18);
+        const size_t count = le::ReadU16(data, 20);
+        for (size_t i = 0; i < count; ++i)
+            format.coefficients.emplace_back(le::ReadI16(data, 22 + 4 * i), le::ReadI16(data, 24 + 4 * i));
     }
     return format;
 }
@@ -104,14 +102,18 @@ std::vector<Chunk> AviReader::StreamChunks(int streamNumber) const {
 std::vector<uint8_t> AviReader::ReadPayload(const Chunk& chunk) const {
     std::vector<uint8_t> payload(chunk.size);
     if (!ReadAt(chunk.PayloadOffset(), payload.data(), payload.size()))
-        payload.clear();
+        throw le::ShortRead("payload of " + chunk.id.Quoted() + At(chunk.offset) +
+                            " past the end of the file");
     return payload;
 }
 
 std::optional<uint8_t> AviReader::PadByteAfter(const Chunk& chunk) const {
     uint8_t pad = 0;
-    if (chunk.size % 2 == 0 || !ReadAt(chunk.PayloadOffset() + chunk.size, &pad, 1))
+    if (chunk.size % 2 == 0)
         return std::nullopt;
+    if (!ReadAt(chunk.PayloadOffset() + chunk.size, &pad, 1))
+        throw le::ShortRead("pad byte of " + chunk.id.Quoted() + At(chunk.offset) +
+                            " past the end of the file");
     return pad;
 }
 
@@ -131,7 +133,7 @@ std::optional<AviReader::ChunkHeader> AviReader::HeaderAt(uint64_t offset, uint6
         Error(std::string("truncated chunk header in ") + where + At(offset));
         return std::nullopt;
     }
-    ChunkHeader header{FourCC::FromBytes(bytes), le::ReadU32(bytes + 4)};
+    ChunkHeader header{FourCCAt(bytes, 0), le::ReadU32(bytes, 4)};
     if (offset + 8 + header.size > containerEnd) {
         Error("chunk " + header.id.Quoted() + At(offset) + " of size " + std::to_string(header.size) +
               " runs past the end of " + where + " (" + std::to_string(containerEnd) + ")");
@@ -146,11 +148,11 @@ void AviReader::ParseRiff() {
         Error("file of " + std::to_string(fileSize_) + " bytes holds no RIFF header");
         return;
     }
-    if (FourCC::FromBytes(bytes) != fourcc::kRiff || FourCC::FromBytes(bytes + 8) != fourcc::kAvi) {
+    if (FourCCAt(bytes, 0) != fourcc::kRiff || FourCCAt(bytes, 8) != fourcc::kAvi) {
         Error("not a RIFF 'AVI ' file");
         return;
     }
-    riffSize_ = le::ReadU32(bytes + 4);
+    riffSize_ = le::ReadU32(bytes, 4);
     uint64_t riffEnd = uint64_t{riffSize_} + 8;
     if (riffEnd > fileSize_) {
         Error("RIFF size " + std::to_string(riffSize_) + " runs past the end of the file (" +
@@ -174,7 +176,7 @@ void AviReader::ParseRiff() {
                 Error("LIST without a list type" + At(position));
                 break;
             }
-            chunk.listType = FourCC::FromBytes(type);
+            chunk.listType = FourCCAt(type, 0);
             if (chunk.listType == fourcc::kHdrl) {
                 hasHeaderList = true;
                 ParseHeaderList(dataBegin + 4, dataEnd);
@@ -232,12 +234,12 @@ void AviReader::ParseHeaderList(uint64_t begin, uint64_t end) {
                                       &main_.width,
                                       &main_.height};
                 for (size_t i = 0; i < std::size(fields); ++i)
-                    *fields[i] = le::ReadU32(data + 4 * i);
+                    *fields[i] = le::ReadU32(data, 4 * i);
             }
         } else if (header->id == fourcc::kList) {
             uint8_t type[4];
             if (header->size >= 4 && ReadAt(dataBegin, type, 4)) {
-                chunk.listType = FourCC::FromBytes(type);
+                chunk.listType = FourCCAt(type, 0);
                 if (chunk.listType == fourcc::kStrl)
                     ParseStreamList(dataBegin + 4, dataBegin + header->size);
             }
@@ -257,35 +259,42 @@ void AviReader::ParseStreamList(uint64_t begin, uint64_t end) {
             break;
         const uint64_t dataBegin = position + 8;
         if (header->id == fourcc::kStrh) {
-            uint8_t data[kStreamHeaderBytes] = {};
+            uint8_t data[kStreamHeaderBytes];
             const uint32_t size = std::min(header->size, kStreamHeaderBytes);
             if (size < kShortStreamHeaderBytes || !ReadAt(dataBegin, data, size)) {
                 Error("strh of " + std::to_string(header->size) + " bytes is too short");
             } else {
                 hasHeader = true;
+                const Bytes bytes(data, size);
                 StreamHeader& h = stream.header;
-                h.type = FourCC::FromBytes(data);
-                h.handler = FourCC::FromBytes(data + 4);
-                h.flags = le::ReadU32(data + 8);
-                h.priority = le::ReadU16(data + 12);
-                h.language = le::ReadU16(data + 14);
-                h.initialFrames = le::ReadU32(data + 16);
-                h.scale = le::ReadU32(data + 20);
-                h.rate = le::ReadU32(data + 24);
-                h.start = le::ReadU32(data + 28);
-                h.length = le::ReadU32(data + 32);
-                h.suggestedBufferSize = le::ReadU32(data + 36);
-                h.quality = le::ReadU32(data + 40);
-                h.sampleSize = le::ReadU32(data + 44);
-                h.frameLeft = ReadI16(data + 48);
-                h.frameTop = ReadI16(data + 50);
-                h.frameRight = ReadI16(data + 52);
-                h.frameBottom = ReadI16(data + 54);
+                h.type = FourCCAt(bytes, 0);
+                h.handler = FourCCAt(bytes, 4);
+                h.flags = le::ReadU32(bytes, 8);
+                h.priority = le::ReadU16(bytes, 12);
+                h.language = le::ReadU16(bytes, 14);
+                h.initialFrames = le::ReadU32(bytes, 16);
+                h.scale = le::ReadU32(bytes, 20);
+                h.rate = le::ReadU32(bytes, 24);
+                h.start = le::ReadU32(bytes, 28);
+                h.length = le::ReadU32(bytes, 32);
+                h.suggestedBufferSize = le::ReadU32(bytes, 36);
+                h.quality = le::ReadU32(bytes, 40);
+                h.sampleSize = le::ReadU32(bytes, 44);
+                h.hasFrame = size >= kStreamHeaderBytes;
+                if (h.hasFrame) {
+                    h.frameLeft = le::ReadI16(bytes, 48);
+                    h.frameTop = le::ReadI16(bytes, 50);
+                    h.frameRight = le::ReadI16(bytes, 52);
+                    h.frameBottom = le::ReadI16(bytes, 54);
+                }
             }
         } else if (header->id == fourcc::kStrf) {
             hasFormat = true;
             stream.formatBytes.resize(header->size);
-            ReadAt(dataBegin, stream.formatBytes.data(), header->size);
+            if (!ReadAt(dataBegin, stream.formatBytes.data(), header->size)) {
+                Error("strf" + At(position) + " cannot be read");
+                stream.formatBytes.clear();
+            }
         }
         position = dataBegin + header->size + (header->size & 1);
     }
@@ -294,10 +303,14 @@ void AviReader::ParseStreamList(uint64_t begin, uint64_t end) {
         Error(name + " has no strh");
     if (!hasFormat)
         Error(name + " has no strf");
-    if (stream.header.type == fourcc::kVids && stream.formatBytes.size() >= kBitmapInfoHeaderBytes)
-        stream.video = DecodeVideoFormat(stream.formatBytes.data());
-    if (stream.header.type == fourcc::kAuds && stream.formatBytes.size() >= kWaveFormatBytes)
-        stream.audio = DecodeAudioFormat(stream.formatBytes);
+    try {
+        if (stream.header.type == fourcc::kVids && stream.formatBytes.size() >= kBitmapInfoHeaderBytes)
+            stream.video = DecodeVideoFormat(stream.formatBytes);
+        if (stream.header.type == fourcc::kAuds && stream.formatBytes.size() >= kWaveFormatBytes)
+            stream.audio = DecodeAudioFormat(stream.formatBytes);
+    } catch (const le::ShortRead& shortRead) {
+        Error(name + ": strf too short: " + shortRead.what());
+    }
     streams_.push_back(std::move(stream));
 }
 
@@ -311,7 +324,7 @@ void AviReader::ParseMovi(uint64_t begin, uint64_t end) {
         const uint64_t dataBegin = position + 8;
         uint8_t type[4];
         if (header->id == fourcc::kList && header->size >= 4 && ReadAt(dataBegin, type, 4) &&
-            FourCC::FromBytes(type) == kRecord) {
+            FourCCAt(type, 0) == kRecord) {
             ParseMovi(dataBegin + 4, dataBegin + header->size);
         } else {
             moviChunks_.push_back({header->id, position, header->size, FourCC()});
@@ -332,8 +345,8 @@ void AviReader::ParseIndex(uint64_t begin, uint32_t size) {
         return;
     }
     for (size_t at = 0; at < bytes.size(); at += kIndexEntryBytes)
-        index_.push_back({FourCC::FromBytes(&bytes[at]), le::ReadU32(&bytes[at + 4]),
-                          le::ReadU32(&bytes[at + 8]), le::ReadU32(&bytes[at + 12])});
+        index_.push_back({FourCCAt(bytes, at), le::ReadU32(bytes, at + 4), le::ReadU32(bytes, at + 8),
+                          le::ReadU32(bytes, at + 12)});
 }
 
 void AviReader::CheckIndexAgainstChunks() {

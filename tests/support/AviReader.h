@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct MainHeader {
     uint32_t suggestedBufferSize = 0;
     uint32_t width = 0;
     uint32_t height = 0;
+
+    bool operator==(const MainHeader&) const = default;
 };
 
 struct StreamHeader {
@@ -41,10 +44,13 @@ struct StreamHeader {
     uint32_t suggestedBufferSize = 0;
     uint32_t quality = 0;
     uint32_t sampleSize = 0;
+    bool hasFrame = false; // rcFrame is there: strh holds 56 bytes, not 48
     int16_t frameLeft = 0;
     int16_t frameTop = 0;
     int16_t frameRight = 0;
     int16_t frameBottom = 0;
+
+    bool operator==(const StreamHeader&) const = default;
 };
 
 // BITMAPINFOHEADER
@@ -60,6 +66,8 @@ struct VideoFormat {
     int32_t yPelsPerMeter = 0;
     uint32_t colorsUsed = 0;
     uint32_t colorsImportant = 0;
+
+    bool operator==(const VideoFormat&) const = default;
 };
 
 // WAVEFORMATEX, with the MS-ADPCM extension decoded when the format tag is 2.
@@ -73,6 +81,8 @@ struct AudioFormat {
     uint16_t extraSize = 0;
     uint16_t samplesPerBlock = 0;
     std::vector<std::pair<int16_t, int16_t>> coefficients;
+
+    bool operator==(const AudioFormat&) const = default;
 };
 
 struct StreamDescription {
@@ -125,8 +135,9 @@ public:
     // Whether idx1 offsets count from the 'movi' word (true) or from the file start.
     bool IndexRelativeToMovi() const { return indexRelativeToMovi_; }
 
+    // Both throw le::ShortRead when the file ends before the bytes do.
     std::vector<uint8_t> ReadPayload(const Chunk& chunk) const;
-    std::optional<uint8_t> PadByteAfter(const Chunk& chunk) const;
+    std::optional<uint8_t> PadByteAfter(const Chunk& chunk) const; // nothing for an even chunk
 
 private:
     struct ChunkHeader {

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "AviReader.h"
-#include "AviStreamWriter.h"
 #include "WriterTestSupport.h"
+#include "avi/AviMuxer.h"
 
 namespace clipwright {
 namespace {
@@ -89,14 +89,13 @@ TEST(AviReaderTest, ReadsAHandAssembledFile) {
 
 TEST(AviReaderTest, ReportsDamageInsteadOfFailing) {
     const std::string path = ScratchFile("reader-intact.avi");
-    AviStreamWriter writer;
-    writer.SetImageFormat(kResolutionQqvga, 10);
-    ASSERT_EQ(writer.OpenOutput(path.c_str()), 1);
-    const std::vector<uint8_t> frame(302, 7); // 301 bytes and the pad byte the writer takes
-    writer.SetFrameInfo(301, 0);
-    writer.WriteVideoFrame(frame.data(), 1);
-    writer.WriteAudioBlock(frame.data(), 256);
-    writer.CloseOutput();
+    AviMuxer muxer;
+    muxer.SetImageFormat(kResolutionQqvga, 10);
+    ASSERT_TRUE(muxer.Open(path));
+    const std::vector<uint8_t> frame(301, 7);
+    muxer.WriteVideoFrame(frame.data(), 301, FrameKind::Key);
+    muxer.WriteAudioBlock(frame.data(), 256);
+    ASSERT_TRUE(muxer.Finish());
     const std::string intact = ReadFile(path);
     ASSERT_TRUE(AviReader(path).Valid());
 

@@ -1,11 +1,11 @@
-// Files written through the writer with the stored MPEG-4 frames and MS-ADPCM blocks, read back by
+// Files written by the muxer with the stored MPEG-4 frames and MS-ADPCM blocks, read back by
 // ffprobe and ffmpeg and, sample by sample, by our own reader.
 #include <gtest/gtest.h>
 
 #include "AviReader.h"
-#include "AviStreamWriter.h"
 #include "MediaPayloads.h"
 #include "WriterTestSupport.h"
+#include "avi/AviMuxer.h"
 
 namespace clipwright {
 namespace {
@@ -37,34 +37,33 @@ Recording WriteRecording(const std::string& name, ResolutionCode code, uint32_t 
     const bool withAudio = content != Content::VideoOnly;
 
     Recording recording{ScratchFile(name), {}, {}, 0};
-    AviStreamWriter writer;
-    writer.SetImageFormat(code, kPayloadRate);
-    EXPECT_EQ(writer.OpenOutput(recording.path.c_str()), 1);
+    AviMuxer muxer;
+    muxer.SetImageFormat(code, kPayloadRate);
+    EXPECT_TRUE(muxer.Open(recording.path));
     auto writeAudio = [&](size_t i) {
-        EXPECT_EQ(writer.WriteAudioBlock(blocks[i].data(), 256), avierr::kOk);
+        EXPECT_TRUE(muxer.WriteAudioBlock(blocks[i].data(), 256));
         recording.audioPayloads.push_back(blocks[i]);
     };
     if (content == Content::AudioFirst)
         writeAudio(0);
     if (withVideo)
-        recording.videoPayloads.emplace_back(); // position 0, before the writer's first frame
+        recording.videoPayloads.emplace_back(); // the empty frame before the first one
     for (size_t i = 0; i < kFramesWritten; ++i) {
         if (withVideo) {
-            const auto buffer = EvenBuffer(frames[i].bytes);
-            writer.SetFrameInfo(static_cast<uint32_t>(frames[i].bytes.size()), frames[i].isKey ? 0 : 1);
-            EXPECT_EQ(writer.WriteVideoFrame(buffer.data(), 1), avierr::kOk);
-            recording.videoPayloads.push_back(buffer);
+            const auto& frame = frames[i].bytes;
+            const FrameKind kind = frames[i].isKey ? FrameKind::Key : FrameKind::Delta;
+            EXPECT_TRUE(muxer.WriteVideoFrame(frame.data(), static_cast<uint32_t>(frame.size()), kind));
+            recording.videoPayloads.push_back(EvenBuffer(frame));
             ++recording.videoPackets;
             if (i % 4 == 3) {
-                EXPECT_EQ(writer.WriteVideoFrame(nullptr, 0), avierr::kOk);
+                EXPECT_TRUE(muxer.WriteRepeatFrame(kind));
                 recording.videoPayloads.emplace_back();
             }
         }
         if (withAudio && i % 2 == 1)
             writeAudio(i);
     }
-    writer.CloseOutput();
-    EXPECT_TRUE(writer.OutputComplete());
+    EXPECT_TRUE(muxer.Finish());
     return recording;
 }
 

@@ -13,7 +13,7 @@ std::filesystem::path ScratchDir();
 // A fresh path in the scratch folder, with any earlier file of that name removed.
 std::string ScratchFile(const std::string& name);
 
-// The frame followed by a zero byte when its size is odd: the writer takes the even count.
+// The frame followed by a zero byte when its size is odd, as the muxer stores it.
 std::vector<uint8_t> EvenBuffer(const std::vector<uint8_t>& frame);
 
 struct CommandResult {
