@@ -258,5 +258,53 @@ TEST(LargeRecording, Of1Point9GiBIsRepairedInPlaceWithinItsMemoryBound) {
 #endif
 }
 
+// A rebuild whose new file would pass 2 GiB only with its index and the chunks it adds: the user is
+// told that limit, not that the disk may be full, and the recording stays as it was.
+TEST(LargeRecording, WhoseRebuildWouldReach2GiBIsToldSoAndKept) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "too slow under the sanitizers";
+#else
+    ScratchDir dir;
+    const fs::path clip = dir / "big.avi";
+    CameraRecordingPlan plan;
+    plan.header.layout = recgen::HeaderLayout::Shifted;
+    plan.header.width = 160;
+    plan.header.height = 112;
+    plan.sequence.videoFrameCount = 4;
+    WriteCameraRecording(clip, plan);
+    // Then two audio blocks, sparse (zeros cost no disk), up to 80 bytes under 2 GiB: fewer than
+    // the new file's index and its leading empty frame add.
+    const uint64_t last = fs::file_size(clip);
+    const auto blockSize = static_cast<uint32_t>(((1ull << 31) - last) / 2 - 8 - 40);
+    Bytes header(8);
+    PutFourCC(header, 0, "01wb");
+    PutU32(header, 4, blockSize);
+    int fd = ::open(clip.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, header.data(), 8, static_cast<off_t>(last)), 8);
+    ASSERT_EQ(::pwrite(fd, header.data(), 8, static_cast<off_t>(last + 8 + blockSize)), 8);
+    ::close(fd);
+    const uint64_t size = last + 2 * (8ull + blockSize);
+    fs::resize_file(clip, size);
+    ASSERT_LT(size, 1ull << 31);
+    struct stat before {};
+    ::stat(clip.c_str(), &before);
+
+    Job job;
+    job.Run(clip, true);
+
+    EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Failed);
+    ASSERT_EQ(job.host.messages.size(), 1u);
+    const std::string& text = job.host.messages[0].text;
+    EXPECT_NE(text.find("would reach 2 GB"), std::string::npos) << text;
+    EXPECT_EQ(text.find("disk full"), std::string::npos) << text;
+    EXPECT_NE(text.find("The recording was left as it was."), std::string::npos) << text;
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"big.avi"});
+    struct stat after {};
+    ::stat(clip.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+#endif
+}
+
 } // namespace
 } // namespace clipwright::test
