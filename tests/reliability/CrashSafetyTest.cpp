@@ -127,6 +127,7 @@ const FaultKind kFaultKinds[] = {
     {"close error", faults::Operation::Close, EIO, false},
     {"truncate error", faults::Operation::Truncate, EIO, false},
     {"sync error", faults::Operation::Sync, EIO, false},
+    {"folder sync error", faults::Operation::SyncDirectory, EIO, false},
 };
 
 TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {
