@@ -2,8 +2,8 @@
 // settings prompt is answered from --resolution and --fps.
 #pragma once
 
-#include "FixerHost.h"
-#include "ImageSettings.h"
+#include "repair/FixerHost.h"
+#include "repair/ImageSettings.h"
 
 #include <iosfwd>
 #include <optional>

@@ -1,9 +1,9 @@
 // clipwright-cli: repairs QC-7 camera recordings from the command line.
-#include "CAviFixer.h"
 #include "CliHost.h"
 #include "ClipwrightVersion.h"
-#include "Interruption.h"
-#include "Messages.h"
+#include "platform/Interruption.h"
+#include "repair/Messages.h"
+#include "repair/RepairEngine.h"
 
 #include <CLI/CLI.hpp>
 
@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
     // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
     interruption::InstallHandlers();
     cli::CliHost host(std::cerr, answer);
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
     int exitStatus = kExitAllRepaired;
     for (const std::string& path : files) {
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         FixRequest request;
         request.path = path;
         request.fileName = BaseName(path);
-        request.replaceOriginal = replace ? 1 : 0;
+        request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
         request.entries = &entries;
         fixer.RunFixJob(request);
         PrintSummary(path, fixer.LastOutcome(), host);

@@ -30,7 +30,7 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(resources::AppIcon());
 }
 
-int Application::Run(CAviFixer& engine, const QString& file) {
+int Application::Run(RepairEngine& engine, const QString& file) {
     if (!socketsStartup()) {
         ShowMessageBox(nullptr, QString::fromUtf8(strings::kSocketsFailed), QMessageBox::Warning);
         return 1;

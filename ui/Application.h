@@ -2,8 +2,8 @@
 // dialog's run from start to Exit.
 #pragma once
 
-#include "CAviFixer.h"
 #include "SocketsStartup.h"
+#include "repair/RepairEngine.h"
 
 #include <QApplication>
 #include <QString>
@@ -19,7 +19,7 @@ public:
 
     // Runs the main dialog on `engine` until it closes, with `file` chosen at the start when one is
     // given. Returns the program's exit code: 0, or 1 when the sockets layer could not be started.
-    int Run(CAviFixer& engine, const QString& file = QString());
+    int Run(RepairEngine& engine, const QString& file = QString());
 
 private:
     SocketsStartup socketsStartup = StartPlatformSockets;

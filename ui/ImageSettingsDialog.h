@@ -2,7 +2,7 @@
 // header lost them. After "Next", Settings() holds the answer; after "Cancel" it holds nothing.
 #pragma once
 
-#include "ImageSettings.h"
+#include "repair/ImageSettings.h"
 
 #include <QDialog>
 #include <QString>

@@ -4,7 +4,7 @@
 // answer, returns at once as if the user had cancelled: no message, no image settings.
 #pragma once
 
-#include "FixerHost.h"
+#include "repair/FixerHost.h"
 
 #include <stop_token>
 

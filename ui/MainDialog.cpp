@@ -101,7 +101,7 @@ ChosenFile ChosenFileFromSelection(const QStringList& selectedPaths) {
     return chosen;
 }
 
-MainDialog::MainDialog(CAviFixer& engine, QWidget* parent)
+MainDialog::MainDialog(RepairEngine& engine, QWidget* parent)
     : QDialog(parent), appIcon(resources::AppIcon()), job(engine) {
     setObjectName(QStringLiteral("mainDialog"));
     setWindowTitle(QString::fromUtf8(strings::kMainCaption));
@@ -355,9 +355,9 @@ void MainDialog::OnFix() {
 
 void MainDialog::StartJob() {
     try {
-        FixRequest request{QFile::encodeName(pathText).toStdString(),
-                           QFile::encodeName(fileName).toStdString(), replaceBox->isChecked() ? 1 : 0,
-                           &indexEntries};
+        FixRequest request{
+            QFile::encodeName(pathText).toStdString(), QFile::encodeName(fileName).toStdString(),
+            replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &indexEntries};
         if (job.Start(std::move(request)))
             return;
     } catch (...) {

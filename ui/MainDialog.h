@@ -2,8 +2,8 @@
 // shows the progress window while the job runs and answers what the engine asks during it.
 #pragma once
 
-#include "CAviFixer.h"
 #include "RepairJob.h"
+#include "repair/RepairEngine.h"
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -36,7 +36,7 @@ ChosenFile ChosenFileFromSelection(const QStringList& selectedPaths);
 class MainDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit MainDialog(CAviFixer& engine, QWidget* parent = nullptr);
+    explicit MainDialog(RepairEngine& engine, QWidget* parent = nullptr);
     // Stops the job, if one runs, before anything it uses goes.
     ~MainDialog() override;
 

@@ -7,15 +7,15 @@
 
 namespace clipwright::ui {
 
-RepairJob::RepairJob(CAviFixer& fixer, QObject* parent) : QObject(parent), engine(fixer), host(*this) {
+RepairJob::RepairJob(RepairEngine& fixer, QObject* parent) : QObject(parent), engine(fixer), host(*this) {
     connect(this, &RepairJob::mailPosted, this, &RepairJob::DeliverMail, Qt::QueuedConnection);
-    engine.SetNotifyWindow(&host);
+    engine.SetHost(&host);
 }
 
 RepairJob::~RepairJob() {
     Stop();
-    if (engine.GetNotifyWindow() == &host)
-        engine.SetNotifyWindow(nullptr);
+    if (engine.Host() == &host)
+        engine.SetHost(nullptr);
 }
 
 bool RepairJob::Start(FixRequest request) {

@@ -4,9 +4,9 @@
 // dialog is gone, the job was told to stop) is taken as "Cancel", so the job never waits for ever.
 #pragma once
 
-#include "CAviFixer.h"
 #include "JobHost.h"
 #include "JobReply.h"
+#include "repair/RepairEngine.h"
 
 #include <QObject>
 #include <QString>
@@ -25,10 +25,10 @@ class RepairJob : public QObject {
     Q_OBJECT
 public:
     // What runs on the job's thread: the engine's RunFixJob unless replaced.
-    using Runner = std::function<void(CAviFixer& engine, FixRequest request, std::stop_token stop)>;
+    using Runner = std::function<void(RepairEngine& engine, FixRequest request, std::stop_token stop)>;
 
     // Registers the job's host with `engine` for as long as the job exists.
-    explicit RepairJob(CAviFixer& engine, QObject* parent = nullptr);
+    explicit RepairJob(RepairEngine& engine, QObject* parent = nullptr);
     ~RepairJob() override;
 
     void SetRunner(Runner jobRunner) { runner = std::move(jobRunner); }
@@ -64,7 +64,7 @@ private:
     void DeliverMail();
     void Collect(unsigned jobNumber);
 
-    CAviFixer& engine;
+    RepairEngine& engine;
     JobHost host;
     Runner runner;
     std::jthread worker;

@@ -1,8 +1,8 @@
 // Clipwright, the desktop program.
 #include "Application.h"
-#include "CAviFixer.h"
 #include "CommandLine.h"
-#include "Interruption.h"
+#include "platform/Interruption.h"
+#include "repair/RepairEngine.h"
 
 int main(int argc, char** argv) {
     // A logout or kill in the middle of a replace puts the recording back before the program ends.
@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
     if (!file)
         return 1;
     // Made after the application object and so destroyed before it, as the program ends.
-    clipwright::CAviFixer aviFixer;
-    return app.Run(aviFixer, *file);
+    clipwright::RepairEngine engine;
+    return app.Run(engine, *file);
 }

@@ -1,4 +1,4 @@
-#include "AviMuxer.h"
+#include "avi/AviMuxer.h"
 
 #include <algorithm>
 #include <array>
@@ -8,8 +8,8 @@
 #include <new>
 #include <unistd.h>
 
-#include "FaultPoints.h"
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
+#include "platform/FaultPoints.h"
 
 namespace clipwright {
 

@@ -28,8 +28,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "FourCC.h"
-#include "ImageSettings.h"
+#include "avi/FourCC.h"
+#include "repair/ImageSettings.h"
 
 namespace clipwright {
 

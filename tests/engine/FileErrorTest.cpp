@@ -1,8 +1,8 @@
 // File errors as users meet them: through the real file handle, on real files and file systems.
-#include "CAviFixer.h"
 #include "Recordings.h"
-#include "SourceFile.h"
 #include "TestFiles.h"
+#include "platform/SourceFile.h"
+#include "repair/RepairEngine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -94,10 +94,10 @@ TEST(FileErrorsInAJob, DirectoryAndReadOnlyRecordingAreNotAccessible) {
 
     for (const char* name : {"folder.avi", "locked.avi"}) {
         RecordingHost host;
-        CAviFixer fixer;
-        fixer.SetNotifyWindow(&host);
+        RepairEngine fixer;
+        fixer.SetHost(&host);
         IndexEntryList entries;
-        fixer.RunFixJob(FixRequest{(dir / name).string(), name, 1, &entries});
+        fixer.RunFixJob(FixRequest{(dir / name).string(), name, OutputMode::ReplaceOriginal, &entries});
         ASSERT_EQ(host.messages.size(), 1u) << name << ": told once, by the probe";
         EXPECT_EQ(host.messages[0].text, "ERROR: The file could not be accessed.");
     }
@@ -166,10 +166,10 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
     disk.Fill();
 
     RecordingHost host;
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", 1, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal, &entries});
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "ERROR: disk full !");
     EXPECT_TRUE(entries.empty());
@@ -178,7 +178,7 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
 
     // New-file mode on the full disk: the copy fails and nothing is patched.
     host.messages.clear();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", 0, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries});
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].text.find("could not be copied"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "disk" / "fix_clip.avi"));
@@ -186,7 +186,7 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
 
     disk.Free();
     host.messages.clear();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", 1, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal, &entries});
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(Probe(clip)["video"].packets, summary.videoCount);
     EXPECT_EQ(DecodeErrors(clip), "");
@@ -197,10 +197,10 @@ TEST(CompanionFile, HeldOpenReadOnlyOrMissingIsNotCopiedAndNothingIsShown) {
     const fs::path clip = dir / "clip.avi";
     WriteCameraRecording(clip, CameraRecordingPlan{});
     RecordingHost host;
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
-    auto run = [&] { fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", 0, &entries}); };
+    auto run = [&] { fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries}); };
 
     run(); // no companion at all
     EXPECT_FALSE(fs::exists(dir / "fix_clip.sub"));

@@ -1,8 +1,8 @@
 // The in-place repair of recordings whose header block survived: whole files compared with what
 // the format prescribes, and real readers' verdicts on the result.
-#include "CAviFixer.h"
 #include "Recordings.h"
 #include "TestFiles.h"
+#include "repair/RepairEngine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Names of the outputs, and the file operations that must never lose a recording.
-#include "OutputNaming.h"
+#include "repair/OutputNaming.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Which repair a recording gets, decided by the words at 2036, 2048 and 2056.
-#include "CAviFixer.h"
 #include "Recordings.h"
 #include "TestFiles.h"
+#include "repair/RepairEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@ namespace fs = std::filesystem;
 // The probe's answer is what the job dispatched on; the image settings prompt is cancelled so
 // that nothing but the probe's reading matters.
 LayoutCode LayoutOfJob(const fs::path& path, RecordingHost& host) {
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
-    fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), 0, &entries});
+    fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), OutputMode::NewFile, &entries});
     return fixer.LastOutcome().layout;
 }
 

@@ -1,9 +1,9 @@
 // The rebuild into a new file: every written file read back sample by sample with our own reader
 // and checked by real players, and every way the copy can stop shown to keep the recording.
 #include "AviReader.h"
-#include "CAviFixer.h"
 #include "Recordings.h"
 #include "TestFiles.h"
+#include "repair/RepairEngine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as a recording, repaired in both modes through the whole engine (probe,
 // in-place repair, rebuild with the writer). Besides not crashing, a "Make new file" repair must
 // leave the recording's bytes exactly as they were.
-#include "CAviFixer.h"
+#include "repair/RepairEngine.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -55,20 +55,20 @@ void RemoveOutputs(const std::string& folder) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static CAviFixer fixer;
+    static RepairEngine fixer;
     static FuzzHost host;
     static IndexEntryList entries;
-    fixer.SetNotifyWindow(&host);
+    fixer.SetHost(&host);
     const std::string folder = ScratchFolder();
     const std::string path = folder + "/clip.avi";
 
-    for (int32_t replace : {0, 1}) {
+    for (OutputMode mode : {OutputMode::NewFile, OutputMode::ReplaceOriginal}) {
         RemoveOutputs(folder);
         WriteFile(path, data, size);
-        fixer.RunFixJob(FixRequest{path, "clip.avi", replace, &entries});
+        fixer.RunFixJob(FixRequest{path, "clip.avi", mode, &entries});
         if (!entries.empty())
             std::abort(); // every job must leave the list empty
-        if (replace == 0 && ReadFile(path) != std::vector<uint8_t>(data, data + size))
+        if (mode == OutputMode::NewFile && ReadFile(path) != std::vector<uint8_t>(data, data + size))
             std::abort(); // "Make new file" never writes the recording
         if (::access((folder + "/tmp_clip.avi").c_str(), F_OK) == 0)
             std::abort(); // no temporary name survives a job

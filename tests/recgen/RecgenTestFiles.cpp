@@ -1,6 +1,6 @@
 #include "RecgenTestFiles.h"
 
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 #include <gtest/gtest.h>
 

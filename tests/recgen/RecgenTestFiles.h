@@ -1,7 +1,7 @@
 // Files, external readers and byte access for the recording generator's tests.
 #pragma once
 
-#include "FourCC.h"
+#include "avi/FourCC.h"
 
 #include <cstdint>
 #include <filesystem>

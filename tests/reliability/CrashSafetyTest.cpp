@@ -1,6 +1,6 @@
 // A repair killed at any point, or failing at any file-system operation, never costs the recording.
-#include "FaultPoints.h"
 #include "Scenarios.h"
+#include "platform/FaultPoints.h"
 
 #include <csignal>
 #include <fstream>

@@ -33,10 +33,11 @@ public:
     std::vector<std::string> Run(bool replace, FixStatus* status = nullptr) {
         RecordingHost host;
         host.answer = {{kResolutionQqvga, 15}};
-        CAviFixer fixer;
-        fixer.SetNotifyWindow(&host);
+        RepairEngine fixer;
+        fixer.SetHost(&host);
         IndexEntryList entries;
-        fixer.RunFixJob(FixRequest{Recording().string(), name_, replace ? 1 : 0, &entries});
+        fixer.RunFixJob(FixRequest{Recording().string(), name_,
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
         if (status != nullptr)
             *status = fixer.LastOutcome().status;
         std::vector<std::string> texts;
@@ -140,10 +141,12 @@ TEST(RecordingThatIsALink, IsRepairedAsANewFileButNeverReplaced) {
         fs::create_symlink(folder.Recording(), link);
         auto run = [&](bool replace) {
             RecordingHost host;
-            CAviFixer fixer;
-            fixer.SetNotifyWindow(&host);
+            RepairEngine fixer;
+            fixer.SetHost(&host);
             IndexEntryList entries;
-            fixer.RunFixJob(FixRequest{link.string(), "clip.avi", replace ? 1 : 0, &entries});
+            fixer.RunFixJob(FixRequest{link.string(), "clip.avi",
+                                       replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
+                                       &entries});
             return std::make_pair(fixer.LastOutcome().status, host.messages);
         };
 

@@ -24,18 +24,19 @@ size_t HeapBound(size_t chunks, size_t fileSize) {
 
 struct Job {
     RecordingHost host;
-    CAviFixer fixer;
+    RepairEngine fixer;
     IndexEntryList entries;
     size_t peakHeap = 0;
 
     Job() {
         host.answer = {{kResolutionQqvga, 15}};
-        fixer.SetNotifyWindow(&host);
+        fixer.SetHost(&host);
     }
     void Run(const fs::path& path, bool replace) {
         const size_t before = HeapBytesInUse();
         ResetPeakHeapBytes();
-        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), replace ? 1 : 0, &entries});
+        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(),
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
         peakHeap = PeakHeapBytes() - before;
     }
 };
@@ -148,12 +149,14 @@ TEST_P(ExtremeChunkSize, EndsCleanlyKeepsTheFootageAndStaysInItsMemoryBound) {
 
     RecordingHost host;
     host.answer = {{kResolutionQqvga, 15}};
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
     const size_t before = HeapBytesInUse();
     ResetPeakHeapBytes();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", scenario.replace ? 1 : 0, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi",
+                               scenario.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
+                               &entries});
     const size_t peak = PeakHeapBytes() - before;
 
     EXPECT_LE(peak, HeapBound(chunks, original.size()));

@@ -2,8 +2,8 @@
 // on disk only once it was synced, and a folder's entries only once the folder was synced; between
 // folder syncs, any first part of the renames, creations and removals made since may have reached
 // the disk. Whatever the cut, the footage must be under the recording's name or its temporary name.
-#include "FaultPoints.h"
 #include "Scenarios.h"
+#include "platform/FaultPoints.h"
 
 #include <gtest/gtest.h>
 #include <map>

@@ -23,8 +23,8 @@ TEST(Repetition, AThousandRepairsHoldNoMoreMemoryOrFilesThanTheFirstHundred) {
         folders.push_back(std::make_unique<ScenarioFolder>(scenario, 6));
     RecordingHost host;
     host.answer = {{kResolutionQqvga, 15}};
-    CAviFixer fixer; // one engine for every job, as in the desktop program
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer; // one engine for every job, as in the desktop program
+    fixer.SetHost(&host);
     IndexEntryList entries;
     const auto& scenarios = AllScenarios();
 
@@ -33,8 +33,9 @@ TEST(Repetition, AThousandRepairsHoldNoMoreMemoryOrFilesThanTheFirstHundred) {
     for (int repair = 1; repair <= 1000; ++repair) {
         const size_t which = static_cast<size_t>(repair) % scenarios.size();
         folders[which]->Reset();
-        fixer.RunFixJob(FixRequest{folders[which]->Recording().string(), "clip.avi",
-                                   scenarios[which].replace ? 1 : 0, &entries});
+        fixer.RunFixJob(FixRequest{
+            folders[which]->Recording().string(), "clip.avi",
+            scenarios[which].replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
         ASSERT_EQ(fixer.LastOutcome().status, FixStatus::Repaired) << "repair " << repair;
         host.messages.clear();
         if (repair == 100) {

@@ -1,10 +1,10 @@
 // What a replace must never do to a recording, whatever happens around it: be left under a name the
 // user never chose after Ctrl-C, show footage to more people than the recording did, or be ended by
 // a signal another program provokes.
-#include "FaultPoints.h"
-#include "Interruption.h"
 #include "Scenarios.h"
-#include "SourceFile.h"
+#include "platform/FaultPoints.h"
+#include "platform/Interruption.h"
+#include "platform/SourceFile.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -71,8 +71,8 @@ TEST(Interruption, ASignalAtAnyPointOfAReplaceLeavesTheRecordingOrTheRepairUnder
             restored += now == folder.Original() ? 1u : 0u;
         }
         EXPECT_GT(restored, 0u) << scenario.name << ": no signal came while the recording was away";
-        std::cout << "[figures] signals " << scenario.name << ": tried " << points << ", put back " << restored
-                  << ", recordings lost or files left " << lost << "\n";
+        std::cout << "[figures] signals " << scenario.name << ": tried " << points << ", put back "
+                  << restored << ", recordings lost or files left " << lost << "\n";
     }
 }
 
@@ -148,9 +148,10 @@ TEST(Messages, AReadErrorDuringAReplaceNamesTheRecordingTheUserChose) {
         plan.errorNumber = EIO;
         faults::Arm(plan);
         RecordingHost host;
-        CAviFixer fixer;
-        fixer.SetNotifyWindow(&host);
-        fixer.RunFixJob(FixRequest{folder.Recording().string(), "clip.avi", 1, nullptr});
+        RepairEngine fixer;
+        fixer.SetHost(&host);
+        fixer.RunFixJob(
+            FixRequest{folder.Recording().string(), "clip.avi", OutputMode::ReplaceOriginal, nullptr});
         faults::Disarm();
         for (const auto& message : host.messages)
             EXPECT_EQ(message.filePath.find("tmp_"), std::string::npos)

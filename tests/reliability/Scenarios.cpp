@@ -50,10 +50,12 @@ public:
 
 FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     AnsweringHost host;
-    CAviFixer fixer;
-    fixer.SetNotifyWindow(&host);
+    RepairEngine fixer;
+    fixer.SetHost(&host);
     IndexEntryList entries;
-    fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi", scenario_.replace ? 1 : 0, &entries});
+    fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi",
+                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
+                               &entries});
     if (messages != nullptr)
         for (const auto& message : host.messages)
             messages->push_back(message.text);

@@ -1,9 +1,9 @@
 // Recordings of every layout, repaired in both modes, and the checks that a recording survived.
 #pragma once
 
-#include "CAviFixer.h"
 #include "Recordings.h"
 #include "TestFiles.h"
+#include "repair/RepairEngine.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

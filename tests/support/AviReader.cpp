@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 namespace clipwright::avitest {
 

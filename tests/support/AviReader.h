@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "FourCC.h"
+#include "avi/FourCC.h"
 
 namespace clipwright::avitest {
 

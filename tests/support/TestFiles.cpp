@@ -1,6 +1,6 @@
 #include "TestFiles.h"
 
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 #include <array>
 #include <atomic>

@@ -2,9 +2,9 @@
 // programs, and the real readers (ffprobe, ffmpeg) as oracles.
 #pragma once
 
-#include "CAviFixer.h"
-#include "FixerHost.h"
-#include "ImageSettings.h"
+#include "repair/FixerHost.h"
+#include "repair/ImageSettings.h"
+#include "repair/RepairEngine.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -89,12 +89,13 @@ public:
 // One job on an engine of its own, as a host would run it.
 struct EngineJob {
     RecordingHost host;
-    CAviFixer fixer;
+    RepairEngine fixer;
     IndexEntryList entries;
 
-    EngineJob() { fixer.SetNotifyWindow(&host); }
+    EngineJob() { fixer.SetHost(&host); }
     void Run(const std::filesystem::path& path, bool replace) {
-        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), replace ? 1 : 0, &entries});
+        fixer.RunFixJob(FixRequest{path.string(), path.filename().string(),
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
     }
     // Every message shown, one a line.
     std::string Messages() const {

@@ -62,7 +62,7 @@ private slots:
 
     void failedSocketsStartShowsOneBoxAndNoMainWindow() {
         App().SetSocketsStartup([] { return false; });
-        CAviFixer engine;
+        RepairEngine engine;
         QString caption;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         bool ownerless = false;
@@ -84,26 +84,26 @@ private slots:
         QCOMPARE(icon, QMessageBox::Warning);
         QVERIFY(ownerless);
         QCOMPARE(mainWindowsShown, 0);
-        QCOMPARE(engine.GetNotifyWindow(), nullptr);
+        QCOMPARE(engine.Host(), nullptr);
     }
 
     void mainDialogRunsUntilExit() {
-        CAviFixer engine;
+        RepairEngine engine;
         QString title;
         bool registered = false;
         ModalWatcher watcher([&](QWidget* modal) {
             auto* dialog = qobject_cast<MainDialog*>(modal);
             QVERIFY(dialog != nullptr);
             title = dialog->windowTitle();
-            registered = engine.GetNotifyWindow() != nullptr;
+            registered = engine.Host() != nullptr;
             QVERIFY(Child<QLineEdit>(dialog, "pathEdit")->text().isEmpty());
             QTest::mouseClick(Child<QPushButton>(dialog, "exitButton"), Qt::LeftButton);
         });
         QCOMPARE(App().Run(engine), 0);
         QCOMPARE(title, QStringLiteral("Clipwright 1.01"));
         QVERIFY(registered);
-        // The dialog is gone, and with it the engine's notify window.
-        QCOMPARE(engine.GetNotifyWindow(), nullptr);
+        // The dialog is gone, and with it the engine's host.
+        QCOMPARE(engine.Host(), nullptr);
     }
 
     // A file on the command line is taken as "Select AVI File" would take it, whole path and all.
@@ -123,7 +123,7 @@ private slots:
         const QString folder = QString::fromStdString(dir.Path().string());
         const QString workingFolder = QDir::currentPath();
         QDir::setCurrent(folder);
-        CAviFixer engine;
+        RepairEngine engine;
         QString shown;
         QString fileName;
         ModalWatcher watcher([&](QWidget* modal) {
@@ -141,7 +141,7 @@ private slots:
 
     void aMissingFileGivenAtTheStartIsReportedOnFix() {
         ScratchDir dir;
-        CAviFixer engine;
+        RepairEngine engine;
         QPointer<MainDialog> main;
         ModalWatcher watcher([&](QWidget* modal) {
             if (auto* dialog = qobject_cast<MainDialog*>(modal)) {

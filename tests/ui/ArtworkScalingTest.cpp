@@ -51,7 +51,7 @@ private slots:
     void picturesFitAtEveryFontSize() {
         QFETCH(int, dpi);
         FontAtDpi font(dpi);
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         auto* banner = Child<QLabel>(&dialog, "banner");
@@ -89,7 +89,7 @@ private slots:
     }
 
     void picturesAreTheDrawingsForTheScreensPixels() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         ExpectDrawingForScreen(Child<QLabel>(&dialog, "banner")->pixmap(),
                                QStringLiteral(":/banner-1002.png"));

@@ -46,7 +46,7 @@ private slots:
     void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
 
     void startsInNewFileModeWithNoFileChosen() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Clipwright 1.01"));
@@ -55,7 +55,7 @@ private slots:
         QVERIFY(Child<QLineEdit>(&dialog, "pathEdit")->text().isEmpty());
         QVERIFY(Child<QLineEdit>(&dialog, "pathEdit")->isReadOnly());
         QVERIFY(Child<QPushButton>(&dialog, "exitButton")->isDefault());
-        QCOMPARE(engine.GetNotifyWindow() != nullptr, true);
+        QCOMPARE(engine.Host() != nullptr, true);
         QTRY_COMPARE(QApplication::focusWidget(), Child<QPushButton>(&dialog, "exitButton"));
     }
 
@@ -76,7 +76,7 @@ private slots:
         QFETCH(QStringList, clicks);
         QFETCH(bool, replaceTicked);
         QFETCH(bool, newFileTicked);
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         for (const QString& name : clicks)
@@ -86,7 +86,7 @@ private slots:
     }
 
     void checkBoxesAnswerTheSpaceKeyLikeAClick() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         auto* replace = Child<QCheckBox>(&dialog, "replaceBox");
@@ -103,7 +103,7 @@ private slots:
     }
     void fixWithoutAFileAsksForOne() {
         QFETCH(QString, chosenPath);
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         Child<QLineEdit>(&dialog, "pathEdit")->setText(chosenPath);
@@ -136,7 +136,7 @@ private slots:
         ScratchDir dir;
         const QString path = QString::fromStdString((dir / name.toStdString()).string());
         WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, path);
@@ -148,7 +148,7 @@ private slots:
         ScratchDir dir;
         const QString path = QString::fromStdString((dir / "clip.avi").string());
         WriteBytes(path.toStdString(), {'R', 'I', 'F', 'F'});
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, path);
@@ -187,7 +187,7 @@ private slots:
     }
 
     void aboutBoxOpensFromF1() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -206,7 +206,7 @@ private slots:
     }
 
     void aboutBoxOpensFromTheRightClickMenu() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QStringList seen;
@@ -228,7 +228,7 @@ private slots:
     }
 
     void tabOrderFollowsTheTemplate() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -242,7 +242,7 @@ private slots:
     }
 
     void everyControlHasAnAccessibleName() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         for (QWidget* control : dialog.findChildren<QWidget*>()) {
             if (qobject_cast<QGroupBox*>(control) != nullptr)
@@ -257,7 +257,7 @@ private slots:
     }
 
     void layoutKeepsTheTemplatesProportions() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         const DialogUnits units(dialog.font());
@@ -310,7 +310,7 @@ private slots:
         if (!urls.isEmpty())
             mime.setUrls(urls);
 
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ExpectDrop(dialog, mime, !chosenName.isEmpty());
@@ -324,7 +324,7 @@ private slots:
         ScratchDir dir;
         WriteBytes(dir / "clip.avi", {'R', 'I', 'F', 'F'});
         WriteBytes(dir / "other.avi", {'R', 'I', 'F', 'F'});
-        CAviFixer engine;
+        RepairEngine engine;
         JobHold hold; // never released: the dialog stops the job when it goes
         MainDialog dialog(engine);
         dialog.Job().SetRunner(hold.Runner());
@@ -339,7 +339,7 @@ private slots:
     }
 
     void escapeClosesTheIdleDialog() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QTest::keyClick(&dialog, Qt::Key_Escape);

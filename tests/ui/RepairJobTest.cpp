@@ -127,7 +127,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         const auto summary = WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -157,7 +157,7 @@ private slots:
         const auto summary = WriteCameraRecording(clip, CutOffRecording());
         clipwright::test::WriteBytes(dir / "clip.sub", {'s', 'u', 'b'});
         const auto before = ReadBytes(clip);
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -177,7 +177,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -191,7 +191,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -215,12 +215,12 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         QElapsedTimer clock;
         qint64 startedMs = -1;
         JobStartLook look(dialog);
-        dialog.Job().SetRunner([&](CAviFixer& fixer, FixRequest request, std::stop_token) {
+        dialog.Job().SetRunner([&](RepairEngine& fixer, FixRequest request, std::stop_token) {
             startedMs = clock.elapsed();
             // Looked at on the GUI thread; the window stays up until well after the job.
             QMetaObject::invokeMethod(&look, "Look", Qt::QueuedConnection);
@@ -242,7 +242,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -267,7 +267,7 @@ private slots:
         CameraRecordingPlan plan = CutOffRecording(recgen::HeaderLayout::HeaderLost);
         plan.sequence.repeatEvery = 0;
         const auto summary = WriteCameraRecording(clip, plan);
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -325,7 +325,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -348,7 +348,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -377,7 +377,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         JobHold hold;
         dialog.Job().SetRunner(hold.Runner());
@@ -425,9 +425,9 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
-        dialog.Job().SetRunner([failure](CAviFixer&, FixRequest request, std::stop_token) {
+        dialog.Job().SetRunner([failure](RepairEngine&, FixRequest request, std::stop_token) {
             request.entries->push_back(IndexEntry{}); // as a job stopped half-way leaves its list
             if (failure == 0)
                 throw std::bad_alloc();
@@ -458,7 +458,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -477,7 +477,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording());
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         JobHold hold;
         dialog.Job().SetRunner(hold.Runner());
@@ -510,7 +510,7 @@ private slots:
         WriteCameraRecording(clip, CutOffRecording(waitingFor == "prompt" ? recgen::HeaderLayout::HeaderLost
                                                                           : recgen::HeaderLayout::Standard));
         const auto recording = ReadBytes(clip);
-        CAviFixer engine;
+        RepairEngine engine;
         JobHold hold;
         auto dialog = std::make_unique<MainDialog>(engine);
         if (waitingFor == "hold")
@@ -530,7 +530,7 @@ private slots:
             destroy();
         }
         QTRY_VERIFY_WITH_TIMEOUT(dialog == nullptr, kJobTimeout);
-        QCOMPARE(engine.GetNotifyWindow(), nullptr);
+        QCOMPARE(engine.Host(), nullptr);
         const fs::path kept = waitingFor == "box" ? dir / "elsewhere.avi" : clip;
         QCOMPARE(dir.Names(), std::vector<std::string>{kept.filename().string()});
         QCOMPARE(ReadBytes(kept), recording);
@@ -548,7 +548,7 @@ private slots:
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
         WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
-        CAviFixer engine;
+        RepairEngine engine;
         RepairJob job(engine);
         IndexEntryList entries;
         QList<ImageSettingsReply> kept;
@@ -565,7 +565,7 @@ private slots:
                              [&kept](ImageSettingsReply reply) { kept << reply; });
         QSignalSpy finished(&job, &RepairJob::finished);
         HangGuard guard("A job asking a question nobody answers", 60);
-        QVERIFY(job.Start(FixRequest{clip.string(), "clip.avi", 0, &entries}));
+        QVERIFY(job.Start(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries}));
         if (receiver == "keeps") {
             QTRY_COMPARE(kept.size(), 1);
             job.Stop();

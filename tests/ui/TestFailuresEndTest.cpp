@@ -26,7 +26,7 @@ private slots:
     void failsWhileAJobIsHeld() {
         ScratchDir dir;
         WriteBytes(dir / "clip.avi", {'R', 'I', 'F', 'F'});
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         JobHold hold;
         dialog.Job().SetRunner(hold.Runner());
@@ -38,7 +38,7 @@ private slots:
     }
 
     void failsInsideAModalWatcher() {
-        CAviFixer engine;
+        RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
         ModalWatcher watcher([](QWidget*) { QFAIL("on purpose, with a message box up"); });

@@ -58,7 +58,7 @@ void ModalWatcher::Look() {
 }
 
 RepairJob::Runner JobHold::Runner() {
-    return [this](CAviFixer& engine, FixRequest request, std::stop_token stop) {
+    return [this](RepairEngine& engine, FixRequest request, std::stop_token stop) {
         ++starts;
         std::unique_lock<std::mutex> lock(mutex);
         if (!released.wait(lock, stop, [this] { return isReleased; }))

@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include "AviReader.h"
-#include "FaultPoints.h"
 #include "WriterTestSupport.h"
 #include "avi/AviMuxer.h"
+#include "platform/FaultPoints.h"
 
 namespace clipwright {
 namespace {

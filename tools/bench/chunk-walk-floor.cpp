@@ -1,7 +1,7 @@
 // The least work any in-place repair of a camera recording must do: read each chunk's id, size
 // and first four payload bytes, one 12-byte read per chunk, from the first chunk to the end.
 // The benchmark compares the real repair's time with this floor.
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 #include <cstdint>
 #include <cstdio>

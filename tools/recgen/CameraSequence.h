@@ -2,9 +2,9 @@
 // interleaved at 16 blocks per second of video.
 #pragma once
 
-#include "FourCC.h"
 #include "MediaPayloads.h"
 #include "RecordingWriter.h"
+#include "avi/FourCC.h"
 
 #include <cstdint>
 #include <optional>

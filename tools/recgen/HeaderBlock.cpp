@@ -1,8 +1,8 @@
 #include "HeaderBlock.h"
 
-#include "LittleEndian.h"
-#include "RecordingLayout.h"
 #include "RiffBuilder.h"
+#include "avi/LittleEndian.h"
+#include "repair/RecordingLayout.h"
 
 #include <array>
 #include <stdexcept>

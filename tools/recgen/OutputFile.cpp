@@ -1,6 +1,6 @@
 #include "OutputFile.h"
 
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 #include <cerrno>
 #include <fcntl.h>

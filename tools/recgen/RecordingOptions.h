@@ -1,7 +1,7 @@
 // What a generated recording looks like: its header block going in, and its state when it is closed.
 #pragma once
 
-#include "FourCC.h"
+#include "avi/FourCC.h"
 
 #include <cstdint>
 

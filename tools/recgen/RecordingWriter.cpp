@@ -1,8 +1,8 @@
 #include "RecordingWriter.h"
 
-#include "LittleEndian.h"
 #include "MediaPayloads.h"
-#include "RecordingLayout.h"
+#include "avi/LittleEndian.h"
+#include "repair/RecordingLayout.h"
 
 #include <algorithm>
 #include <array>

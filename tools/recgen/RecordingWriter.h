@@ -1,10 +1,10 @@
 // Writes one camera recording front to back, chunk by chunk, in memory independent of its size.
 #pragma once
 
-#include "FourCC.h"
 #include "HeaderBlock.h"
 #include "OutputFile.h"
 #include "RecordingOptions.h"
+#include "avi/FourCC.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Builds RIFF structures in memory: chunk sizes are filled in when a chunk ends.
 #pragma once
 
-#include "FourCC.h"
-#include "LittleEndian.h"
+#include "avi/FourCC.h"
+#include "avi/LittleEndian.h"
 
 #include <cstdint>
 #include <span>

@@ -72,11 +72,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
-    CAviFixer engine;
+    RepairEngine engine;
     MainDialog main(engine);
     // The picture of a job in progress needs a job that lasts: it waits until the picture is taken.
     std::atomic<bool> release{false};
-    main.Job().SetRunner([&release](CAviFixer&, FixRequest, std::stop_token stop) {
+    main.Job().SetRunner([&release](RepairEngine&, FixRequest, std::stop_token stop) {
         while (!release.load() && !stop.stop_requested())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });

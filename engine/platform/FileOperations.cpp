@@ -1,6 +1,6 @@
-#include "OutputNaming.h"
+#include "platform/FileOperations.h"
 
-#include "FaultPoints.h"
+#include "platform/FaultPoints.h"
 
 #include <array>
 #include <cerrno>
@@ -13,10 +13,6 @@
 namespace clipwright {
 
 namespace {
-
-constexpr const char* kFixPrefix = "fix_";
-constexpr const char* kTemporaryPrefix = "tmp_";
-constexpr const char* kCompanionExtension = ".sub";
 
 std::string DirectoryPrefix(const std::string& path) {
     size_t separator = path.rfind('/');
@@ -72,22 +68,6 @@ int CopyContents(int source, int target, const std::string& targetPath) {
 }
 
 } // namespace
-
-OutputNames MakeOutputNames(const std::string& path, const std::string& fileName) {
-    OutputNames names;
-    names.directoryPrefix = DirectoryPrefix(path);
-    names.fixName = names.directoryPrefix + kFixPrefix + fileName;
-    names.temporaryName = names.directoryPrefix + kTemporaryPrefix + fileName;
-    std::string companion = CompanionName(fileName);
-    names.companionPath = names.directoryPrefix + companion;
-    names.companionCopy = names.directoryPrefix + kFixPrefix + companion;
-    return names;
-}
-
-std::string CompanionName(const std::string& fileName) {
-    std::string stem = fileName.size() > 4 ? fileName.substr(0, fileName.size() - 4) : std::string();
-    return stem + kCompanionExtension;
-}
 
 std::string PartialName(const std::string& target) {
     return DirectoryPrefix(target) + "." + BaseName(target) + ".partial";

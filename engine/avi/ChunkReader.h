@@ -2,8 +2,8 @@
 // scan and the rebuild's copy loop both move from chunk to chunk through it.
 #pragma once
 
-#include "FourCC.h"
-#include "SourceFile.h"
+#include "avi/FourCC.h"
+#include "platform/SourceFile.h"
 
 #include <array>
 #include <cstddef>

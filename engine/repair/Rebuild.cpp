@@ -1,14 +1,14 @@
 // Rebuilds a recording whose header block cannot be patched: the raw chunks are copied in file
-// order into a brand-new AVI file through the stream writer.
-#include "CAviFixer.h"
+// order into a brand-new AVI file through the AVI muxer.
+#include "repair/RepairEngine.h"
 
-#include "ChunkWalk.h"
-#include "Interruption.h"
-#include "LittleEndian.h"
-#include "Messages.h"
-#include "OutputNaming.h"
-#include "ReadAhead.h"
-#include "RecordingLayout.h"
+#include "avi/ChunkWalk.h"
+#include "avi/LittleEndian.h"
+#include "platform/Interruption.h"
+#include "platform/ReadAhead.h"
+#include "repair/Messages.h"
+#include "repair/OutputNaming.h"
+#include "repair/RecordingLayout.h"
 
 #include <algorithm>
 #include <array>
@@ -88,7 +88,8 @@ std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
         return "there was not enough memory for a chunk";
     case CopyEnd::WriterFailed:
         if (muxer.Failure() == MuxerFailure::SizeLimit)
-            return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind can hold";
+            return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind "
+                   "can hold";
         return messages::NewFileNotWritten(muxer.SystemError());
     case CopyEnd::FileError:
         return "the recording could not be read";
@@ -100,8 +101,7 @@ std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
 
 } // namespace
 
-void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal,
-                            LayoutCode layout) {
+void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMode mode, LayoutCode layout) {
     workingPath = path;
     outcome.status = FixStatus::Failed;
     const OutputNames names = MakeOutputNames(path, fileName);
@@ -128,19 +128,19 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
         // Above 120 frames per second is no camera setting, and would overflow the writer's rate.
         if (framesPerSecond == 0 || framesPerSecond > kHighestFrameRate || resolution == kResolutionUnknown) {
             outcome.askedForImageSettings = true;
-            if (notifyWindow != nullptr)
-                notifyWindow->ShowProgress(false);
+            if (host != nullptr)
+                host->ShowProgress(false);
             const std::optional<ImageSettings> answer =
-                notifyWindow != nullptr ? notifyWindow->AskImageSettings() : std::nullopt;
+                host != nullptr ? host->AskImageSettings() : std::nullopt;
             if (!answer) {
                 sourceFile.Close();
                 outcome.status = FixStatus::Cancelled;
                 return;
             }
-            notifyWindow->ShowProgress(true);
+            host->ShowProgress(true);
             resolution = answer->resolution;
             framesPerSecond = answer->framesPerSecond;
-            replaceOriginal = 0;
+            mode = OutputMode::NewFile; // the prompt says so: such a repair is always a new file
         }
 
         if (layout == LayoutHeaderLost) {
@@ -163,7 +163,7 @@ void CAviFixer::RebuildFile(std::string path, std::string fileName, int32_t repl
     // Naming: which file is read and where the new file goes. The new file is written under a
     // hidden name and renamed into place once it is whole and on disk, so a failed or interrupted
     // rebuild never leaves a broken file under the output's name.
-    const bool replacing = replaceOriginal != 0;
+    const bool replacing = mode == OutputMode::ReplaceOriginal;
     const std::string outputPath = replacing ? path : names.fixName;
     const std::string readPath = replacing ? names.temporaryName : path;
     const std::string partialPath = PartialName(outputPath);

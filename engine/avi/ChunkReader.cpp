@@ -1,6 +1,6 @@
-#include "ChunkReader.h"
+#include "avi/ChunkReader.h"
 
-#include "LittleEndian.h"
+#include "avi/LittleEndian.h"
 
 #include <algorithm>
 

@@ -2,13 +2,13 @@
 // it into a new file.
 #pragma once
 
-#include "ChunkWalk.h"
-#include "FileError.h"
-#include "FixerHost.h"
-#include "FourCC.h"
-#include "ImageSettings.h"
-#include "SourceFile.h"
 #include "avi/AviMuxer.h"
+#include "avi/ChunkWalk.h"
+#include "avi/FourCC.h"
+#include "platform/FileError.h"
+#include "platform/SourceFile.h"
+#include "repair/FixerHost.h"
+#include "repair/ImageSettings.h"
 
 #include <cstdint>
 #include <deque>
@@ -38,10 +38,15 @@ enum LayoutCode : int32_t {
 
 const char* LayoutName(LayoutCode layout);
 
+enum class OutputMode {
+    NewFile,         // "Make new file": fix_NAME beside the recording, which is never written
+    ReplaceOriginal, // "Replace original file"
+};
+
 struct FixRequest {
     std::string path;
     std::string fileName;
-    int32_t replaceOriginal = 0; // non-zero: "Replace original file"; 0: "Make new file"
+    OutputMode mode = OutputMode::NewFile;
     IndexEntryList* entries = nullptr;
 };
 
@@ -65,22 +70,22 @@ struct FixOutcome {
     WalkSummary walk; // where the recording's data ended, and the damage skipped on the way
 };
 
-class CAviFixer {
+class RepairEngine {
 public:
-    CAviFixer() = default;
-    ~CAviFixer() = default;
-    CAviFixer(const CAviFixer&) = delete;
-    CAviFixer& operator=(const CAviFixer&) = delete;
+    RepairEngine() = default;
+    ~RepairEngine() = default;
+    RepairEngine(const RepairEngine&) = delete;
+    RepairEngine& operator=(const RepairEngine&) = delete;
 
     void RunFixJob(FixRequest request);
     LayoutCode ProbeLayout();
 
-    void SetNotifyWindow(FixerHost* window) { notifyWindow = window; }
-    FixerHost* GetNotifyWindow() const { return notifyWindow; }
+    void SetHost(FixerHost* window) { host = window; }
+    FixerHost* Host() const { return host; }
 
-    void RebuildIndexInPlace(std::string path, std::string fileName, int32_t replaceOriginal,
+    void RebuildIndexInPlace(std::string path, std::string fileName, OutputMode mode,
                              IndexEntryList* entries);
-    void RebuildFile(std::string path, std::string fileName, int32_t replaceOriginal, LayoutCode layout);
+    void RebuildFile(std::string path, std::string fileName, OutputMode mode, LayoutCode layout);
     // True when a companion file was copied.
     bool CopyCompanionFile(const std::string& path, const std::string& fileName);
     void ReportFileError(const FileError& error);
@@ -94,7 +99,7 @@ private:
     // Tells the user of a failure that is not a file error.
     void ShowProblem(const std::string& text, const std::string& filePath);
 
-    FixerHost* notifyWindow = nullptr;
+    FixerHost* host = nullptr;
     AviMuxer muxer;
     SourceFile sourceFile;
     std::string workingPath;

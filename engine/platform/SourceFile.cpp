@@ -1,6 +1,6 @@
-#include "SourceFile.h"
+#include "platform/SourceFile.h"
 
-#include "FaultPoints.h"
+#include "platform/FaultPoints.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "ChunkWalk.h"
+#include "avi/ChunkWalk.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ReadAhead.h"
+#include "platform/ReadAhead.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "repair/Messages.h"
 
 #include <cctype>
 #include <system_error>

@@ -2,7 +2,7 @@
 // call per chunk would cost more than the copying itself.
 #pragma once
 
-#include "SourceFile.h"
+#include "platform/SourceFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,10 @@
-#include "CAviFixer.h"
+// The repair job: refuses what must not be touched, probes the layout and runs one repair on it.
+#include "repair/RepairEngine.h"
 
-#include "LittleEndian.h"
-#include "Messages.h"
-#include "OutputNaming.h"
-#include "RecordingLayout.h"
+#include "avi/LittleEndian.h"
+#include "repair/Messages.h"
+#include "repair/OutputNaming.h"
+#include "repair/RecordingLayout.h"
 
 #include <optional>
 #include <sys/stat.h>
@@ -47,7 +48,7 @@ const char* LayoutName(LayoutCode layout) {
     return "other";
 }
 
-void CAviFixer::RunFixJob(FixRequest request) {
+void RepairEngine::RunFixJob(FixRequest request) {
     outcome = FixOutcome{};
     workingPath = request.path;
     // Every position in the format is 32-bit: refuse before anything is written.
@@ -57,7 +58,7 @@ void CAviFixer::RunFixJob(FixRequest request) {
         return;
     }
     // Replacing through a link would change a file elsewhere, or swap the link for a plain file.
-    if (request.replaceOriginal != 0 && IsSymbolicLink(request.path)) {
+    if (request.mode == OutputMode::ReplaceOriginal && IsSymbolicLink(request.path)) {
         ShowProblem(messages::ReplacingThroughLink(), request.path);
         outcome.status = FixStatus::Failed;
         return;
@@ -79,12 +80,12 @@ void CAviFixer::RunFixJob(FixRequest request) {
         return;
     }
     if (layout == LayoutStandard)
-        RebuildIndexInPlace(request.path, request.fileName, request.replaceOriginal, request.entries);
+        RebuildIndexInPlace(request.path, request.fileName, request.mode, request.entries);
     else
-        RebuildFile(request.path, request.fileName, request.replaceOriginal, layout);
+        RebuildFile(request.path, request.fileName, request.mode, layout);
 }
 
-LayoutCode CAviFixer::ProbeLayout() {
+LayoutCode RepairEngine::ProbeLayout() {
     FileError openError;
     if (!sourceFile.Open(workingPath, ShareMode::DenyNone, openError)) {
         ReportFileError(openError);
@@ -109,18 +110,18 @@ LayoutCode CAviFixer::ProbeLayout() {
     }
 }
 
-void CAviFixer::ReportFileError(const FileError& error) {
+void RepairEngine::ReportFileError(const FileError& error) {
     const char* message = FileErrorMessage(error.cause);
-    if (message != nullptr && notifyWindow != nullptr)
-        notifyWindow->ShowMessage(message, error.fileName);
+    if (message != nullptr && host != nullptr)
+        host->ShowMessage(message, error.fileName);
 }
 
-void CAviFixer::ShowProblem(const std::string& text, const std::string& filePath) {
-    if (notifyWindow != nullptr)
-        notifyWindow->ShowMessage(text, filePath);
+void RepairEngine::ShowProblem(const std::string& text, const std::string& filePath) {
+    if (host != nullptr)
+        host->ShowMessage(text, filePath);
 }
 
-bool CAviFixer::CopyCompanionFile(const std::string& path, const std::string& fileName) {
+bool RepairEngine::CopyCompanionFile(const std::string& path, const std::string& fileName) {
     OutputNames names = MakeOutputNames(path, fileName);
     SourceFile companion;
     FileError notShown;

@@ -1,12 +1,12 @@
 // Repairs a recording whose header block survived: walks the movi chunks, patches the header
 // counts and sizes, and appends a fresh idx1 index padded to a multiple of 2048 bytes.
-#include "CAviFixer.h"
+#include "repair/RepairEngine.h"
 
-#include "ChunkWalk.h"
-#include "LittleEndian.h"
-#include "Messages.h"
-#include "OutputNaming.h"
-#include "RecordingLayout.h"
+#include "avi/ChunkWalk.h"
+#include "avi/LittleEndian.h"
+#include "repair/Messages.h"
+#include "repair/OutputNaming.h"
+#include "repair/RecordingLayout.h"
 
 #include <algorithm>
 #include <array>
@@ -145,13 +145,13 @@ uint64_t WriteIndex(SourceFile& file, uint64_t dataEnd, const IndexEntryList& en
 
 } // namespace
 
-void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int32_t replaceOriginal,
-                                    IndexEntryList* entries) {
+void RepairEngine::RebuildIndexInPlace(std::string path, std::string fileName, OutputMode mode,
+                                       IndexEntryList* entries) {
     workingPath = path;
     IndexEntryList ownEntries;
     IndexEntryList& list = entries != nullptr ? *entries : ownEntries;
     const OutputNames names = MakeOutputNames(path, fileName);
-    outcome.outputPath = replaceOriginal != 0 ? path : names.fixName;
+    outcome.outputPath = mode == OutputMode::ReplaceOriginal ? path : names.fixName;
     outcome.status = FixStatus::Failed;
 
     FileError openError;
@@ -161,7 +161,7 @@ void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int3
     }
     bool companionCopied = false;
     try {
-        if (replaceOriginal == 0) {
+        if (mode == OutputMode::NewFile) {
             companionCopied = CopyCompanionFile(path, fileName);
             int copyError = CopyFileReplacing(path, names.fixName);
             sourceFile.Close();
@@ -183,7 +183,7 @@ void CAviFixer::RebuildIndexInPlace(std::string path, std::string fileName, int3
             // Header fields alone are no repair: the file stays as it was, and no copy is left that
             // would pass for one.
             sourceFile.Abandon();
-            if (replaceOriginal == 0) {
+            if (mode == OutputMode::NewFile) {
                 DeleteFileQuietly(names.fixName);
                 if (companionCopied)
                     DeleteFileQuietly(names.companionCopy);

@@ -10,7 +10,7 @@
 // that be seen, the exclusive open behaves like DenyNone.
 #pragma once
 
-#include "FileError.h"
+#include "platform/FileError.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,6 @@
-// Names of the files a repair writes beside the recording, and the file operations that make them.
+// The file operations the repairs make beside the recording, with the rules that keep it safe: new
+// files are written under a hidden name, never through a link, and synced with their folder before
+// a rename or a removal makes them the only copy. Each passes a fault point.
 #pragma once
 
 #include <string>
@@ -6,19 +8,8 @@
 
 namespace clipwright {
 
-struct OutputNames {
-    std::string directoryPrefix; // up to and including the separator before the file name
-    std::string fixName;         // directoryPrefix + "fix_" + fileName
-    std::string temporaryName;   // directoryPrefix + "tmp_" + fileName
-    std::string companionPath;   // the recording's ".sub" file
-    std::string companionCopy;   // directoryPrefix + "fix_" + companion name
-};
-
-// Paths are kept whole, however long: a shortened path could name another file.
-OutputNames MakeOutputNames(const std::string& path, const std::string& fileName);
-
-// `fileName` less its last four characters (the extension, in normal use), plus ".sub".
-std::string CompanionName(const std::string& fileName);
+// The hidden name a new file is written under before it is renamed to `target`.
+std::string PartialName(const std::string& target);
 
 // Copies `from` to `to`, replacing a file of that name. The copy is written under a hidden name
 // first and renamed into place, so `to` is never truncated in place: were it a hard or symbolic
@@ -56,8 +47,5 @@ int SyncDirectoryOf(const std::string& path);
 // A new file written under a hidden name and closed: takes the recording's owner and mode, and is
 // synced with its folder, ready to be renamed into place. Returns 0, or an errno.
 int FinishNewFile(const std::string& path, const struct stat& recording);
-
-// The hidden name a new file is written under before it is renamed to `target`.
-std::string PartialName(const std::string& target);
 
 } // namespace clipwright

@@ -4,9 +4,9 @@
 // damage is lost and nothing behind it is taken for the end of the recording.
 #pragma once
 
-#include "ChunkReader.h"
-#include "FourCC.h"
-#include "SourceFile.h"
+#include "avi/ChunkReader.h"
+#include "avi/FourCC.h"
+#include "platform/SourceFile.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "FaultPoints.h"
+#include "platform/FaultPoints.h"
 
 #include <atomic>
 #include <csignal>

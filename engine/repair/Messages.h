@@ -1,7 +1,7 @@
 // What the engine tells the user, other than the fixed file-error sentences.
 #pragma once
 
-#include "ChunkWalk.h"
+#include "avi/ChunkWalk.h"
 
 #include <cstdint>
 #include <string>

@@ -1,0 +1,24 @@
+// Names of the files a repair writes beside the recording.
+#pragma once
+
+#include "platform/FileOperations.h"
+
+#include <string>
+
+namespace clipwright {
+
+struct OutputNames {
+    std::string directoryPrefix; // up to and including the separator before the file name
+    std::string fixName;         // directoryPrefix + "fix_" + fileName
+    std::string temporaryName;   // directoryPrefix + "tmp_" + fileName
+    std::string companionPath;   // the recording's ".sub" file
+    std::string companionCopy;   // directoryPrefix + "fix_" + companion name
+};
+
+// Paths are kept whole, however long: a shortened path could name another file.
+OutputNames MakeOutputNames(const std::string& path, const std::string& fileName);
+
+// `fileName` less its last four characters (the extension, in normal use), plus ".sub".
+std::string CompanionName(const std::string& fileName);
+
+} // namespace clipwright
