@@ -113,11 +113,10 @@ INSTANTIATE_TEST_SUITE_P(Plans, GeneratedRecording, testing::ValuesIn(DetectionC
 // Writes a recording chunk by chunk at `rate` frames per second; `videoPayload` gives each video
 // chunk's bytes from the camera's own, or other bytes.
 template <typename VideoPayload>
-recgen::RecordingSummary WriteRecording(const std::filesystem::path& path, uint32_t rate, uint64_t frames,
-                                        VideoPayload videoPayload) {
+recgen::RecordingSummary
+WriteRecording(const std::filesystem::path& path, uint32_t rate, uint64_t frames, VideoPayload videoPayload,
+               recgen::HeaderOptions header = {.layout = recgen::HeaderLayout::HeaderLost}) {
     const recgen::MediaPayloads& payloads = PayloadsFor(320, 240);
-    recgen::HeaderOptions header;
-    header.layout = recgen::HeaderLayout::HeaderLost;
     recgen::RecordingWriter writer(path, header);
     recgen::CameraSequenceOptions options;
     options.videoFrameCount = frames;
@@ -144,6 +143,22 @@ TEST(CameraSettings, EmptyVideoChunksCountAsFrames) {
     EXPECT_EQ(detected.videoChunks, 30 * kSeconds);
     EXPECT_EQ(detected.framesPerSecond, 30u);
     EXPECT_EQ(detected.rateSource, Source::AudioClock);
+}
+
+TEST(CameraSettings, HeaderWithFalseValuesIsNotBelieved) {
+    ScratchDir dir;
+    recgen::HeaderOptions header;
+    header.width = 640;
+    header.height = 0;
+    header.videoScale = 1000;
+    header.videoRate = 30000;
+    const auto summary = WriteRecording(
+        dir / "clip.avi", 10, 10 * kSeconds, [](const recgen::CameraChunk& chunk) { return chunk.payload; },
+        header);
+    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
+    EXPECT_EQ(detected.width, 320u);
+    EXPECT_EQ(detected.height, 240u);
+    EXPECT_EQ(detected.framesPerSecond, 10u);
 }
 
 TEST(CameraSettings, VideoWithoutHeadersLeavesTheSizeUnknownAndTakesTheRateFromTheSound) {
