@@ -1,5 +1,5 @@
-// Frame size and rate read back from generated camera recordings whose header is lost: the
-// expected values are the plan's, never the detector's.
+// Frame size and rate read back from generated camera recordings whose header is lost or false:
+// the expected values are the plan's, never the detector's.
 #include "Recordings.h"
 #include "TestFiles.h"
 #include "codec/CameraSettingsDetector.h"
@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace clipwright::test {
 namespace {
@@ -16,38 +17,59 @@ using Source = DetectedSettings::RateSource;
 // tools/make-payloads.sh encodes the stored frames at 15 frames per second, so their VOP times
 // say 15 whatever rate a recording plays them at.
 constexpr uint32_t kPayloadVopRate = 15;
-constexpr uint64_t kSeconds = 12;
 
-DetectedSettings Detect(const std::filesystem::path& path, uint64_t start) {
-    SourceFile file;
-    FileError error;
-    EXPECT_TRUE(file.Open(path.string(), ShareMode::DenyNone, error));
-    return DetectCameraSettings(file, start, file.Length());
-}
-
-ResolutionCode CodeOf(uint32_t width) {
-    return width == 640 ? kResolutionVga : width == 320 ? kResolutionQvga : kResolutionQqvga;
-}
-
-struct DetectionCase {
-    uint32_t width, height, rate;
-    bool audio = true;
-    uint64_t repeatEvery = 0;
-    recgen::HeaderLayout layout = recgen::HeaderLayout::HeaderLost;
-    uint64_t cutBytes = 0;
+enum class VideoBytes {
+    Camera,
+    EmptyEveryThird, // the camera's other way of repeating a picture
+    Noise,           // no start code anywhere
 };
 
-std::string NameOf(const DetectionCase& c) {
-    std::string name =
-        std::to_string(c.width) + "x" + std::to_string(c.height) + "At" + std::to_string(c.rate);
-    name += c.audio ? "" : "Silent";
-    name += c.repeatEvery ? "Repeats" : "";
-    name += c.layout == recgen::HeaderLayout::Shifted ? "Shifted" : "";
-    name += c.cutBytes ? "Cut" : "";
-    return name;
-}
+struct DetectionCase {
+    uint32_t width, height, rate; // of the payloads, and frames per second of the sound's clock
+    bool audio = true;
+    uint64_t repeatEvery = 0;
+    VideoBytes video = VideoBytes::Camera;
+    recgen::HeaderLayout layout = recgen::HeaderLayout::HeaderLost;
+    uint64_t cutBytes = 0;
+    uint64_t seconds = 12;
+    std::optional<uint32_t> expectedRate;
+    Source expectedSource = Source::None;
+    std::string name;
+};
+
 void PrintTo(const DetectionCase& c, std::ostream* out) {
-    *out << NameOf(c);
+    *out << c.name;
+}
+
+recgen::RecordingSummary WriteRecording(const std::filesystem::path& path, const DetectionCase& c) {
+    recgen::HeaderOptions header;
+    header.layout = c.layout;
+    // A header that survived holds false values: a height of 0 and another rate.
+    header.width = 640;
+    header.height = 0;
+    header.videoScale = 1000;
+    header.videoRate = 30000;
+    recgen::RecordingWriter writer(path, header);
+    recgen::CameraSequenceOptions options;
+    options.videoFrameCount = c.rate * c.seconds;
+    options.frameScale = 1;
+    options.frameRate = c.rate;
+    options.repeatEvery = c.repeatEvery;
+    options.audioBlocksPerSecond = c.audio ? 16 : 0;
+    recgen::CameraSequence sequence(PayloadsFor(c.width, c.height), options);
+    const Bytes noise(1500, 0x5A);
+    while (std::optional<recgen::CameraChunk> chunk = sequence.Next()) {
+        std::span<const uint8_t> payload = chunk->payload;
+        if (chunk->kind == recgen::ChunkKind::Video && c.video == VideoBytes::Noise)
+            payload = noise;
+        if (chunk->kind == recgen::ChunkKind::Video && c.video == VideoBytes::EmptyEveryThird &&
+            chunk->videoNumber % 3 == 2)
+            payload = {};
+        writer.AppendChunk(chunk->id, payload);
+    }
+    recgen::FinishOptions finish;
+    finish.cutBytes = c.cutBytes;
+    return writer.Finish(finish);
 }
 
 class GeneratedRecording : public testing::TestWithParam<DetectionCase> {};
@@ -55,143 +77,77 @@ class GeneratedRecording : public testing::TestWithParam<DetectionCase> {};
 TEST_P(GeneratedRecording, GivesThePlansSizeAndRate) {
     const DetectionCase& c = GetParam();
     ScratchDir dir;
-    CameraRecordingPlan plan;
-    plan.header.layout = c.layout;
-    plan.header.width = c.width;
-    plan.header.height = c.height;
-    plan.header.videoScale = 1;
-    plan.header.videoRate = c.rate;
-    plan.sequence.videoFrameCount = c.rate * kSeconds;
-    plan.sequence.repeatEvery = c.repeatEvery;
-    plan.sequence.audioBlocksPerSecond = c.audio ? 16 : 0;
-    plan.finish.cutBytes = c.cutBytes;
-    const recgen::RecordingSummary summary = WriteCameraRecording(dir / "clip.avi", plan);
+    const recgen::RecordingSummary summary = WriteRecording(dir / "clip.avi", c);
+    SourceFile file;
+    FileError error;
+    ASSERT_TRUE(file.Open((dir / "clip.avi").string(), ShareMode::DenyNone, error));
+    const DetectedSettings detected = DetectCameraSettings(file, summary.geometry.firstChunk, file.Length());
 
-    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
-    EXPECT_EQ(detected.width, c.width);
-    EXPECT_EQ(detected.height, c.height);
-    EXPECT_EQ(detected.resolution, CodeOf(c.width));
-    // Every chunk whose header the file still holds counts, the one the cut ends in too.
+    const bool sized = c.video != VideoBytes::Noise;
+    const ResolutionCode code = c.width == 640   ? kResolutionVga
+                                : c.width == 320 ? kResolutionQvga
+                                                 : kResolutionQqvga;
+    EXPECT_EQ(detected.width, sized ? std::optional(c.width) : std::nullopt);
+    EXPECT_EQ(detected.height, sized ? std::optional(c.height) : std::nullopt);
+    EXPECT_EQ(detected.resolution, sized ? std::optional(code) : std::nullopt);
+    EXPECT_EQ(detected.framesPerSecond, c.expectedRate);
+    EXPECT_EQ(detected.rateSource, c.expectedSource);
+    const std::optional<CameraImageSettings> suggested = SuggestedImageSettings(detected);
+    EXPECT_EQ(suggested.has_value(), sized && c.expectedRate);
+    if (suggested) {
+        EXPECT_EQ(suggested->resolution, code);
+        EXPECT_EQ(suggested->framesPerSecond, c.expectedRate);
+    }
+    // Every chunk whose header the file still holds counts, empty ones and the one a cut ends in too.
     uint64_t videoChunks = 0, audioBlocks = 0;
     for (const recgen::ChunkRecord& chunk : summary.chunks) {
         if (chunk.position + 8 <= summary.fileSize)
-            (chunk.kind == recgen::ChunkKind::Video ? videoChunks : audioBlocks) += 1;
+            ++(chunk.kind == recgen::ChunkKind::Video ? videoChunks : audioBlocks);
     }
     EXPECT_EQ(detected.videoChunks, videoChunks);
     EXPECT_EQ(detected.audioBlocks, audioBlocks);
-    // Silent, only the video's own times are left; with sound, its clock decides where they differ.
-    const uint32_t expectedRate = c.audio ? c.rate : kPayloadVopRate;
-    EXPECT_EQ(detected.framesPerSecond, expectedRate);
-    EXPECT_EQ(detected.rateSource,
-              expectedRate == kPayloadVopRate ? Source::VopTimeIncrements : Source::AudioClock);
-    const std::optional<CameraImageSettings> suggested = SuggestedImageSettings(detected);
-    ASSERT_TRUE(suggested);
-    EXPECT_EQ(suggested->resolution, CodeOf(c.width));
-    EXPECT_EQ(suggested->framesPerSecond, expectedRate);
 }
 
 std::vector<DetectionCase> DetectionCases() {
     std::vector<DetectionCase> cases;
+    // With sound, its clock decides where it and the video's times differ; silent, only the
+    // video's times are left.
+    auto add = [&](uint32_t width, uint32_t height, uint32_t rate, const std::string& name,
+                   const std::function<void(DetectionCase&)>& change) {
+        DetectionCase c;
+        c.width = width;
+        c.height = height;
+        c.rate = rate;
+        change(c);
+        c.expectedRate = c.audio ? c.rate : kPayloadVopRate;
+        c.expectedSource = c.expectedRate == kPayloadVopRate ? Source::VopTimeIncrements : Source::AudioClock;
+        if (c.seconds < 2) { // the sound cannot tell 4 from 6, but rules out the 15 the video claims
+            c.expectedRate = std::nullopt;
+            c.expectedSource = Source::None;
+        }
+        c.name = std::to_string(width) + "x" + std::to_string(height) + "At" + std::to_string(rate) + name;
+        cases.push_back(c);
+    };
+    auto as = [](auto member, auto value) { return [=](DetectionCase& c) { c.*member = value; }; };
     for (auto [width, height] : {std::pair{640u, 480u}, std::pair{320u, 240u}, std::pair{160u, 112u}}) {
         for (uint32_t rate : {5u, 7u, 10u, 15u, 30u})
-            cases.push_back({width, height, rate});
-        cases.push_back({width, height, kPayloadVopRate, false});
+            add(width, height, rate, "", [](DetectionCase&) {});
+        add(width, height, 15, "Silent", as(&DetectionCase::audio, false));
     }
-    cases.push_back({320, 240, 10, true, 3});
-    cases.push_back({160, 112, 30, true, 4});
-    cases.push_back({160, 112, 15, false, 2});
-    cases.push_back({640, 480, 7, true, 0, recgen::HeaderLayout::Shifted});
-    cases.push_back({320, 240, 30, true, 5, recgen::HeaderLayout::HeaderLost, 1000});
+    add(320, 240, 10, "Repeats", as(&DetectionCase::repeatEvery, uint64_t{3}));
+    add(160, 112, 30, "Repeats", as(&DetectionCase::repeatEvery, uint64_t{4}));
+    add(160, 112, 15, "SilentRepeats", [](DetectionCase& c) { c.audio = false, c.repeatEvery = 2; });
+    add(320, 240, 30, "EmptyChunks", as(&DetectionCase::video, VideoBytes::EmptyEveryThird));
+    add(320, 240, 10, "NoVideoHeaders", as(&DetectionCase::video, VideoBytes::Noise));
+    add(640, 480, 7, "Shifted", as(&DetectionCase::layout, recgen::HeaderLayout::Shifted));
+    add(640, 480, 10, "FalseHeader", as(&DetectionCase::layout, recgen::HeaderLayout::Standard));
+    add(320, 240, 30, "Cut", [](DetectionCase& c) { c.cutBytes = 1000, c.repeatEvery = 5; });
+    add(320, 240, 5, "ClocksDisagree", as(&DetectionCase::seconds, uint64_t{1}));
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Plans, GeneratedRecording, testing::ValuesIn(DetectionCases()),
-                         [](const testing::TestParamInfo<DetectionCase>& param) {
-                             return NameOf(param.param);
-                         });
-
-// Writes a recording chunk by chunk at `rate` frames per second; `videoPayload` gives each video
-// chunk's bytes from the camera's own, or other bytes.
-template <typename VideoPayload>
-recgen::RecordingSummary
-WriteRecording(const std::filesystem::path& path, uint32_t rate, uint64_t frames, VideoPayload videoPayload,
-               recgen::HeaderOptions header = {.layout = recgen::HeaderLayout::HeaderLost}) {
-    const recgen::MediaPayloads& payloads = PayloadsFor(320, 240);
-    recgen::RecordingWriter writer(path, header);
-    recgen::CameraSequenceOptions options;
-    options.videoFrameCount = frames;
-    options.frameScale = 1;
-    options.frameRate = rate;
-    recgen::CameraSequence sequence(payloads, options);
-    while (std::optional<recgen::CameraChunk> chunk = sequence.Next()) {
-        if (chunk->kind == recgen::ChunkKind::Video)
-            writer.AppendChunk(chunk->id, videoPayload(*chunk));
-        else
-            writer.AppendChunk(chunk->id, chunk->payload);
-    }
-    return writer.Finish();
-}
-
-TEST(CameraSettings, EmptyVideoChunksCountAsFrames) {
-    // Every third frame an empty chunk: without it the sound's clock would give two thirds of 30.
-    ScratchDir dir;
-    const auto summary =
-        WriteRecording(dir / "clip.avi", 30, 30 * kSeconds, [](const recgen::CameraChunk& chunk) {
-            return chunk.videoNumber % 3 == 2 ? std::span<const uint8_t>() : chunk.payload;
-        });
-    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
-    EXPECT_EQ(detected.videoChunks, 30 * kSeconds);
-    EXPECT_EQ(detected.framesPerSecond, 30u);
-    EXPECT_EQ(detected.rateSource, Source::AudioClock);
-}
-
-TEST(CameraSettings, HeaderWithFalseValuesIsNotBelieved) {
-    ScratchDir dir;
-    recgen::HeaderOptions header;
-    header.width = 640;
-    header.height = 0;
-    header.videoScale = 1000;
-    header.videoRate = 30000;
-    const auto summary = WriteRecording(
-        dir / "clip.avi", 10, 10 * kSeconds, [](const recgen::CameraChunk& chunk) { return chunk.payload; },
-        header);
-    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
-    EXPECT_EQ(detected.width, 320u);
-    EXPECT_EQ(detected.height, 240u);
-    EXPECT_EQ(detected.framesPerSecond, 10u);
-}
-
-TEST(CameraSettings, VideoWithoutHeadersLeavesTheSizeUnknownAndTakesTheRateFromTheSound) {
-    ScratchDir dir;
-    const Bytes noise(1500, 0x5A); // no start code anywhere
-    const auto summary = WriteRecording(dir / "clip.avi", 10, 10 * kSeconds,
-                                        [&](const recgen::CameraChunk&) { return std::span(noise); });
-    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
-    EXPECT_EQ(detected.width, std::nullopt);
-    EXPECT_EQ(detected.resolution, std::nullopt);
-    EXPECT_EQ(detected.framesPerSecond, 10u);
-    EXPECT_EQ(detected.rateSource, Source::AudioClock);
-    EXPECT_EQ(SuggestedImageSettings(detected), std::nullopt);
-}
-
-TEST(CameraSettings, ClocksThatDisagreeWithoutAClearAnswerGiveNoRate) {
-    // A second and a half at 5 frames per second: the sound cannot tell 4 from 6, but it rules out
-    // the 15 the video's times claim.
-    ScratchDir dir;
-    CameraRecordingPlan plan;
-    plan.header.layout = recgen::HeaderLayout::HeaderLost;
-    plan.header.width = 320;
-    plan.header.height = 240;
-    plan.header.videoScale = 1;
-    plan.header.videoRate = 5;
-    plan.sequence.videoFrameCount = 8;
-    const auto summary = WriteCameraRecording(dir / "clip.avi", plan);
-    const DetectedSettings detected = Detect(dir / "clip.avi", summary.geometry.firstChunk);
-    EXPECT_EQ(detected.width, 320u);
-    EXPECT_NEAR(detected.vopRate.value_or(0), kPayloadVopRate, 1e-9);
-    EXPECT_EQ(detected.framesPerSecond, std::nullopt);
-    EXPECT_EQ(detected.rateSource, Source::None);
-}
+                         [](const testing::TestParamInfo<DetectionCase>& param) { return param.param.name; });
 
 TEST(CameraSettings, RatesSnapToTheCameraListWithinTwoPercentElseToWholeNumbers) {
     struct Case {
