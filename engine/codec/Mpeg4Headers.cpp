@@ -6,7 +6,7 @@ namespace clipwright::codec {
 
 namespace {
 
-constexpr uint32_t kExtendedPixelAspect = 0xF;
+constexpr uint32_t kExtendedPar = 0xF;
 // first_half_bit_rate, marker, latter_half_bit_rate, marker, first_half_vbv_buffer_size, marker,
 // latter_half_vbv_buffer_size, first_half_vbv_occupancy, marker, latter_half_vbv_occupancy, marker
 constexpr size_t kVbvParameterBits = 15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1;
@@ -65,11 +65,11 @@ std::optional<Mpeg4Vol> ParseMpeg4Vol(std::span<const uint8_t> body) {
             return std::nullopt;
         vol.versionId = static_cast<uint8_t>(*versionId);
     }
-    if (reader.Bits(4) == kExtendedPixelAspect) // aspect_ratio_info
-        reader.Skip(16);                        // par_width, par_height
-    if (reader.Flag() == true) {                // vol_control_parameters
-        reader.Skip(3);                         // chroma_format, low_delay
-        if (reader.Flag() == true)              // vbv_parameters
+    if (reader.Bits(4) == kExtendedPar) // aspect_ratio_info
+        reader.Skip(16);                // par_width, par_height
+    if (reader.Flag() == true) {        // vol_control_parameters
+        reader.Skip(3);                 // chroma_format, low_delay
+        if (reader.Flag() == true)      // vbv_parameters
             reader.Skip(kVbvParameterBits);
     }
     std::optional<uint32_t> shape = reader.Bits(2);

@@ -1,4 +1,4 @@
-// Headers of an MPEG-4 Part 2 video stream: the video object layer (VOL) with the picture size and
+// Headers of an MPEG-4 Visual stream: the video object layer (VOL) with the picture size and
 // the clock the frames are timed by, the group of VOPs (GOV), and each frame's VOP header.
 #pragma once
 

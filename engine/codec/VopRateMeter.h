@@ -1,4 +1,4 @@
-// The frame rate an MPEG-4 Part 2 stream's VOP headers keep to, from the steps between their
+// The frame rate an MPEG-4 Visual stream's VOP headers keep to, from the steps between their
 // times: what is left when an encoder does not declare a fixed rate in the VOL.
 #pragma once
 

@@ -236,7 +236,7 @@ TEST(H264RandomAccess, IdrSlicesAndRecoveryPointsStartDecoding) {
 
 // A VOL written field by field: a start code, then the fields in order.
 struct VolFields {
-    bool layerId = false, extendedAspect = false, vbv = false; // optional parts
+    bool layerId = false, extendedPar = false, vbv = false; // optional parts
     uint32_t resolution = 30;
     std::optional<uint32_t> fixedIncrement; // five bits at resolution 30
     uint32_t width = 320, height = 240;
@@ -253,8 +253,8 @@ Bytes BuildVol(const VolFields& f) {
     put(0, 1), put(1, 8), put(f.layerId, 1); // random_accessible_vol, simple object type
     if (f.layerId)
         put(2, 4), put(1, 3);
-    put(f.extendedAspect ? 15 : 1, 4);
-    if (f.extendedAspect)
+    put(f.extendedPar ? 15 : 1, 4);
+    if (f.extendedPar)
         put(12, 8), put(11, 8);
     put(1, 1), put(1, 2), put(1, 1), put(f.vbv, 1); // vol_control_parameters, 4:2:0, low_delay
     for (int i = 0; f.vbv && i < 3; ++i)            // bit rate and buffer size halves, each with a marker
@@ -291,7 +291,7 @@ TEST(HandmadeVol, GivesItsFieldsOrNothing) {
     };
     for (const Case& c :
          {Case{"plain", {}, qvga},
-          Case{"every optional part", with([](VolFields& f) { f.layerId = f.extendedAspect = f.vbv = true; }),
+          Case{"every optional part", with([](VolFields& f) { f.layerId = f.extendedPar = f.vbv = true; }),
                qvga},
           Case{"fixed rate", with([](VolFields& f) { f.fixedIncrement = 2; }), {320, 240, {}, 15.0, {}}},
           Case{"fixed increment 0", with([](VolFields& f) { f.fixedIncrement = 0; }), qvga},
