@@ -14,6 +14,7 @@ packages=(
     openbox x11-utils   # window frames in the desktop program's screenshots
     dpkg-dev file gzip   # cpack's Debian package: dpkg-shlibdeps and file find its dependencies
     lintian appstream man-db      # checks of the package, its AppStream metainfo and manual pages
+    clang libclang-rt-14-dev      # libFuzzer and the sanitizers' runtime for the fuzz targets
 )
 
 missing=()

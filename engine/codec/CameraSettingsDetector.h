@@ -1,0 +1,44 @@
+// The frame size and frame rate a camera recording was made with, read from its own video and
+// sound, for a recording whose header lost them.
+#pragma once
+
+#include "platform/SourceFile.h"
+#include "repair/ImageSettings.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace clipwright {
+
+struct DetectedSettings {
+    enum class RateSource { None, VolFixedRate, VopTimeIncrements, AudioClock };
+
+    std::optional<uint32_t> width, height;    // from the first VOL found
+    std::optional<ResolutionCode> resolution; // when the size is one the camera records
+    std::optional<uint32_t> framesPerSecond;  // 1 to 120, on the camera's list when close to it
+    RateSource rateSource = RateSource::None;
+
+    // What was measured, for a report.
+    uint64_t videoChunks = 0; // repeats and empty chunks included: each is one frame's time
+    uint64_t audioBlocks = 0;
+    std::optional<double> measuredRate;   // of the source the rate came from
+    std::optional<double> volFixedRate;   // as the VOL declares it
+    std::optional<double> vopRate;        // from the steps between VOP times
+    std::optional<double> audioClockRate; // video chunks per second of sound
+};
+
+// Walks the recording's chunks from `start` (where the rebuild starts copying) to the end. Every
+// chunk counts for the sound's clock; VOP headers are read from the first kVopFramesRead frames
+// only. Raises FileError when the recording cannot be read.
+DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize);
+
+// Both settings, when both were found; a size the camera does not record is no setting.
+std::optional<ImageSettings> SuggestedImageSettings(const DetectedSettings& detected);
+
+// A measured rate as a setting: the camera's own rate (5, 7, 10, 15, 30) when within 2% of it,
+// otherwise the nearest whole number from 1 to 120; nothing outside that.
+std::optional<uint32_t> SnapFrameRate(double measured);
+
+inline constexpr uint64_t kVopFramesRead = 300;
+
+} // namespace clipwright

@@ -1,0 +1,84 @@
+// Fuzz target: any bytes through the codec header readers and the camera settings detector, in
+// memory. Besides not crashing, whatever they give must be a value the formats allow.
+#include "codec/CameraSettingsDetector.h"
+#include "codec/H264Headers.h"
+#include "codec/MjpegHeaders.h"
+#include "codec/Mpeg4Headers.h"
+#include "codec/VopRateMeter.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+namespace {
+
+using namespace clipwright;
+using namespace clipwright::codec;
+
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    size_t ReadAt(uint64_t position, void* buffer, size_t count) override {
+        if (position >= bytes_.size())
+            return 0;
+        const size_t got = std::min<uint64_t>(count, bytes_.size() - position);
+        std::memcpy(buffer, bytes_.data() + position, got);
+        return got;
+    }
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
+void Require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+void CheckRate(std::optional<double> rate) {
+    Require(!rate || (*rate > 0 && *rate < 1e12));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::span<const uint8_t> bytes(data, size);
+
+    if (std::optional<Mpeg4Vol> vol = FindMpeg4Vol(bytes)) {
+        Require(vol->timeIncrementResolution >= 1 && vol->timeIncrementResolution <= 0xFFFF);
+        Require(!vol->width || (*vol->width > 0 && *vol->height > 0));
+        CheckRate(vol->FixedRate());
+        if (std::optional<Mpeg4Vop> vop = ParseMpeg4Vop(bytes, *vol))
+            Require(vop->timeIncrement < vol->timeIncrementResolution);
+    }
+    ParseMpeg4Vol(bytes);
+    ParseMpeg4Gov(bytes);
+    VopRateMeter meter;
+    meter.Feed(bytes);
+    CheckRate(meter.Rate());
+
+    if (std::optional<MjpegSize> jpeg = ParseMjpegSize(bytes)) {
+        Require(jpeg->width > 0 && jpeg->codedHeight > 0);
+        Require(jpeg->height == (jpeg->fields == JpegFields::Whole ? 1u : 2u) * jpeg->codedHeight);
+    }
+
+    if (std::optional<H264Sps> sps = FindH264Sps(bytes))
+        Require(sps->width > 0 && sps->height > 0 && sps->width <= 65536 && sps->height <= 2 * 65536);
+    if (std::optional<H264Sps> sps = ParseH264Sps(bytes))
+        CheckRate(sps->FrameRate());
+    SeiRecoveryFrameCount(bytes);
+    StartsRandomAccess(bytes);
+
+    MemorySource source(bytes);
+    const DetectedSettings detected = DetectCameraSettings(source, 0, size);
+    Require(detected.framesPerSecond.has_value() ==
+            (detected.rateSource != DetectedSettings::RateSource::None));
+    Require(!detected.framesPerSecond ||
+            (*detected.framesPerSecond >= 1 && *detected.framesPerSecond <= 120));
+    Require(!detected.resolution || (detected.width && detected.height));
+    Require(SuggestedImageSettings(detected).has_value() ==
+            (detected.resolution.has_value() && detected.framesPerSecond.has_value()));
+    return 0;
+}
