@@ -15,10 +15,32 @@ void CliHost::ShowMessage(const std::string& text, const std::string& filePath) 
     errors_.flush();
 }
 
-std::optional<ImageSettings> CliHost::AskImageSettings() {
-    if (!answer_)
-        settingsMissing_ = true;
-    return answer_;
+namespace {
+
+std::string Describe(const ImageSettings& settings) {
+    const char* size = settings.resolution == kResolutionQvga    ? "320x240"
+                       : settings.resolution == kResolutionQqvga ? "160x112"
+                                                                 : "640x480";
+    return std::string(size) + ", " + std::to_string(settings.framesPerSecond) + " fps";
+}
+
+} // namespace
+
+std::optional<ImageSettings> CliHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
+    if (answer_) {
+        if (readFromVideo && (readFromVideo->resolution != answer_->resolution ||
+                              readFromVideo->framesPerSecond != answer_->framesPerSecond))
+            ShowMessage("warning: the video says " + Describe(*readFromVideo) + ", but the repair uses " +
+                            Describe(*answer_) + " as given",
+                        path_);
+        return answer_;
+    }
+    if (readFromVideo) {
+        ShowMessage("frame size and rate read from the video: " + Describe(*readFromVideo), path_);
+        return readFromVideo;
+    }
+    settingsMissing_ = true;
+    return std::nullopt;
 }
 
 void CliHost::ShowProgress(bool /*visible*/) {}

@@ -1,5 +1,6 @@
 // The command-line tool's side of the engine: messages go to standard error, and the image
-// settings prompt is answered from --resolution and --fps.
+// settings prompt is answered from --resolution and --fps, or else from what the recording's own
+// video says.
 #pragma once
 
 #include "repair/FixerHost.h"
@@ -7,6 +8,7 @@
 
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 namespace clipwright::cli {
 
@@ -15,17 +17,21 @@ public:
     CliHost(std::ostream& errors, std::optional<ImageSettings> answer);
 
     void ShowMessage(const std::string& text, const std::string& filePath) override;
-    std::optional<ImageSettings> AskImageSettings() override;
+    std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 
     // True when the last job needed the prompt and no answer was given on the command line.
     bool SettingsWereMissing() const { return settingsMissing_; }
-    void StartJob() { settingsMissing_ = false; }
+    void StartJob(const std::string& path) {
+        settingsMissing_ = false;
+        path_ = path;
+    }
 
 private:
     std::ostream& errors_;
     std::optional<ImageSettings> answer_;
     bool settingsMissing_ = false;
+    std::string path_;
 };
 
 } // namespace clipwright::cli

@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     IndexEntryList entries;
     int exitStatus = kExitAllRepaired;
     for (const std::string& path : files) {
-        host.StartJob();
+        host.StartJob(path);
         FixRequest request;
         request.path = path;
         request.fileName = BaseName(path);

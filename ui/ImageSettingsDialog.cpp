@@ -79,7 +79,8 @@ std::optional<uint32_t> FrameRateFromText(const QString& text) {
     return typed;
 }
 
-ImageSettingsDialog::ImageSettingsDialog(QWidget* parent) : QDialog(parent) {
+ImageSettingsDialog::ImageSettingsDialog(QWidget* parent, std::optional<ImageSettings> initial)
+    : QDialog(parent) {
     setObjectName(QStringLiteral("imageSettingsDialog"));
     setWindowTitle(QString::fromUtf8(strings::kImageSettingCaption));
     // No system menu, so no close button: the answer is "Next" or "Cancel".
@@ -179,15 +180,27 @@ ImageSettingsDialog::ImageSettingsDialog(QWidget* parent) : QDialog(parent) {
     setTabOrder(qqvgaButton, frameRateList);
 
     setFixedSize(units.Size(kDialog));
-    InitDialog();
+    InitDialog(initial);
 }
 
-void ImageSettingsDialog::InitDialog() {
+void ImageSettingsDialog::InitDialog(const std::optional<ImageSettings>& initial) {
     frameRateList->clear();
     for (uint32_t rate : kFrameRates)
         frameRateList->addItem(QString::number(rate));
     frameRateList->setCurrentIndex(kDefaultFrameRateIndex);
     vgaButton->setChecked(true);
+    if (initial) {
+        QRadioButton* resolution = initial->resolution == kResolutionQvga    ? qvgaButton
+                                   : initial->resolution == kResolutionQqvga ? qqvgaButton
+                                                                             : vgaButton;
+        resolution->setChecked(true);
+        const int listed = frameRateList->findText(QString::number(initial->framesPerSecond));
+        // A rate the list does not hold stands in the field as if typed, and is used as typed.
+        if (listed >= 0)
+            frameRateList->setCurrentIndex(listed);
+        else
+            frameRateList->setEditText(QString::number(initial->framesPerSecond));
+    }
     nextButton->setFocus();
 }
 

@@ -21,7 +21,10 @@ std::optional<uint32_t> FrameRateFromText(const QString& text);
 class ImageSettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit ImageSettingsDialog(QWidget* parent = nullptr);
+    // `initial`: the choice the dialog opens with (the recording's own settings, when they could be
+    // read); VGA at 15 frames per second without it.
+    explicit ImageSettingsDialog(QWidget* parent = nullptr,
+                                 std::optional<ImageSettings> initial = std::nullopt);
 
     const std::optional<ImageSettings>& Settings() const { return settings; }
 
@@ -32,7 +35,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void InitDialog();
+    void InitDialog(const std::optional<ImageSettings>& initial);
 
     std::optional<ImageSettings> settings;
     QPushButton* nextButton = nullptr;

@@ -17,11 +17,13 @@ void JobHost::ShowMessage(const std::string& text, const std::string& filePath) 
     question.Wait(stop_);
 }
 
-std::optional<ImageSettings> JobHost::AskImageSettings() {
+std::optional<ImageSettings> JobHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
     if (stop_.stop_requested())
         return std::nullopt;
     const JobQuestion<ImageSettings> question;
-    job_.Post([&job = job_, reply = question.Reply()] { emit job.imageSettingsRequested(reply); });
+    job_.Post([&job = job_, readFromVideo, reply = question.Reply()] {
+        emit job.imageSettingsRequested(readFromVideo, reply);
+    });
     return question.Wait(stop_);
 }
 

@@ -410,9 +410,10 @@ void MainDialog::OnMessageRequested(const QString& text, const QString& /*filePa
     }
 }
 
-void MainDialog::OnImageSettingsRequested(ImageSettingsReply reply) {
+void MainDialog::OnImageSettingsRequested(const std::optional<ImageSettings>& readFromVideo,
+                                          ImageSettingsReply reply) {
     try {
-        auto* prompt = new ImageSettingsDialog(this);
+        auto* prompt = new ImageSettingsDialog(this, readFromVideo);
         prompt->setAttribute(Qt::WA_DeleteOnClose);
         connect(prompt, &QDialog::finished, this, [prompt, reply] {
             if (prompt->Settings())

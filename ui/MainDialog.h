@@ -73,7 +73,8 @@ private:
     void OnJobFinished();
     void OnProgressClosed();
     void OnMessageRequested(const QString& text, const QString& filePath, Acknowledgement reply);
-    void OnImageSettingsRequested(ImageSettingsReply reply);
+    void OnImageSettingsRequested(const std::optional<ImageSettings>& readFromVideo,
+                                  ImageSettingsReply reply);
     void OnProgressVisibilityRequested(bool visible, Acknowledgement reply);
     void SetControlsEnabled(bool enabled);
     // The window a box of the job is owned by: the progress window while it shows.

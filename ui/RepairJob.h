@@ -45,7 +45,9 @@ signals:
     // Emitted on the GUI thread; the job waits until `reply` is answered.
     void messageRequested(const QString& text, const QString& filePath,
                           clipwright::ui::Acknowledgement reply);
-    void imageSettingsRequested(clipwright::ui::ImageSettingsReply reply);
+    // `readFromVideo`: what the recording's own video and sound say, chosen when the prompt opens.
+    void imageSettingsRequested(const std::optional<clipwright::ImageSettings>& readFromVideo,
+                                clipwright::ui::ImageSettingsReply reply);
     void progressVisibilityRequested(bool visible, clipwright::ui::Acknowledgement reply);
     // The job has returned, whatever it did.
     void finished();

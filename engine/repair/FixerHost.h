@@ -19,8 +19,10 @@ public:
     virtual void ShowMessage(const std::string& text, const std::string& filePath) = 0;
 
     // Asks for the capture settings of a recording whose header lost them: the answer after
-    // "Next", nothing after "Cancel".
-    virtual std::optional<ImageSettings> AskImageSettings() = 0;
+    // "Next", nothing after "Cancel". `readFromVideo` holds the frame size and rate the recording's
+    // own video and sound give, when both could be read; a prompt starts with them chosen.
+    virtual std::optional<ImageSettings>
+    AskImageSettings(const std::optional<ImageSettings>& readFromVideo) = 0;
 
     // Hides or shows the progress window.
     virtual void ShowProgress(bool visible) = 0;

@@ -4,6 +4,7 @@
 
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
+#include "codec/CameraSettingsDetector.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
 #include "repair/Messages.h"
@@ -125,13 +126,26 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         resolution = ResolutionFromSize(ReadU32At(sourceFile, layout::kMainWidth),
                                         ReadU32At(sourceFile, layout::kMainHeight));
 
+        if (layout == LayoutHeaderLost) {
+            std::optional<uint64_t> found = FindVideoTag(sourceFile, 0, kHeaderLostScanBytes);
+            // A header lost with more than the usual block: look on through the file.
+            if (!found)
+                found = FindVideoTag(sourceFile, kHeaderLostScanBytes - 2, 0);
+            // Without any video tag, the walk looks for whatever chunks there are from the start.
+            start = found.value_or(0);
+        }
+
         // Above 120 frames per second is no camera setting, and would overflow the writer's rate.
         if (framesPerSecond == 0 || framesPerSecond > kHighestFrameRate || resolution == kResolutionUnknown) {
             outcome.askedForImageSettings = true;
             if (host != nullptr)
                 host->ShowProgress(false);
+            // The recording's own video and sound usually still say what its header lost.
+            ReadAhead source(sourceFile);
+            const std::optional<ImageSettings> readFromVideo =
+                SuggestedImageSettings(DetectCameraSettings(source, start, sourceFile.Length()));
             const std::optional<ImageSettings> answer =
-                host != nullptr ? host->AskImageSettings() : std::nullopt;
+                host != nullptr ? host->AskImageSettings(readFromVideo) : std::nullopt;
             if (!answer) {
                 sourceFile.Close();
                 outcome.status = FixStatus::Cancelled;
@@ -141,15 +155,6 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
             resolution = answer->resolution;
             framesPerSecond = answer->framesPerSecond;
             mode = OutputMode::NewFile; // the prompt says so: such a repair is always a new file
-        }
-
-        if (layout == LayoutHeaderLost) {
-            std::optional<uint64_t> found = FindVideoTag(sourceFile, 0, kHeaderLostScanBytes);
-            // A header lost with more than the usual block: look on through the file.
-            if (!found)
-                found = FindVideoTag(sourceFile, kHeaderLostScanBytes - 2, 0);
-            // Without any video tag, the walk looks for whatever chunks there are from the start.
-            start = found.value_or(0);
         }
         if (::fstat(sourceFile.Descriptor(), &recording) != 0)
             throw FileError::FromErrno(errno, path);

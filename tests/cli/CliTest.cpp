@@ -1,4 +1,5 @@
 // The command-line contract scripts rely on: arguments, messages, summary lines and exit status.
+#include "AviReader.h"
 #include "Recordings.h"
 #include "TestFiles.h"
 
@@ -164,18 +165,54 @@ TEST(CommandLine, ARecordingRefusedBeforeTheProbeIsReportedWithoutALayout) {
     EXPECT_NE(result.err.find("symbolic link"), std::string::npos) << result.err;
 }
 
-TEST(CommandLine, LostSettingsWithoutAnswersWriteNothingAndSayWhatToPass) {
-    ScratchDir dir;
-    const fs::path clip = CutOffRecording(dir, "lost.avi", recgen::HeaderLayout::HeaderLost);
-    const Bytes before = ReadBytes(clip);
+// A header that lost the settings: the video says them, options override them (with a warning when
+// they differ), and only a video that says nothing leaves the tool asking for the options.
+TEST(CommandLine, LostSettingsComeFromTheVideoUnlessGivenOrUnreadable) {
+    struct Case {
+        const char* name;
+        const char* options;
+        bool hideVolHeaders; // no MPEG-4 VOL left in the video: nothing to read the size from
+        int exitStatus;
+        const char* stderrHas;
+        int width; // of the repaired file's header, 0 when none is written
+    };
+    const Case cases[] = {
+        {"read from the video", "", false, 0, "frame size and rate read from the video: 640x480, 15 fps",
+         640},
+        {"options differ", "--resolution qvga --fps 15", false, 0,
+         "warning: the video says 640x480, 15 fps, but the repair uses 320x240, 15 fps as given", 320},
+        {"nothing to read", "", true, 1, "--resolution", 0},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        const fs::path clip = CutOffRecording(dir, "lost.avi", recgen::HeaderLayout::HeaderLost);
+        if (c.hideVolHeaders) {
+            Bytes bytes = ReadBytes(clip);
+            for (size_t i = 0; i + 3 < bytes.size(); ++i)
+                if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && (bytes[i + 3] & 0xF0) == 0x20)
+                    bytes[i + 2] = 2;
+            WriteBytes(clip, bytes);
+        }
+        const Bytes before = ReadBytes(clip);
 
-    CommandResult result = Cli("--replace " + ShellQuote(clip));
+        CommandResult result = Cli(std::string("--replace ") + c.options + " " + ShellQuote(clip));
 
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.err.find("--resolution"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("--fps"), std::string::npos) << result.err;
-    EXPECT_EQ(ReadBytes(clip), before);
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"lost.avi"});
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.name << ": " << result.err;
+        EXPECT_NE(result.err.find(c.stderrHas), std::string::npos) << c.name << ": " << result.err;
+        EXPECT_EQ(ReadBytes(clip), before) << c.name;
+        if (c.width == 0) {
+            EXPECT_EQ(dir.Names(), std::vector<std::string>{"lost.avi"}) << c.name;
+            continue;
+        }
+        // The header the repair wrote, as an independent reader sees it.
+        avitest::AviReader reader((dir / "fix_lost.avi").string());
+        ASSERT_FALSE(reader.Streams().empty()) << c.name;
+        const auto& video = reader.Streams()[0];
+        ASSERT_TRUE(video.video.has_value()) << c.name;
+        EXPECT_EQ(video.video->width, c.width) << c.name;
+        EXPECT_EQ(video.header.rate, 15000u) << c.name;
+        EXPECT_EQ(video.header.scale, 1000u) << c.name;
+    }
 }
 
 TEST(CommandLine, SettingsAnswerThePromptAndSwitchToANewFile) {

@@ -581,5 +581,32 @@ TEST(RebuildFile, OutputThatCannotBeCreatedIsReportedAndTheRecordingMovedBack) {
     }
 }
 
+// A header that lost its settings: the prompt is offered what the recording's video and sound say.
+TEST(RebuildFile, ThePromptIsOfferedTheSettingsTheRecordingItselfHolds) {
+    struct Case {
+        uint32_t width, height, framesPerSecond;
+        ResolutionCode resolution;
+    };
+    for (const Case& c : {Case{640, 480, 15, kResolutionVga}, Case{320, 240, 10, kResolutionQvga},
+                          Case{160, 112, 30, kResolutionQqvga}}) {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        CameraRecordingPlan plan;
+        plan.header.layout = recgen::HeaderLayout::HeaderLost;
+        plan.header.width = c.width;
+        plan.header.height = c.height;
+        plan.header.videoRate = c.framesPerSecond * 1000; // paces the audio; no header holds it
+        plan.sequence.videoFrameCount = 600; // 20 s at 30 fps: a clock long enough to tell 30 from 29
+        WriteCameraRecording(clip, plan);
+        Job job;
+        job.host.answer = {{kResolutionVga, 5}};
+        job.Run(clip, true);
+        ASSERT_EQ(job.host.prompts, 1) << c.width;
+        ASSERT_TRUE(job.host.offered.has_value()) << c.width;
+        EXPECT_EQ(job.host.offered->resolution, c.resolution) << c.width;
+        EXPECT_EQ(job.host.offered->framesPerSecond, c.framesPerSecond) << c.width;
+    }
+}
+
 } // namespace
 } // namespace clipwright::test

@@ -19,7 +19,10 @@ using namespace clipwright;
 class FuzzHost : public FixerHost {
 public:
     void ShowMessage(const std::string&, const std::string&) override {}
-    std::optional<ImageSettings> AskImageSettings() override { return ImageSettings{kResolutionQvga, 15}; }
+    std::optional<ImageSettings>
+    AskImageSettings(const std::optional<ImageSettings>& /*readFromVideo*/) override {
+        return ImageSettings{kResolutionQvga, 15};
+    }
     void ShowProgress(bool) override {}
 };
 

@@ -164,8 +164,10 @@ void RecordingHost::ShowMessage(const std::string& text, const std::string& file
     messages.push_back({text, filePath});
 }
 
-std::optional<ImageSettings> RecordingHost::AskImageSettings() {
+std::optional<ImageSettings>
+RecordingHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
     ++prompts;
+    offered = readFromVideo;
     if (!answer)
         return std::nullopt;
     return ImageSettings{answer->first, answer->second};

@@ -76,7 +76,7 @@ public:
     };
 
     void ShowMessage(const std::string& text, const std::string& filePath) override;
-    std::optional<ImageSettings> AskImageSettings() override;
+    std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 
     // The answer to the next prompts; nothing means "Cancel".
@@ -84,6 +84,7 @@ public:
     std::vector<Message> messages;
     std::vector<bool> progressCalls;
     int prompts = 0;
+    std::optional<ImageSettings> offered; // what the last prompt was offered from the video
 };
 
 // One job on an engine of its own, as a host would run it.

@@ -24,8 +24,9 @@ struct PromptRun {
 };
 
 // Runs the prompt modally and lets `answer` act on it once it is up.
-PromptRun RunPrompt(const std::function<void(ImageSettingsDialog*)>& answer) {
-    ImageSettingsDialog prompt;
+PromptRun RunPrompt(const std::function<void(ImageSettingsDialog*)>& answer,
+                    std::optional<ImageSettings> initial = std::nullopt) {
+    ImageSettingsDialog prompt(nullptr, initial);
     ModalWatcher watcher([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             ClickOk(box);
@@ -68,6 +69,41 @@ private slots:
         QVERIFY(run.settings.has_value());
         QCOMPARE(run.settings->resolution, kResolutionVga);
         QCOMPARE(run.settings->framesPerSecond, 15u);
+    }
+
+    // Settings read from the recording's video are chosen when the prompt opens; Next takes them.
+    void opensWithTheSettingsReadFromTheVideo_data() {
+        QTest::addColumn<int>("resolution");
+        QTest::addColumn<uint>("framesPerSecond");
+        QTest::addColumn<QString>("rateShown");
+        QTest::addColumn<QString>("buttonChecked");
+        QTest::newRow("QVGA at 30") << int(kResolutionQvga) << 30u << "30"
+                                    << "qvgaButton";
+        QTest::newRow("QQVGA at 7") << int(kResolutionQqvga) << 7u << "7"
+                                    << "qqvgaButton";
+        QTest::newRow("VGA at 25, not in the list") << int(kResolutionVga) << 25u << "25"
+                                                    << "vgaButton";
+    }
+    void opensWithTheSettingsReadFromTheVideo() {
+        QFETCH(int, resolution);
+        QFETCH(uint, framesPerSecond);
+        QFETCH(QString, rateShown);
+        QFETCH(QString, buttonChecked);
+        QString shownRate;
+        bool checked = false;
+        const PromptRun run = RunPrompt(
+            [&](ImageSettingsDialog* prompt) {
+                shownRate = Child<QComboBox>(prompt, "frameRateList")->currentText();
+                checked = Child<QRadioButton>(prompt, buttonChecked.toLatin1().constData())->isChecked();
+                QTest::keyClick(prompt, Qt::Key_Return);
+            },
+            ImageSettings{static_cast<ResolutionCode>(resolution), framesPerSecond});
+        QCOMPARE(shownRate, rateShown);
+        QVERIFY(checked);
+        QCOMPARE(run.result, int(QDialog::Accepted));
+        QVERIFY(run.settings.has_value());
+        QCOMPARE(int(run.settings->resolution), resolution);
+        QCOMPARE(run.settings->framesPerSecond, framesPerSecond);
     }
 
     void listHoldsTheFiveRates() {

@@ -553,16 +553,18 @@ private slots:
         IndexEntryList entries;
         QList<ImageSettingsReply> kept;
         if (receiver == "throws")
-            QObject::connect(&job, &RepairJob::imageSettingsRequested, &job, [](ImageSettingsReply reply) {
-                try {
-                    const ImageSettingsReply held = reply;
-                    throw std::runtime_error("the prompt could not be made");
-                } catch (const std::runtime_error&) {
-                }
-            });
-        if (receiver == "keeps")
             QObject::connect(&job, &RepairJob::imageSettingsRequested, &job,
-                             [&kept](ImageSettingsReply reply) { kept << reply; });
+                             [](const std::optional<ImageSettings>&, ImageSettingsReply reply) {
+                                 try {
+                                     const ImageSettingsReply held = reply;
+                                     throw std::runtime_error("the prompt could not be made");
+                                 } catch (const std::runtime_error&) {
+                                 }
+                             });
+        if (receiver == "keeps")
+            QObject::connect(
+                &job, &RepairJob::imageSettingsRequested, &job,
+                [&kept](const std::optional<ImageSettings>&, ImageSettingsReply reply) { kept << reply; });
         QSignalSpy finished(&job, &RepairJob::finished);
         HangGuard guard("A job asking a question nobody answers", 60);
         QVERIFY(job.Start(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries}));
