@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "ClipwrightVersion.h"
+
 #include "MainDialog.h"
 #include "MessageBoxes.h"
 #include "Resources.h"
@@ -15,9 +17,10 @@ namespace clipwright::ui {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     LoadProgramResources();
     setApplicationName(QString::fromUtf8(version::kInternalName));
-    setApplicationVersion(QString::fromUtf8(version::kVersion));
+    setApplicationVersion(QString::fromUtf8(kProgramVersion));
     setOrganizationName(QString::fromUtf8(version::kCompanyName));
-    setDesktopFileName(QStringLiteral("clipwright"));
+    // Matches the installed desktop entry, so desktops put the window under its menu entry.
+    setDesktopFileName(QStringLiteral("com.norvale.Clipwright"));
     setProperty("Comments", QString::fromUtf8(version::kComments));
     setProperty("FileDescription", QString::fromUtf8(version::kFileDescription));
     setProperty("FileVersion", QString::fromUtf8(version::kVersionText));

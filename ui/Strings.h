@@ -81,7 +81,7 @@ inline constexpr const char* kOneFileOnly = "Clipwright repairs one file at a ti
 
 namespace clipwright::ui::version {
 
-inline constexpr const char* kVersion = "1.0.1.0";
+// The version itself is the project's (ClipwrightVersion.h); this is its record's text form.
 inline constexpr const char* kVersionText = "1, 0, 1, 0";
 inline constexpr const char* kComments = "AVI file fixer";
 inline constexpr const char* kFileDescription = "Clipwright Application";
