@@ -49,9 +49,9 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         std::cout << ", not repaired: the image settings were not given\n";
         if (host.SettingsWereMissing())
             std::cerr << path
-                      << ": the header of this recording no longer holds its frame size or frame rate. Run "
-                         "again with --resolution vga|qvga|qqvga and --fps N (the camera's settings); the "
-                         "repair is then written as a new file.\n";
+                      << ": the header of this recording no longer holds its frame size or frame rate, and "
+                         "its video does not say them either. Run again with --resolution vga|qvga|qqvga "
+                         "and --fps N (the camera's settings); the repair is then written as a new file.\n";
         return;
     case FixStatus::Failed:
     case FixStatus::NotRun:
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
                "  clipwright-cli --replace cam01.avi cam02.avi\n"
                "      repairs both recordings in their place\n"
                "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
-               "      repairs a recording whose header lost its frame size and frame rate\n"
+               "      repairs a recording whose header lost its frame size and frame rate with\n"
+               "      these values (without them, the values its own video gives)\n"
                "\n"
                "Exit status:\n"
                "  0  every file was repaired\n"
@@ -92,13 +93,16 @@ int main(int argc, char** argv) {
         "--replace", replace,
         "Replace the original file instead of writing fix_NAME beside it (\"Replace original file\")");
     auto* resolutionOption =
-        app.add_option("--resolution", resolutionName,
-                       "Capture resolution, used only when a recording's header lost it: vga (640x480), "
-                       "qvga (320x240) or qqvga (160x112). Such a repair is always written as a new file.")
+        app.add_option(
+               "--resolution", resolutionName,
+               "Capture resolution, used only when a recording's header lost it, instead of what its "
+               "video says: vga (640x480), qvga (320x240) or qqvga (160x112). Such a repair is always "
+               "written as a new file.")
             ->check(CLI::IsMember({"vga", "qvga", "qqvga"}));
     auto* fpsOption = app.add_option("--fps", framesPerSecond,
                                      "Frame rate (whole frames per second, 1 to 120), used only when a "
-                                     "recording's header lost it; give it with --resolution")
+                                     "recording's header lost it, instead of what its video says; give it "
+                                     "with --resolution")
                           ->check(CLI::Range(1u, 120u));
     resolutionOption->needs(fpsOption);
     fpsOption->needs(resolutionOption);
