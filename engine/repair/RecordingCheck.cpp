@@ -159,8 +159,19 @@ struct Obstacles {
     bool symbolicLink = false;
 };
 
+ModePlan Plan(RepairAction action, PlannedResult result, std::string outputPath, std::string reason = {},
+              std::string keptAs = {}) {
+    ModePlan plan;
+    plan.action = action;
+    plan.result = result;
+    plan.outputPath = std::move(outputPath);
+    plan.reason = std::move(reason);
+    plan.keptAs = std::move(keptAs);
+    return plan;
+}
+
 ModePlan Ends(RepairAction action, PlannedResult result, std::string reason) {
-    return {action, result, {}, std::move(reason)};
+    return Plan(action, result, {}, std::move(reason));
 }
 
 ModePlan Refused(RepairAction action, std::string reason) {
@@ -176,7 +187,7 @@ ModePlan PlanInPlace(const CheckReport& report, OutputMode mode, const OutputNam
     const uint32_t chunks = report.videoChunks + report.audioChunks;
     if (chunks == 0)
         return Ends(action, PlannedResult::NothingFound, messages::NoRecordingData());
-    ModePlan plan{action, PlannedResult::Complete, replacing ? report.path : names.fixName, {}};
+    ModePlan plan = Plan(action, PlannedResult::Complete, replacing ? report.path : names.fixName);
     if (!report.walk.Complete()) {
         plan.result = PlannedResult::Partial;
         plan.reason = messages::InPlaceStopped(report.walk.endOffset, chunks);
@@ -188,7 +199,7 @@ ModePlan PlanRebuild(const CheckReport& report, OutputMode mode, const OutputNam
                      const Obstacles& obstacles) {
     const RepairAction action = RepairAction::Rebuild;
     if (report.settingsSource == SettingsSource::Missing)
-        return {action, PlannedResult::NeedsSettings, {}, {}};
+        return Plan(action, PlannedResult::NeedsSettings, {});
     // Settings that did not come from the header always make a new file.
     const bool replacing =
         mode == OutputMode::ReplaceOriginal && report.settingsSource == SettingsSource::Header;
@@ -203,13 +214,13 @@ ModePlan PlanRebuild(const CheckReport& report, OutputMode mode, const OutputNam
     if (report.walk.Complete()) {
         if (!copiesAnything)
             return Ends(action, PlannedResult::NothingFound, messages::NoRecordingData());
-        return {action, PlannedResult::Complete, outputPath, {}};
+        return Plan(action, PlannedResult::Complete, outputPath, {}, replacing ? names.temporaryName : "");
     }
     const std::string reason = messages::WalkGaveUpReason();
     // A new file keeps what was copied before the damage; a replace puts the recording back.
     if (!replacing && copiesAnything)
-        return {action, PlannedResult::Partial, outputPath,
-                messages::CopyStopped(reason, report.walk.endOffset, false)};
+        return Plan(action, PlannedResult::Partial, outputPath,
+                    messages::CopyStopped(reason, report.walk.endOffset, false));
     return Ends(action, PlannedResult::Stops, messages::CopyStopped(reason, report.walk.endOffset, true));
 }
 

@@ -59,6 +59,7 @@ struct ModePlan {
     PlannedResult result = PlannedResult::Refused;
     std::string outputPath; // the file written or changed; empty when nothing would be
     std::string reason;     // unless Complete or NeedsSettings: the sentence the repair would show
+    std::string keptAs;     // a rebuild in place: where the recording waits until the new file stands
 };
 
 enum class CheckVerdict {
