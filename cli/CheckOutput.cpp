@@ -244,6 +244,21 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
     }
 }
 
+// Everything the reading found, from the streams to where the data ends.
+void AppendFindings(std::string& text, const CheckReport& report) {
+    AppendHeaderLines(text, report);
+    text += "  chunks: " + Number(report.videoChunks) + " video, " + Number(report.audioChunks) + " audio (" +
+            (report.ids == CheckedIds::InPlace ? "as the in-place repair indexes them"
+                                               : "as the rebuild copies them") +
+            ", from offset " + Number(report.chunkStart) + ")\n";
+    text += "  data ends: " + WalkEndText(report.walk) + "\n";
+    const std::string skipped = messages::SkippedSummary(report.walk);
+    text += "  damage: " + (skipped.empty() ? std::string("none") : skipped) + "\n";
+    text += "  idx1 index: " +
+            (report.indexOffset ? "at offset " + Number(*report.indexOffset) : std::string("none")) + "\n";
+    AppendSettingsLine(text, report);
+}
+
 void WritePlan(JsonWriter& json, const CheckReport& report, const ModePlan& plan, OutputMode mode) {
     const bool writes = plan.result == PlannedResult::Complete || plan.result == PlannedResult::Partial;
     json.BeginObject();
@@ -267,21 +282,11 @@ std::string CheckText(const CheckReport& report) {
     std::string text = report.path + "\n";
     if (!report.read) {
         text += "  " + report.problem + "\n";
-        text += std::string("  verdict: ") + VerdictName(report.verdict) + "\n";
-        return text;
+    } else {
+        text +=
+            std::string("  layout: ") + LayoutName(report.layout) + ", " + Number(report.size) + " bytes\n";
+        AppendFindings(text, report);
     }
-    text += std::string("  layout: ") + LayoutName(report.layout) + ", " + Number(report.size) + " bytes\n";
-    AppendHeaderLines(text, report);
-    text += "  chunks: " + Number(report.videoChunks) + " video, " + Number(report.audioChunks) + " audio (" +
-            (report.ids == CheckedIds::InPlace ? "as the in-place repair indexes them"
-                                               : "as the rebuild copies them") +
-            ", from offset " + Number(report.chunkStart) + ")\n";
-    text += "  data ends: " + WalkEndText(report.walk) + "\n";
-    const std::string skipped = messages::SkippedSummary(report.walk);
-    text += "  damage: " + (skipped.empty() ? std::string("none") : skipped) + "\n";
-    text += "  idx1 index: " +
-            (report.indexOffset ? "at offset " + Number(*report.indexOffset) : std::string("none")) + "\n";
-    AppendSettingsLine(text, report);
     text += "  Make new file: " + ModeText(report, report.newFile, OutputMode::NewFile) + "\n";
     text +=
         "  Replace original file: " + ModeText(report, report.replace, OutputMode::ReplaceOriginal) + "\n";
@@ -297,8 +302,10 @@ std::string CheckJson(const CheckReport& report) {
     json.Key("problem").TextOrNull(report.problem);
     json.Key("temporary_name").TextOrNull(report.temporaryName);
     if (!report.read) {
-        for (const char* key : {"size", "layout", "header", "video", "chunks", "data_end", "damage_summary",
-                                "idx1_offset", "settings"})
+        json.Key("size");
+        report.tooLarge ? json.Number(report.size) : json.Null();
+        for (const char* key :
+             {"layout", "header", "video", "chunks", "data_end", "damage_summary", "idx1_offset", "settings"})
             json.Key(key).Null();
         json.Key("damaged").BeginArray().EndArray();
         json.Key("healthy").Bool(false);

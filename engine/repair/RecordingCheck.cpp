@@ -230,8 +230,6 @@ ModePlan PlanMode(const CheckReport& report, OutputMode mode, const OutputNames&
                   const Obstacles& obstacles) {
     const RepairAction action =
         report.layout == LayoutStandard ? RepairAction::IndexInPlace : RepairAction::Rebuild;
-    if (report.tooLarge)
-        return Refused(action, messages::RecordingTooLarge());
     if (mode == OutputMode::ReplaceOriginal && obstacles.symbolicLink)
         return Refused(action, messages::ReplacingThroughLink());
     if (!obstacles.unwritable.empty())
@@ -264,7 +262,6 @@ std::string BaseName(const std::string& path) {
 
 void Analyse(ReadOnlyFile& file, CheckReport& report) {
     report.size = file.Length();
-    report.tooLarge = report.size >= layout::kMaxRecordingSize;
     report.layout = ProbeLayout(file);
     report.header = ReadHeaderSettings(file);
 
@@ -365,6 +362,13 @@ CheckReport CheckRecording(const std::string& path) {
         FileError openError;
         if (!file.Open(path, openError))
             return refuse(CheckVerdict::Unreadable, FileErrorMessage(openError.cause));
+        // Refused before the repair reads a byte; walking gigabytes would tell the user nothing.
+        if (file.Length() >= layout::kMaxRecordingSize) {
+            CheckReport tooLarge = refuse(CheckVerdict::Refused, messages::RecordingTooLarge());
+            tooLarge.size = file.Length();
+            tooLarge.tooLarge = true;
+            return tooLarge;
+        }
         Analyse(file, report);
         report.read = true;
 

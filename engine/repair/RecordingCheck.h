@@ -80,9 +80,9 @@ struct CheckReport {
     std::string problem;
     std::string temporaryName; // when the recording is missing and tmp_NAME stands beside it
 
-    bool read = false; // false: nothing below was learnt
+    bool read = false;     // false: nothing below was learnt, but for the size of a file too large
+    bool tooLarge = false; // 2 GB or more: refused before anything is read
     uint64_t size = 0;
-    bool tooLarge = false;
     LayoutCode layout = LayoutOther;
     HeaderSettings header;
 
