@@ -41,8 +41,8 @@ for line in open(sys.argv[1], encoding='utf-8'):
 )";
     ScratchDir dir;
     WriteBytes(dir / "lines.json", Bytes(text.begin(), text.end()));
-    CommandResult parsed =
-        RunCommand("python3 -c " + ShellQuote(kFlatten) + " " + ShellQuote(dir / "lines.json"));
+    CommandResult parsed = RunCommand("PYTHONIOENCODING=utf-8 python3 -c " + ShellQuote(kFlatten) + " " +
+                                      ShellQuote(dir / "lines.json"));
     EXPECT_EQ(parsed.exitStatus, 0) << parsed.err << text;
     std::vector<Fields> lines(1);
     std::istringstream out(parsed.out);
@@ -434,6 +434,18 @@ TEST(CheckOutput, JsonLinesParseAndCarryTheDocumentedFieldsAndTheTextSaysTheSame
         for (const std::string key :
              {"size", "layout", "header", "video", "chunks", "settings", "new_file.reason"})
             EXPECT_TRUE(line.contains(key)) << key << " missing from " << line.at("path");
+}
+
+// Quotes, backslashes, control characters and bytes that are not UTF-8 in a file name still make a
+// line that parses; the name comes back as given, a byte that is not UTF-8 as U+FFFD.
+TEST(CheckOutput, AnyFileNameGivesALineThatParses) {
+    const std::string odd = "odd \"quote\" back\\slash\ttab \x01 \xc3\xa9.avi";
+    CommandResult json =
+        Cli("--check --json " + ShellQuote(odd) + " " + ShellQuote("latin1 \xff.avi"), false);
+    const std::vector<Fields> lines = ParseJsonLines(json.out);
+    ASSERT_EQ(lines.size(), 2u) << json.out;
+    EXPECT_EQ(lines[0].at("path"), odd);
+    EXPECT_EQ(lines[1].at("path"), "latin1 \xef\xbf\xbd.avi");
 }
 
 } // namespace
