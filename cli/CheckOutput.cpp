@@ -171,7 +171,8 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
     case PlannedResult::NothingFound:
         return "nothing to repair";
     case PlannedResult::Refused:
-        return "refused. " + plan.reason;
+        // The report's problem is printed once, above.
+        return plan.reason == report.problem ? "refused" : "refused. " + plan.reason;
     case PlannedResult::Stops:
         return "writes nothing. " + plan.reason;
     case PlannedResult::Complete:
@@ -280,13 +281,13 @@ bool PassesCheck(const CheckReport& report) {
 
 std::string CheckText(const CheckReport& report) {
     std::string text = report.path + "\n";
-    if (!report.read) {
-        text += "  " + report.problem + "\n";
-    } else {
+    if (report.read) {
         text +=
             std::string("  layout: ") + LayoutName(report.layout) + ", " + Number(report.size) + " bytes\n";
         AppendFindings(text, report);
     }
+    if (!report.problem.empty())
+        text += "  problem: " + report.problem + "\n";
     text += "  Make new file: " + ModeText(report, report.newFile, OutputMode::NewFile) + "\n";
     text +=
         "  Replace original file: " + ModeText(report, report.replace, OutputMode::ReplaceOriginal) + "\n";
