@@ -1,8 +1,10 @@
 // clipwright-cli: repairs QC-7 camera recordings from the command line.
+#include "CheckOutput.h"
 #include "CliHost.h"
 #include "ClipwrightVersion.h"
 #include "platform/Interruption.h"
 #include "repair/Messages.h"
+#include "repair/RecordingCheck.h"
 #include "repair/RepairEngine.h"
 
 #include <CLI/CLI.hpp>
@@ -75,11 +77,14 @@ int main(int argc, char** argv) {
                "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
                "      repairs a recording whose header lost its frame size and frame rate with\n"
                "      these values (without them, the values its own video gives)\n"
+               "  clipwright-cli --check --json cam04.avi\n"
+               "      says what a repair of it would do, as one JSON line, and writes nothing\n"
                "\n"
                "Exit status:\n"
                "  0  every file was repaired\n"
                "  1  any file was not repaired\n"
-               "  2  usage error");
+               "  2  usage error\n"
+               "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.");
     app.set_version_flag("--version", std::string("clipwright-cli ") + kProgramVersion,
                          "Print the program's version and exit");
     bool replace = false;
@@ -106,6 +111,14 @@ int main(int argc, char** argv) {
                           ->check(CLI::Range(1u, 120u));
     resolutionOption->needs(fpsOption);
     fpsOption->needs(resolutionOption);
+    bool check = false;
+    bool json = false;
+    auto* checkOption = app.add_flag("--check", check,
+                                     "Only look: print each file's layout, streams, chunks, where its data "
+                                     "ends and what a repair would do in each mode; write nothing");
+    app.add_flag("--json", json, "With --check: one JSON object a line for each file")->needs(checkOption);
+    for (CLI::Option* repairOption : {app.get_option("--replace"), resolutionOption, fpsOption})
+        checkOption->excludes(repairOption);
     app.add_option("FILE", files, "Recordings to repair")->required();
 
     try {
@@ -113,6 +126,17 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         int status = app.exit(error);
         return status == 0 ? 0 : kExitUsage;
+    }
+
+    if (check) {
+        int exitStatus = kExitAllRepaired;
+        for (const std::string& path : files) {
+            const CheckReport report = CheckRecording(path);
+            std::cout << (json ? cli::CheckJson(report) + "\n" : cli::CheckText(report)) << std::flush;
+            if (!cli::PassesCheck(report))
+                exitStatus = kExitSomeNotRepaired;
+        }
+        return exitStatus;
     }
 
     std::optional<ImageSettings> answer;

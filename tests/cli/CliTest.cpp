@@ -38,7 +38,8 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndTouchNothing) {
     for (const std::string& arguments :
          {std::string(""), "--fps 15" + file, "--resolution vga" + file, "--resolution vga --fps 0" + file,
           "--resolution vga --fps 121" + file, "--resolution vga --fps 7.5" + file,
-          "--resolution vga --fps abc" + file, "--resolution xga --fps 15" + file, "--bogus" + file}) {
+          "--resolution vga --fps abc" + file, "--resolution xga --fps 15" + file, "--bogus" + file,
+          "--json" + file, "--check --replace" + file, "--check --resolution vga --fps 15" + file}) {
         CommandResult result = Cli(arguments);
         EXPECT_EQ(result.exitStatus, 2) << arguments;
         EXPECT_FALSE(result.err.empty()) << arguments;

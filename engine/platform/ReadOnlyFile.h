@@ -1,0 +1,46 @@
+// A recording opened for reading only, for a look that must not disturb it: a plain read-only
+// open, no lease, no lock, nothing written, so a camera still writing the file never notices.
+#pragma once
+
+#include "platform/FileError.h"
+#include "platform/SourceFile.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace clipwright {
+
+class ReadOnlyFile : public ByteSource {
+public:
+    ReadOnlyFile() = default;
+    ~ReadOnlyFile() override;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // Opens an existing regular file; anything else fails as access denied, as the repair's open does.
+    bool Open(const std::string& path, FileError& error);
+
+    // Through a block of `kBlockBytes`, so that a walk from chunk to chunk costs one read per block.
+    // Fewer bytes, or none, at the end of the file; raises FileError on failure.
+    size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
+
+    // As it stood when opened: a file still being written is looked at up to there.
+    const struct stat& Status() const { return status_; }
+    uint64_t Length() const { return static_cast<uint64_t>(status_.st_size); }
+
+    static constexpr size_t kBlockBytes = size_t{1} << 20;
+
+private:
+    size_t ReadDirect(uint64_t position, void* buffer, size_t count);
+
+    int descriptor_ = -1;
+    std::string path_;
+    struct stat status_ {};
+    std::vector<uint8_t> block_;
+    uint64_t blockStart_ = 0;
+    size_t blockBytes_ = 0;
+};
+
+} // namespace clipwright

@@ -1,0 +1,114 @@
+// A look at a recording that writes nothing: its layout, its streams as the header and as the
+// video say, the chunks a repair would find, where the data ends, and what a repair would do in
+// each mode. Meant for a camera's recording that may still be written: the file is only read.
+#pragma once
+
+#include "avi/ChunkWalk.h"
+#include "avi/FourCC.h"
+#include "codec/CameraSettingsDetector.h"
+#include "repair/ImageSettings.h"
+#include "repair/RepairEngine.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace clipwright {
+
+// The old header's fixed fields, read where and as the rebuild reads them. In a recording whose
+// header is lost they hold whatever bytes stand there.
+struct HeaderSettings {
+    std::optional<FourCC> videoHandler;     // video strh fccHandler
+    std::optional<FourCC> videoCompression; // video strf biCompression
+    std::optional<uint32_t> width, height;  // avih dwWidth, dwHeight
+    std::optional<uint32_t> scale, rate;    // video strh dwScale, dwRate
+    uint32_t framesPerSecond = 0;           // rate / scale in whole frames; 0 when either is 0 or missing
+    ResolutionCode resolution = kResolutionUnknown;
+    bool usable = false; // a size the camera records and a rate from 1 to 120: the rebuild asks nothing
+
+    bool audioStream = false;                // 'auds' at the audio stream header's place
+    std::optional<uint16_t> audioFormat;     // audio strf wFormatTag
+    std::optional<uint32_t> audioSampleRate; // audio strf nSamplesPerSec
+};
+
+// Which chunk ids the walk took for footage: the in-place repair's or the rebuild's.
+enum class CheckedIds { InPlace, Rebuild };
+
+// Where a rebuild's frame size and rate would come from.
+enum class SettingsSource {
+    NotNeeded, // the in-place repair keeps the header as it is
+    Header,
+    Video,   // the header's are unusable; the video and sound give both
+    Missing, // neither: the repair needs them from the user
+};
+
+enum class RepairAction { None, IndexInPlace, Rebuild };
+
+enum class PlannedResult {
+    Complete,      // the repair would write its output whole
+    Partial,       // it would stop at damaged data; `outputPath` would hold what lies before it
+    Stops,         // it would stop at damaged data and leave everything as it was
+    NeedsSettings, // it would write nothing without the frame size and rate from the user
+    NothingFound,  // it would find no chunk and write nothing
+    Refused,       // it would not start, or could not write; `reason` says why
+};
+
+// What a repair in one mode would do.
+struct ModePlan {
+    RepairAction action = RepairAction::None;
+    PlannedResult result = PlannedResult::Refused;
+    std::string outputPath; // the file written or changed; empty when nothing would be
+    std::string reason;     // unless Complete or NeedsSettings: the sentence the repair would show
+    std::string keptAs;     // a rebuild in place: where the recording waits until the new file stands
+};
+
+enum class CheckVerdict {
+    Healthy,         // finalised: standard layout, its idx1 where the data ends, no damage
+    Repairable,      // a repair in "Make new file" mode would complete
+    Incomplete,      // damaged data the walk could not get past: a repair would stop there
+    NeedsSettings,   // the frame size and rate must come from the user
+    NothingToRepair, // no chunk found
+    Refused,         // 2 GB or more, moved to tmp_NAME, or not writable: a repair would not start
+    Unreadable,      // the file could not be read; `problem` holds the file error's sentence
+};
+
+struct CheckReport {
+    std::string path;
+    CheckVerdict verdict = CheckVerdict::Unreadable;
+    // Why the check or the repair could not go on: a file error's fixed sentence or the program's
+    // own; empty otherwise.
+    std::string problem;
+    std::string temporaryName; // when the recording is missing and tmp_NAME stands beside it
+
+    bool read = false;     // false: nothing below was learnt, but for the size of a file too large
+    bool tooLarge = false; // 2 GB or more: refused before anything is read
+    uint64_t size = 0;
+    LayoutCode layout = LayoutOther;
+    HeaderSettings header;
+
+    // Where the repair's walk starts, and the detector with it: the first chunk of the movi list,
+    // or the first video id in a recording whose header is lost.
+    uint64_t chunkStart = 0;
+    DetectedSettings video; // the frame size and rate the video and sound give
+
+    CheckedIds ids = CheckedIds::InPlace;
+    uint32_t videoChunks = 0; // as the repair counts them: the rebuild passes over empty chunks
+    uint32_t audioChunks = 0;
+    WalkSummary walk;
+    std::optional<uint64_t> indexOffset; // of an 'idx1' standing where the data ended on filler
+    bool healthy = false;
+
+    SettingsSource settingsSource = SettingsSource::NotNeeded;
+    std::optional<ImageSettings> settings; // what a rebuild would write with
+
+    ModePlan newFile; // "Make new file"
+    ModePlan replace; // "Replace original file"
+};
+
+// Never writes, never raises: file errors end up in `problem`.
+CheckReport CheckRecording(const std::string& path);
+
+const char* VerdictName(CheckVerdict verdict);
+const char* PlannedResultName(PlannedResult result);
+
+} // namespace clipwright
