@@ -6,6 +6,7 @@
 #include "Scenarios.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -307,6 +308,48 @@ TEST(LargeRecording, WhoseRebuildWouldReach2GiBIsToldSoAndKept) {
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_size, before.st_size);
 #endif
+}
+
+// More damaged data than the walk searches through: the repair says where it stopped, exits as not
+// repaired, and a replace keeps the recording as it was.
+TEST(LargeRecording, DamageLongerThanTheSearchEndsTheRepairHonestly) {
+    for (recgen::HeaderLayout layout : {recgen::HeaderLayout::Standard, recgen::HeaderLayout::Shifted}) {
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        CameraRecordingPlan plan;
+        plan.header.layout = layout;
+        plan.header.width = 160;
+        plan.header.height = 112;
+        plan.sequence.videoFrameCount = 8;
+        WriteCameraRecording(clip, plan);
+        const uint64_t damageAt = fs::file_size(clip);
+        {
+            std::ofstream out(clip, std::ios::binary | std::ios::app);
+            const std::string garbage(1 << 20, '\x55');
+            for (uint64_t written = 0; written <= kResyncSearchLimit; written += garbage.size())
+                out << garbage;
+        }
+        const Bytes before = ReadBytes(clip);
+
+        Job job;
+        job.Run(clip, true);
+
+        EXPECT_EQ(job.fixer.LastOutcome().walk.end, WalkEnd::GaveUp);
+        EXPECT_EQ(job.fixer.LastOutcome().walk.endOffset, damageAt);
+        EXPECT_NE(job.fixer.LastOutcome().status, FixStatus::Repaired);
+        ASSERT_FALSE(job.host.messages.empty());
+        EXPECT_NE(job.host.messages.back().text.find("stopped at offset " + std::to_string(damageAt)),
+                  std::string::npos)
+            << job.host.messages.back().text;
+        const Bytes after = ReadBytes(clip);
+        if (layout == recgen::HeaderLayout::Standard) {
+            EXPECT_TRUE(std::equal(before.begin() + 2060, before.end(), after.begin() + 2060))
+                << "in place: only the header and an index behind everything are written";
+        } else {
+            EXPECT_TRUE(after == before) << "a replace keeps the recording";
+            EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"});
+        }
+    }
 }
 
 } // namespace
