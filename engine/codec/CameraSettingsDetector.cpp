@@ -28,16 +28,6 @@ constexpr double kBlockSlack = 2;
 // VOL, GOV and VOP headers stand at the start of a frame, behind user data at most.
 constexpr size_t kFrameHeadBytes = 4096;
 
-std::optional<ResolutionCode> ResolutionOf(uint32_t width, uint32_t height) {
-    if (width == 640 && height == 480)
-        return kResolutionVga;
-    if (width == 320 && height == 240)
-        return kResolutionQvga;
-    if (width == 160 && height == 112)
-        return kResolutionQqvga;
-    return std::nullopt;
-}
-
 // The rate the sound's clock gives, and the rates its counts allow.
 struct AudioClock {
     std::optional<double> rate;
@@ -121,7 +111,9 @@ DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t
     if (firstVol && firstVol->width && firstVol->height) {
         detected.width = firstVol->width;
         detected.height = firstVol->height;
-        detected.resolution = ResolutionOf(*firstVol->width, *firstVol->height);
+        if (const ResolutionCode code = ResolutionFromSize(firstVol->width, firstVol->height);
+            code != kResolutionUnknown)
+            detected.resolution = code;
         detected.volFixedRate = firstVol->FixedRate();
     }
     detected.vopRate = meter.Rate();

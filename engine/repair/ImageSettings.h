@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace clipwright {
 
@@ -12,6 +13,17 @@ inline constexpr ResolutionCode kResolutionVga = 0;
 inline constexpr ResolutionCode kResolutionQvga = 1;
 inline constexpr ResolutionCode kResolutionQqvga = 2;
 inline constexpr ResolutionCode kResolutionUnknown = 3;
+
+// The camera's frame size as its code: 640x480, 320x240, 160x112; any other size, or none, unknown.
+inline ResolutionCode ResolutionFromSize(std::optional<uint32_t> width, std::optional<uint32_t> height) {
+    if (width == 640u && height == 480u)
+        return kResolutionVga;
+    if (width == 320u && height == 240u)
+        return kResolutionQvga;
+    if (width == 160u && height == 112u)
+        return kResolutionQqvga;
+    return kResolutionUnknown;
+}
 
 // The answer to the "Image Setting Needed" prompt.
 struct ImageSettings {

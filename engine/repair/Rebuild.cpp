@@ -28,7 +28,6 @@ namespace {
 constexpr uint32_t kHighestFrameRate = 120;
 // Nobody else reads footage while it is written; the recording's own mode is given at the end.
 constexpr mode_t kPrivateFileMode = 0600;
-constexpr size_t kHeaderLostScanBytes = 4096;
 constexpr size_t kRepeatPrefixBytes = 100;
 
 // A field the file ends before is no value at all, never a 0.
@@ -37,40 +36,6 @@ std::optional<uint32_t> ReadU32At(SourceFile& file, uint32_t position) {
     if (file.ReadAt(position, bytes, sizeof bytes) < sizeof bytes)
         return std::nullopt;
     return le::ReadU32(bytes);
-}
-
-ResolutionCode ResolutionFromSize(std::optional<uint32_t> width, std::optional<uint32_t> height) {
-    if (width == 640 && height == 480)
-        return kResolutionVga;
-    if (width == 320 && height == 240)
-        return kResolutionQvga;
-    if (width == 160 && height == 112)
-        return kResolutionQqvga;
-    return kResolutionUnknown;
-}
-
-// Position of the first '0','0','d' run at or after `from`, read through a fixed window, or
-// nothing when the file holds none. `limit` bounds the search (0: to the end of the file).
-std::optional<uint64_t> FindVideoTag(SourceFile& file, uint64_t from, uint64_t limit) {
-    static constexpr uint8_t kTag[3] = {'0', '0', 'd'};
-    std::array<uint8_t, kHeaderLostScanBytes> window{};
-    uint64_t position = from;
-    for (;;) {
-        size_t wanted = window.size();
-        if (limit != 0)
-            wanted = static_cast<size_t>(std::min<uint64_t>(wanted, limit > position ? limit - position : 0));
-        if (wanted < sizeof kTag)
-            return std::nullopt;
-        size_t got = file.ReadAt(position, window.data(), wanted);
-        auto found = std::search(window.begin(), window.begin() + static_cast<ptrdiff_t>(got),
-                                 std::begin(kTag), std::end(kTag));
-        if (found != window.begin() + static_cast<ptrdiff_t>(got))
-            return position + static_cast<uint64_t>(found - window.begin());
-        if (got < wanted)
-            return std::nullopt;
-        // Windows overlap by two bytes so that a run across their border is seen.
-        position += got - (sizeof kTag - 1);
-    }
 }
 
 enum class CopyEnd {
@@ -126,14 +91,7 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         resolution = ResolutionFromSize(ReadU32At(sourceFile, layout::kMainWidth),
                                         ReadU32At(sourceFile, layout::kMainHeight));
 
-        if (layout == LayoutHeaderLost) {
-            std::optional<uint64_t> found = FindVideoTag(sourceFile, 0, kHeaderLostScanBytes);
-            // A header lost with more than the usual block: look on through the file.
-            if (!found)
-                found = FindVideoTag(sourceFile, kHeaderLostScanBytes - 2, 0);
-            // Without any video tag, the walk looks for whatever chunks there are from the start.
-            start = found.value_or(0);
-        }
+        start = RebuildDataStart(sourceFile, layout);
 
         // Above 120 frames per second is no camera setting, and would overflow the writer's rate.
         if (framesPerSecond == 0 || framesPerSecond > kHighestFrameRate || resolution == kResolutionUnknown) {

@@ -27,7 +27,6 @@ constexpr uint32_t kAudioListShift = 8;        // the audio stream list may begi
 constexpr uint32_t kStrhTypeToFormatTag = 64;  // audio strh fccType to strf wFormatTag
 constexpr uint32_t kStrhTypeToSampleRate = 68; // audio strh fccType to strf nSamplesPerSec
 constexpr uint32_t kHighestFrameRate = 120;    // above it the rebuild asks for settings
-constexpr size_t kVideoTagSearchBytes = 4096;  // read at a time looking for a lost header's data
 
 template <size_t N> bool ReadWhole(ByteSource& file, uint64_t position, std::array<uint8_t, N>& bytes) {
     return file.ReadAt(position, bytes.data(), N) == N;
@@ -47,23 +46,6 @@ std::optional<uint16_t> U16At(ByteSource& file, uint64_t position) {
 std::optional<FourCC> WordAt(ByteSource& file, uint64_t position) {
     std::array<uint8_t, 4> bytes{};
     return ReadWhole(file, position, bytes) ? std::optional(FourCC::FromBytes(bytes.data())) : std::nullopt;
-}
-
-// As the job probes it, from the words at 2036, 2048 and 2056.
-LayoutCode ProbeLayout(ByteSource& file) {
-    if (WordAt(file, layout::kMoviList) == fourcc::kList)
-        return WordAt(file, layout::kMoviBase) == fourcc::kMovi ? LayoutStandard : LayoutOther;
-    return WordAt(file, layout::kShiftedMoviList) == fourcc::kList ? LayoutShifted : LayoutHeaderLost;
-}
-
-ResolutionCode ResolutionFromSize(std::optional<uint32_t> width, std::optional<uint32_t> height) {
-    if (width == 640 && height == 480)
-        return kResolutionVga;
-    if (width == 320 && height == 240)
-        return kResolutionQvga;
-    if (width == 160 && height == 112)
-        return kResolutionQqvga;
-    return kResolutionUnknown;
 }
 
 HeaderSettings ReadHeaderSettings(ByteSource& file) {
@@ -90,23 +72,6 @@ HeaderSettings ReadHeaderSettings(ByteSource& file) {
         break;
     }
     return header;
-}
-
-// Where a rebuild of a recording whose header is lost starts: the first '0','0','d' in the file.
-std::optional<uint64_t> FirstVideoTag(ByteSource& file) {
-    static constexpr std::array<uint8_t, 3> kTag = {'0', '0', 'd'};
-    std::array<uint8_t, kVideoTagSearchBytes> window{};
-    for (uint64_t position = 0;;) {
-        const size_t got = file.ReadAt(position, window.data(), window.size());
-        const auto end = window.begin() + static_cast<ptrdiff_t>(got);
-        const auto found = std::search(window.begin(), end, kTag.begin(), kTag.end());
-        if (found != end)
-            return position + static_cast<uint64_t>(found - window.begin());
-        if (got < window.size())
-            return std::nullopt;
-        // Windows overlap by two bytes so that a tag across their border is seen.
-        position += got - (kTag.size() - 1);
-    }
 }
 
 bool IsInPlaceAudio(const FourCC& id) {
@@ -262,22 +227,11 @@ std::string BaseName(const std::string& path) {
 
 void Analyse(ReadOnlyFile& file, CheckReport& report) {
     report.size = file.Length();
-    report.layout = ProbeLayout(file);
+    report.layout = ProbeLayoutOf(file);
     report.header = ReadHeaderSettings(file);
 
-    switch (report.layout) {
-    case LayoutStandard:
-        report.chunkStart = layout::kFirstChunk;
-        break;
-    case LayoutShifted:
-    case LayoutOther:
-        report.chunkStart = layout::kMoviList;
-        break;
-    case LayoutHeaderLost:
-        // Without any video id the walk looks for whatever chunks there are from the start.
-        report.chunkStart = FirstVideoTag(file).value_or(0);
-        break;
-    }
+    report.chunkStart =
+        report.layout == LayoutStandard ? layout::kFirstChunk : RebuildDataStart(file, report.layout);
     report.ids = report.layout == LayoutStandard ? CheckedIds::InPlace : CheckedIds::Rebuild;
     report.video = DetectCameraSettings(file, report.chunkStart, report.size);
     CountChunks(file, report);

@@ -13,14 +13,6 @@ namespace clipwright {
 
 namespace {
 
-// A word the file ends before matches nothing.
-std::optional<FourCC> ReadWordAt(SourceFile& file, uint64_t position) {
-    uint8_t bytes[4];
-    if (file.ReadAt(position, bytes, sizeof bytes) < sizeof bytes)
-        return std::nullopt;
-    return FourCC::FromBytes(bytes);
-}
-
 bool IsSymbolicLink(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
@@ -33,20 +25,6 @@ bool IsTooLargeToRepair(const std::string& path) {
 }
 
 } // namespace
-
-const char* LayoutName(LayoutCode layout) {
-    switch (layout) {
-    case LayoutStandard:
-        return "standard";
-    case LayoutShifted:
-        return "shifted";
-    case LayoutHeaderLost:
-        return "header lost";
-    case LayoutOther:
-        break;
-    }
-    return "other";
-}
 
 void RepairEngine::RunFixJob(FixRequest request) {
     outcome = FixOutcome{};
@@ -92,13 +70,7 @@ LayoutCode RepairEngine::ProbeLayout() {
         return LayoutOther;
     }
     try {
-        LayoutCode result;
-        if (ReadWordAt(sourceFile, layout::kMoviList) == fourcc::kList)
-            result =
-                ReadWordAt(sourceFile, layout::kMoviBase) == fourcc::kMovi ? LayoutStandard : LayoutOther;
-        else
-            result = ReadWordAt(sourceFile, layout::kShiftedMoviList) == fourcc::kList ? LayoutShifted
-                                                                                       : LayoutHeaderLost;
+        const LayoutCode result = ProbeLayoutOf(sourceFile);
         sourceFile.Close();
         // Only a probe that read the file has found a layout.
         outcome.layoutProbed = true;

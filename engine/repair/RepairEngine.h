@@ -9,6 +9,7 @@
 #include "platform/SourceFile.h"
 #include "repair/FixerHost.h"
 #include "repair/ImageSettings.h"
+#include "repair/LayoutProbe.h"
 
 #include <cstdint>
 #include <deque>
@@ -28,15 +29,6 @@ struct IndexEntry {
 // A deque, not a vector: it grows by blocks, so a long recording's index costs its 16 bytes per
 // entry and never twice that while a vector would double.
 using IndexEntryList = std::deque<IndexEntry>;
-
-enum LayoutCode : int32_t {
-    LayoutOther = 0,      // 'LIST' at 2048 of another list type, or the probe failed
-    LayoutStandard = 1,   // 'LIST' at 2048 and 'movi' at 2056
-    LayoutShifted = 2,    // 'LIST' at 2036: the first chunk stands at 2048
-    LayoutHeaderLost = 3, // neither
-};
-
-const char* LayoutName(LayoutCode layout);
 
 enum class OutputMode {
     NewFile,         // "Make new file": fix_NAME beside the recording, which is never written
