@@ -118,6 +118,22 @@ std::string WalkGaveUpReason() {
            std::to_string(kResyncSearchLimit >> 20) + " MB behind it";
 }
 
+std::string NoMemoryForAChunkReason() {
+    return "there was not enough memory for a chunk";
+}
+
+std::string SizeLimitReason() {
+    return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind can hold";
+}
+
+std::string RecordingNotReadReason() {
+    return "the recording could not be read";
+}
+
+std::string EndOfRecordingReason() {
+    return "the end of the recording";
+}
+
 std::string OutOfMemory() {
     return "There was not enough memory to repair this recording. The recording was left as it was.";
 }

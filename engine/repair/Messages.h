@@ -32,7 +32,11 @@ std::string SkippedSummary(const WalkSummary& walk);
 std::string SkippedNotice(const WalkSummary& walk, bool inPlace);
 // An in-place repair whose walk could not get past damaged data.
 std::string InPlaceStopped(uint64_t offset, uint32_t chunksIndexed);
-// Why a walk ended early, for CopyStopped.
+// Why a copy stopped, for CopyStopped.
 std::string WalkGaveUpReason();
+std::string NoMemoryForAChunkReason();
+std::string SizeLimitReason();
+std::string RecordingNotReadReason();
+std::string EndOfRecordingReason();
 
 } // namespace clipwright::messages

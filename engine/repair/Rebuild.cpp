@@ -51,18 +51,17 @@ std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
     case CopyEnd::Damaged:
         return messages::WalkGaveUpReason();
     case CopyEnd::OutOfMemory:
-        return "there was not enough memory for a chunk";
+        return messages::NoMemoryForAChunkReason();
     case CopyEnd::WriterFailed:
         if (muxer.Failure() == MuxerFailure::SizeLimit)
-            return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind "
-                   "can hold";
+            return messages::SizeLimitReason();
         return messages::NewFileNotWritten(muxer.SystemError());
     case CopyEnd::FileError:
-        return "the recording could not be read";
+        return messages::RecordingNotReadReason();
     case CopyEnd::EndOfData:
         break;
     }
-    return "the end of the recording";
+    return messages::EndOfRecordingReason();
 }
 
 } // namespace
