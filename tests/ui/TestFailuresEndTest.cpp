@@ -58,6 +58,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         failing.setProcessEnvironment(environment);
+        // A sanitizer's report goes to standard error; the failure message must show it.
+        failing.setProcessChannelMode(QProcess::MergedChannels);
         failing.start(QCoreApplication::applicationFilePath(), {QStringLiteral("DeliberateFailures")});
         const bool ended = failing.waitForFinished(120000);
         if (!ended) {

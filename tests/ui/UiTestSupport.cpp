@@ -58,10 +58,10 @@ void ModalWatcher::Look() {
 }
 
 RepairJob::Runner JobHold::Runner() {
-    return [this](RepairEngine& engine, FixRequest request, std::stop_token stop) {
-        ++starts;
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!released.wait(lock, stop, [this] { return isReleased; }))
+    return [shared = state](RepairEngine& engine, FixRequest request, std::stop_token stop) {
+        ++shared->starts;
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        if (!shared->released.wait(lock, stop, [&shared] { return shared->isReleased; }))
             return;
         lock.unlock();
         engine.RunFixJob(std::move(request));
@@ -69,9 +69,9 @@ RepairJob::Runner JobHold::Runner() {
 }
 
 void JobHold::Release() {
-    std::lock_guard<std::mutex> lock(mutex);
-    isReleased = true;
-    released.notify_all();
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->isReleased = true;
+    state->released.notify_all();
 }
 
 HangGuard::HangGuard(const char* step, int seconds)

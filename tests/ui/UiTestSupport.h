@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -46,20 +47,24 @@ private:
 };
 
 // A job that waits until it is released, then repairs as usual. Released when the hold goes, and
-// when the job is told to stop, so a failing test never leaves a job waiting.
+// when the job is told to stop, so a failing test never leaves a job waiting. The job shares the
+// hold's state, so the hold may go before the dialog that runs the job.
 class JobHold {
 public:
     ~JobHold() { Release(); }
     RepairJob::Runner Runner();
     void Release();
-    bool Started() const { return starts.load() > 0; }
-    int Starts() const { return starts.load(); }
+    bool Started() const { return state->starts.load() > 0; }
+    int Starts() const { return state->starts.load(); }
 
 private:
-    std::mutex mutex;
-    std::condition_variable_any released;
-    bool isReleased = false;
-    std::atomic<int> starts{0};
+    struct State {
+        std::mutex mutex;
+        std::condition_variable_any released;
+        bool isReleased = false;
+        std::atomic<int> starts{0};
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
 };
 
 // Ends the test program with a message naming `step` when the step has not returned within
