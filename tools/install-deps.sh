@@ -16,6 +16,8 @@ packages=(
     dpkg-dev file gzip   # cpack's Debian package: dpkg-shlibdeps and file find its dependencies
     lintian appstream man-db      # checks of the package, its AppStream metainfo and manual pages
     clang libclang-rt-14-dev      # libFuzzer and the sanitizers' runtime for the fuzz targets
+    gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-base   # avimux and avidemux: a second writer and reader of AVIs
+    mencoder        # a third writer of AVIs, for recordings cut off while it wrote
 )
 
 missing=()
