@@ -26,19 +26,54 @@ size_t SkipZeros(const uint8_t* bytes, size_t offset, size_t end) {
     return offset;
 }
 
+bool IsDigit(uint8_t byte) {
+    return byte >= '0' && byte <= '9';
+}
+
+// Indexes and padding: idx1, JUNK, and the OpenDML standard indexes ('ix##') inside a movi list.
 bool IsFiller(const FourCC& id) {
-    return id == fourcc::kIdx1 || id == fourcc::kJunk;
+    const auto& bytes = id.Bytes();
+    return id == fourcc::kIdx1 || id == fourcc::kJunk ||
+           (bytes[0] == 'i' && bytes[1] == 'x' && IsDigit(bytes[2]) && IsDigit(bytes[3]));
+}
+
+// A movi list, a 'rec ' group or a further RIFF part: entered whatever its size says, since a
+// cut-off write leaves those sizes at placeholders (0, 4, 0xFFFFFFFF).
+bool IsEnteredWhatever(const ChunkHeader& header) {
+    if (header.prefixBytes < 4)
+        return false;
+    const FourCC type = FourCC::FromBytes(header.prefix.data());
+    return (header.id == fourcc::kList && (type == fourcc::kMovi || type == fourcc::kRec)) ||
+           (header.id == fourcc::kRiff && type == fourcc::kAvix);
+}
+
+bool ComesBefore(const FourCC& left, const FourCC& right) {
+    return left.Bytes() < right.Bytes();
 }
 
 } // namespace
 
 MediaIds::MediaIds(std::vector<FourCC> ids) : ids_(std::move(ids)) {
+    std::sort(ids_.begin(), ids_.end(), ComesBefore);
     for (const FourCC& id : ids_)
         firstBytes_[id.Bytes()[0]] = true;
 }
 
+MediaIds MediaIds::ForStreams(uint32_t streams) {
+    static constexpr const char* kKinds[] = {"dc", "db", "wb", "pc", "tx"};
+    std::vector<FourCC> ids;
+    for (uint32_t stream = 0; stream < std::min(streams, 100u); ++stream)
+        for (const char* kind : kKinds) {
+            const uint8_t bytes[4] = {static_cast<uint8_t>('0' + stream / 10),
+                                      static_cast<uint8_t>('0' + stream % 10), static_cast<uint8_t>(kind[0]),
+                                      static_cast<uint8_t>(kind[1])};
+            ids.push_back(FourCC::FromBytes(bytes));
+        }
+    return MediaIds(std::move(ids));
+}
+
 bool MediaIds::Contains(const FourCC& id) const {
-    return std::find(ids_.begin(), ids_.end(), id) != ids_.end();
+    return std::binary_search(ids_.begin(), ids_.end(), id, ComesBefore);
 }
 
 bool MediaIds::CouldBegin(const uint8_t* bytes, size_t count) const {
@@ -54,8 +89,8 @@ uint64_t WalkSummary::DamagedBytes() const {
     return total;
 }
 
-ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media)
-    : file_(file), media_(media), fileSize_(fileSize), position_(start) {}
+ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media, PadBytes pad)
+    : file_(file), media_(media), fileSize_(fileSize), pad_(pad), position_(start) {}
 
 const ChunkHeader& ChunkWalk::HeaderAt(uint64_t position) {
     if (!cacheValid_ || cached_.position != position) {
@@ -66,7 +101,21 @@ const ChunkHeader& ChunkWalk::HeaderAt(uint64_t position) {
 }
 
 bool ChunkWalk::IsStructure(const FourCC& id) const {
-    return IsFiller(id) || id == fourcc::kList;
+    return IsFiller(id) || id == fourcc::kList || id == fourcc::kRiff;
+}
+
+std::pair<uint64_t, ChunkWalk::Successor> ChunkWalk::After(uint64_t end, uint32_t size) {
+    if (size % 2 == 0)
+        return {end, JudgeSuccessor(end)};
+    const uint64_t first = pad_ == PadBytes::Expected ? end + 1 : end;
+    const uint64_t second = pad_ == PadBytes::Expected ? end : end + 1;
+    const Successor atFirst = JudgeSuccessor(first);
+    if (atFirst != Successor::Damage)
+        return {first, atFirst};
+    const Successor atSecond = JudgeSuccessor(second);
+    if (atSecond != Successor::Damage)
+        return {second, atSecond};
+    return {first, atFirst};
 }
 
 ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
@@ -82,7 +131,7 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
         return structure || media_.CouldBegin(bytes.data(), got) ? Successor::EndOfData : Successor::Damage;
     }
     if ((media_.Contains(header.id) || IsStructure(header.id)) &&
-        JudgeChunk(header, fileSize_) != ChunkFit::Implausible)
+        (JudgeChunk(header, fileSize_) != ChunkFit::Implausible || IsEnteredWhatever(header)))
         return Successor::Chunk;
     return Successor::Damage;
 }
@@ -166,14 +215,7 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
         const ChunkFit fit = JudgeChunk(header, fileSize_);
 
         if (media_.Contains(header.id) && fit == ChunkFit::Whole) {
-            uint64_t next = header.End();
-            Successor successor = JudgeSuccessor(next);
-            // RIFF pads odd payloads; a recording may or may not carry the pad byte.
-            if (successor == Successor::Damage && header.size % 2 == 1 &&
-                JudgeSuccessor(next + 1) != Successor::Damage) {
-                next += 1;
-                successor = Successor::Chunk;
-            }
+            auto [next, successor] = After(header.End(), header.size);
             if (successor == Successor::Damage) {
                 // Either the size is false and the chunks go on inside what it claims, or the
                 // damage begins behind this chunk.
@@ -202,11 +244,7 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
         if (IsFiller(header.id) && fit == ChunkFit::Whole) {
             if (!fillerRunStart_)
                 fillerRunStart_ = position_;
-            uint64_t next = header.End();
-            if (header.size % 2 == 1 && JudgeSuccessor(next) == Successor::Damage &&
-                JudgeSuccessor(next + 1) != Successor::Damage)
-                next += 1;
-            position_ = next;
+            position_ = After(header.End(), header.size).first;
             continue;
         }
         if (IsFiller(header.id) && fit == ChunkFit::CutOff) {
@@ -221,7 +259,9 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
         }
         // A list's chunks are walked as if it were not there; a cut-off recording's movi list has
         // a size of 0 or 4.
-        if (header.id == fourcc::kList && fit != ChunkFit::Implausible) {
+        if ((header.id == fourcc::kList && fit != ChunkFit::Implausible) || IsEnteredWhatever(header)) {
+            if (header.id == fourcc::kRiff)
+                summary_.extraParts.push_back(position_);
             position_ += kListHeaderBytes;
             continue;
         }

@@ -23,13 +23,16 @@ inline constexpr uint64_t kResyncSearchLimit = uint64_t{256} << 20;
 class MediaIds {
 public:
     explicit MediaIds(std::vector<FourCC> ids);
+    // Video, audio, palette and text ids ('##dc', '##db', '##wb', '##pc', '##tx') of streams 0 to
+    // `streams` - 1.
+    static MediaIds ForStreams(uint32_t streams);
     bool Contains(const FourCC& id) const;
     // True when the first `count` bytes (fewer than 4) could begin a media id.
     bool CouldBegin(const uint8_t* bytes, size_t count) const;
     bool MayStartWith(uint8_t byte) const { return firstBytes_[byte]; }
 
 private:
-    std::vector<FourCC> ids_;
+    std::vector<FourCC> ids_; // sorted, for a binary search
     std::array<bool, 256> firstBytes_{};
 };
 
@@ -54,15 +57,23 @@ struct WalkSummary {
     std::vector<DamagedStretch> damaged; // stretches with footage behind them, in file order
     // With NoChunkBehind: the bytes from endOffset on are all zeros, space nothing was written to.
     bool tailIsZeros = false;
+    // Where each further RIFF part ('RIFF' ... 'AVIX') the walk went into begins.
+    std::vector<uint64_t> extraParts;
 
     uint64_t DamagedBytes() const;
     // False when the walk could not tell whether footage lies behind the point where it ended.
     bool Complete() const { return end != WalkEnd::GaveUp; }
 };
 
+// Whether a chunk of odd size is followed by a pad byte. The camera writes none; RIFF asks for one,
+// and other recorders write it, mostly. Either way the walk takes the other reading when the first
+// does not lead to a chunk.
+enum class PadBytes { Rare, Expected };
+
 class ChunkWalk {
 public:
-    ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media);
+    ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media,
+              PadBytes pad = PadBytes::Rare);
 
     // The next media chunk, with its first payload bytes; nothing once the walk has ended. A chunk
     // cut off by the end of the file is the last one returned.
@@ -75,6 +86,8 @@ private:
 
     const ChunkHeader& HeaderAt(uint64_t position);
     bool IsStructure(const FourCC& id) const;
+    // The position behind a chunk ending at `end` with a payload of `size` bytes, and what stands there.
+    std::pair<uint64_t, Successor> After(uint64_t end, uint32_t size);
     Successor JudgeSuccessor(uint64_t position);
     // The first position in [from, limit) where a media chunk that fits is followed by a chunk or
     // by the end of the data. With `acceptCut`, a chunk cut off by the end of the file counts when
@@ -92,6 +105,7 @@ private:
     ByteSource& file_;
     const MediaIds& media_;
     const uint64_t fileSize_;
+    const PadBytes pad_;
     uint64_t position_;
     std::optional<uint64_t> fillerRunStart_;
     bool finished_ = false;

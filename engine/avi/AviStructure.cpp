@@ -1,0 +1,178 @@
+#include "avi/AviStructure.h"
+
+#include "avi/LittleEndian.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace clipwright {
+
+namespace {
+
+constexpr size_t kChunkHeaderBytes = 8;
+constexpr size_t kListHeaderBytes = 12;
+constexpr size_t kMainHeaderBytes = 40;   // up to dwHeight
+constexpr size_t kStreamHeaderBytes = 48; // up to dwSampleSize
+constexpr size_t kStreamLengthOffset = 32;
+// Recorders put a few chunks between the header list and the movi list (JUNK, LIST INFO, an
+// OpenDML placeholder); a walk that finds none within this many is not in an AVI header.
+constexpr int kMostChunksBeforeMovi = 64;
+
+uint64_t Padded(uint64_t size) {
+    return size + (size & 1);
+}
+
+// One chunk inside a list held in memory.
+struct Piece {
+    FourCC id;
+    size_t offset = 0; // of its payload within the list
+    std::span<const uint8_t> payload;
+};
+
+// The chunks of a list body, each whole; a chunk that runs past the body ends the walk.
+std::vector<Piece> PiecesOf(std::span<const uint8_t> body) {
+    std::vector<Piece> pieces;
+    size_t position = 0;
+    while (position + kChunkHeaderBytes <= body.size()) {
+        const uint32_t size = le::ReadU32(body, position + 4);
+        if (size > body.size() - position - kChunkHeaderBytes)
+            break;
+        pieces.push_back({FourCC::FromBytes(body.data() + position), position + kChunkHeaderBytes,
+                          body.subspan(position + kChunkHeaderBytes, size)});
+        position += kChunkHeaderBytes + Padded(size);
+    }
+    return pieces;
+}
+
+std::optional<FourCC> ListType(const Piece& piece) {
+    if (piece.id != fourcc::kList || piece.payload.size() < 4)
+        return std::nullopt;
+    return FourCC::FromBytes(piece.payload.data());
+}
+
+StreamKind KindOf(const FourCC& type) {
+    if (type == fourcc::kVids)
+        return StreamKind::Video;
+    if (type == fourcc::kAuds)
+        return StreamKind::Audio;
+    if (type == fourcc::kTxts)
+        return StreamKind::Text;
+    return StreamKind::Other;
+}
+
+// A stream list: its header and format are required, a super index is noted.
+std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t bodyPosition) {
+    StreamInfo stream;
+    bool haveHeader = false;
+    bool haveFormat = false;
+    for (const Piece& piece : PiecesOf(body)) {
+        const uint64_t payloadPosition = bodyPosition + piece.offset;
+        if (piece.id == fourcc::kStrh && piece.payload.size() >= kStreamHeaderBytes && !haveHeader) {
+            stream.type = FourCC::FromBytes(piece.payload.data());
+            stream.handler = FourCC::FromBytes(piece.payload.data() + 4);
+            stream.scale = le::ReadU32(piece.payload, 20);
+            stream.rate = le::ReadU32(piece.payload, 24);
+            stream.length = le::ReadU32(piece.payload, kStreamLengthOffset);
+            stream.sampleSize = le::ReadU32(piece.payload, 44);
+            stream.lengthPosition = payloadPosition + kStreamLengthOffset;
+            stream.kind = KindOf(stream.type);
+            haveHeader = true;
+        } else if (piece.id == fourcc::kStrf && haveHeader && !haveFormat) {
+            if (stream.kind == StreamKind::Video && piece.payload.size() >= 20)
+                stream.compression = FourCC::FromBytes(piece.payload.data() + 16);
+            else if (stream.kind == StreamKind::Audio && piece.payload.size() >= 2)
+                stream.formatTag = le::ReadU16(piece.payload, 0);
+            haveFormat = true;
+        } else if (piece.id == fourcc::kIndx && piece.payload.size() >= 8) {
+            stream.superIndex =
+                SuperIndexInfo{payloadPosition - kChunkHeaderBytes,
+                               static_cast<uint32_t>(piece.payload.size()), le::ReadU32(piece.payload, 4)};
+        }
+    }
+    if (!haveHeader || !haveFormat)
+        return std::nullopt;
+    return stream;
+}
+
+// The header list: the main header, the stream lists it names, and the OpenDML header if any.
+bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStructure& structure) {
+    std::optional<uint32_t> declaredStreams;
+    for (const Piece& piece : PiecesOf(body)) {
+        const uint64_t payloadPosition = bodyPosition + piece.offset;
+        if (piece.id == fourcc::kAvih && piece.payload.size() >= kMainHeaderBytes && !declaredStreams) {
+            structure.mainHeaderPosition = payloadPosition;
+            structure.mainFlags = le::ReadU32(piece.payload, kMainFlagsOffset);
+            structure.totalFrames = le::ReadU32(piece.payload, kMainTotalFramesOffset);
+            declaredStreams = le::ReadU32(piece.payload, 24);
+            continue;
+        }
+        const std::optional<FourCC> type = ListType(piece);
+        if (type == fourcc::kStrl) {
+            if (!declaredStreams || structure.streams.size() >= kMostStreams)
+                return false;
+            auto stream = ReadStreamList(piece.payload.subspan(4), payloadPosition + 4);
+            if (!stream)
+                return false;
+            structure.streams.push_back(*stream);
+        } else if (type == fourcc::kOdml) {
+            for (const Piece& inner : PiecesOf(piece.payload.subspan(4)))
+                if (inner.id == fourcc::kDmlh && inner.payload.size() >= 4)
+                    structure.extendedTotalFramesPosition = payloadPosition + 4 + inner.offset;
+        }
+    }
+    return declaredStreams && *declaredStreams >= 1 && *declaredStreams == structure.streams.size();
+}
+
+} // namespace
+
+size_t MemorySource::ReadAt(uint64_t position, void* buffer, size_t count) {
+    if (position >= bytes_.size())
+        return 0;
+    const size_t available = std::min<uint64_t>(count, bytes_.size() - position);
+    std::memcpy(buffer, bytes_.data() + position, available);
+    return available;
+}
+
+std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize) {
+    uint8_t riff[kListHeaderBytes];
+    if (file.ReadAt(0, riff, sizeof riff) < sizeof riff || FourCC::FromBytes(riff) != fourcc::kRiff ||
+        FourCC::FromBytes(riff + 8) != fourcc::kAvi)
+        return std::nullopt;
+    AviStructure structure;
+    structure.riffSize = le::ReadU32(riff + 4);
+
+    bool haveHeaderList = false;
+    uint64_t position = kListHeaderBytes;
+    for (int chunks = 0; chunks < kMostChunksBeforeMovi; ++chunks) {
+        uint8_t header[kListHeaderBytes];
+        const size_t got = file.ReadAt(position, header, sizeof header);
+        if (got < kChunkHeaderBytes)
+            return std::nullopt;
+        const FourCC id = FourCC::FromBytes(header);
+        const uint32_t size = le::ReadU32(header + 4);
+        const bool isList = id == fourcc::kList && got == kListHeaderBytes;
+        if (isList && FourCC::FromBytes(header + 8) == fourcc::kMovi) {
+            if (!haveHeaderList)
+                return std::nullopt;
+            structure.moviListPosition = position;
+            structure.moviListSize = size;
+            return structure;
+        }
+        // Everything before the movi list was written whole before any footage.
+        if (size > fileSize - position - kChunkHeaderBytes)
+            return std::nullopt;
+        if (isList && FourCC::FromBytes(header + 8) == fourcc::kHdrl) {
+            if (haveHeaderList || size < 4 || size > kLargestHeaderList)
+                return std::nullopt;
+            std::vector<uint8_t> body(size - 4);
+            if (file.ReadAt(position + kListHeaderBytes, body.data(), body.size()) < body.size() ||
+                !ReadHeaderList(body, position + kListHeaderBytes, structure))
+                return std::nullopt;
+            haveHeaderList = true;
+        }
+        position += kChunkHeaderBytes + Padded(size);
+    }
+    return std::nullopt;
+}
+
+} // namespace clipwright

@@ -1,0 +1,81 @@
+// The structure of an AVI file as other recorders write it: the RIFF 'AVI ' form, its header list
+// (the main header and one stream list per stream) and where its movi list starts. Only the header
+// block is trusted; the sizes of the RIFF form and the movi list are what a cut-off write left
+// behind, so nothing here depends on them.
+#pragma once
+
+#include "avi/FourCC.h"
+#include "platform/SourceFile.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace clipwright {
+
+// Stream numbers are two digits in chunk ids.
+inline constexpr uint32_t kMostStreams = 100;
+// A header list larger than this is no recorder's: readers stop at about a megabyte too.
+inline constexpr uint32_t kLargestHeaderList = 1u << 20;
+
+enum class StreamKind { Video, Audio, Text, Other };
+
+// An OpenDML super index ('indx') in a stream list.
+struct SuperIndexInfo {
+    uint64_t position = 0; // of its chunk header
+    uint32_t size = 0;
+    uint32_t entriesInUse = 0;
+};
+
+struct StreamInfo {
+    StreamKind kind = StreamKind::Other;
+    FourCC type;            // strh fccType
+    FourCC handler;         // strh fccHandler
+    FourCC compression;     // video: the format's biCompression
+    uint16_t formatTag = 0; // audio: the format's wFormatTag
+    uint32_t scale = 0;
+    uint32_t rate = 0;
+    uint32_t length = 0;
+    uint32_t sampleSize = 0;
+    uint64_t lengthPosition = 0; // of strh dwLength in the file
+    std::optional<SuperIndexInfo> superIndex;
+};
+
+struct AviStructure {
+    uint32_t riffSize = 0;           // as the file says; not to be trusted
+    uint64_t mainHeaderPosition = 0; // of the avih payload
+    uint32_t mainFlags = 0;
+    uint32_t totalFrames = 0;
+    std::vector<StreamInfo> streams;
+    std::optional<uint64_t> extendedTotalFramesPosition; // dmlh dwTotalFrames, when there is one
+    uint64_t moviListPosition = 0;                       // of 'LIST' of the movi list
+    uint32_t moviListSize = 0;                           // as the file says; not to be trusted
+
+    uint64_t MoviTypePosition() const { return moviListPosition + 8; } // idx1 offsets count from here
+    uint64_t MoviBody() const { return moviListPosition + 12; }
+};
+
+// Offsets of the fields the repair patches.
+inline constexpr uint64_t kRiffSizePosition = 4;
+inline constexpr uint64_t kMainFlagsOffset = 12; // in the avih payload
+inline constexpr uint64_t kMainTotalFramesOffset = 16;
+inline constexpr uint32_t kMainFlagHasIndex = 0x10;
+inline constexpr uint32_t kMainFlagMustUseIndex = 0x20;
+
+// Reads the structure, or nothing when the file has no RIFF 'AVI ' form with a readable header list
+// (a main header, as many stream lists as it names streams, each with a stream header and format)
+// followed somewhere by a movi list. Raises FileError only when reading fails.
+std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize);
+
+// A ByteSource over bytes in memory.
+class MemorySource : public ByteSource {
+public:
+    explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
+} // namespace clipwright
