@@ -32,10 +32,24 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         std::cout << path << ": not repaired\n";
         return;
     }
+    const std::string skipped = messages::SkippedSummary(outcome.walk);
+    if (const auto& found = outcome.otherRecorder) {
+        std::cout << path << ": "
+                  << messages::OtherRecorderFindings(found->streams, found->videoFrames, found->audioSeconds);
+        const std::string damage = skipped.empty() ? "" : " (" + skipped + ")";
+        if (outcome.status == FixStatus::Repaired && found->neededNoRepair)
+            std::cout << ", no repair needed\n";
+        else if (outcome.status == FixStatus::Repaired)
+            std::cout << ", index rebuilt -> " << outcome.outputPath << damage << "\n";
+        else if (outcome.status == FixStatus::Partial)
+            std::cout << ", stopped early -> " << outcome.outputPath << damage << "\n";
+        else
+            std::cout << ", not repaired\n";
+        return;
+    }
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
     const bool inPlace = outcome.layout == LayoutStandard;
     const char* verb = inPlace ? "indexed" : "copied";
-    const std::string skipped = messages::SkippedSummary(outcome.walk);
     const std::string counts = " (" + std::to_string(outcome.videoChunks) + " video and " +
                                std::to_string(outcome.audioChunks) + " audio chunks " + verb +
                                (skipped.empty() ? "" : "; " + skipped) + ")\n";

@@ -4,6 +4,7 @@
 
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
+#include "repair/IndexWriting.h"
 #include "repair/Messages.h"
 #include "repair/OutputNaming.h"
 #include "repair/RecordingLayout.h"
@@ -79,13 +80,6 @@ ScanResult ScanChunks(SourceFile& file, IndexEntryList& entries) {
     return scan;
 }
 
-void WriteU32At(SourceFile& file, uint32_t position, uint32_t value) {
-    uint8_t bytes[4];
-    le::WriteU32(bytes, value);
-    file.Seek(position, SeekFrom::Begin);
-    file.Write(bytes, sizeof bytes);
-}
-
 void PatchHeader(SourceFile& file, const ScanResult& scan) {
     WriteU32At(file, layout::kMoviSize, static_cast<uint32_t>(scan.dataEnd - layout::kMoviBase));
     WriteU32At(file, layout::kMainFlags, layout::kMainFlagsIndexed);
@@ -106,38 +100,14 @@ uint32_t FillerLength(uint64_t indexEnd) {
     return filler < 8 ? filler + layout::kPadUnit : filler;
 }
 
-// Writes idx1 and the JUNK filler at `dataEnd` through a fixed buffer; returns the idx1 end.
+// Writes idx1 and the JUNK filler at `dataEnd`; returns the idx1 end.
 uint64_t WriteIndex(SourceFile& file, uint64_t dataEnd, const IndexEntryList& entries) {
-    std::array<uint8_t, 64 * 1024> buffer{};
-    size_t used = 0;
-    auto flush = [&] {
-        file.Write(buffer.data(), used);
-        used = 0;
-    };
-    auto put = [&](const FourCC& id, uint32_t value) {
-        if (used + 8 > buffer.size())
-            flush();
-        std::copy(id.Bytes().begin(), id.Bytes().end(), buffer.begin() + static_cast<ptrdiff_t>(used));
-        le::WriteU32(buffer.data() + used + 4, value);
-        used += 8;
-    };
-
-    file.Seek(static_cast<int64_t>(dataEnd), SeekFrom::Begin);
-    put(fourcc::kIdx1, static_cast<uint32_t>(entries.size() * 16));
-    for (const IndexEntry& entry : entries) {
-        if (used + 16 > buffer.size())
-            flush();
-        uint8_t* slot = buffer.data() + used;
-        std::copy(entry.chunkId.Bytes().begin(), entry.chunkId.Bytes().end(), slot);
-        le::WriteU32(slot + 4, entry.flags);
-        le::WriteU32(slot + 8, entry.offset);
-        le::WriteU32(slot + 12, entry.size);
-        used += 16;
-    }
-    const uint64_t indexEnd = dataEnd + 8 + entries.size() * 16;
+    const uint64_t indexEnd = WriteIdx1(file, dataEnd, entries);
     const uint32_t filler = FillerLength(indexEnd);
-    put(fourcc::kJunk, filler - 8);
-    flush();
+    uint8_t header[8];
+    std::copy(fourcc::kJunk.Bytes().begin(), fourcc::kJunk.Bytes().end(), header);
+    le::WriteU32(header + 4, filler - 8);
+    file.Write(header, sizeof header);
     static const std::array<uint8_t, layout::kPadUnit> kZeros{};
     file.Write(kZeros.data(), filler - 8);
     return indexEnd;

@@ -16,6 +16,18 @@ std::string Bytes(uint64_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
+// 1234 -> "1,234"
+std::string Grouped(uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string Count(uint64_t number, const char* noun) {
+    return Grouped(number) + " " + noun + (number == 1 ? "" : "s");
+}
+
 std::string Reason(int systemError) {
     return std::error_code(systemError, std::generic_category()).message();
 }
@@ -42,6 +54,24 @@ std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int syst
 std::string OutputNotCreated(const std::string& outputPath) {
     return "The repaired file " + Quoted(outputPath) +
            " could not be created. The recording was left as it was.";
+}
+
+std::string MoreThanOneRiffPart() {
+    return "This AVI continues in a second RIFF part, as recorders write files past 1 GB. Clipwright cannot "
+           "repair such files yet, so the recording was left as it was.";
+}
+
+std::string NoRepairNeeded() {
+    return "This AVI is complete and its index is intact: it needed no repair, and it was left as it was.";
+}
+
+std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,
+                                  std::optional<double> audioSeconds) {
+    std::string text =
+        "AVI from another recorder: " + Count(streams, "stream") + ", " + Count(videoFrames, "video frame");
+    if (audioSeconds)
+        text += ", " + std::to_string(static_cast<uint64_t>(*audioSeconds + 0.5)) + " s of audio";
+    return text;
 }
 
 std::string NoRecordingData() {

@@ -4,6 +4,7 @@
 #include "avi/ChunkWalk.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace clipwright::messages {
@@ -22,6 +23,14 @@ std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& k
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored);
 std::string OutOfMemory();
 std::string ReplacingThroughLink();
+// Another recorder's AVI made of more than one RIFF part (past 1 GiB), which needs OpenDML
+// indexes that are not written yet.
+std::string MoreThanOneRiffPart();
+// A finalised AVI from another recorder, left as it was in place.
+std::string NoRepairNeeded();
+// What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
+// video frames, 95 s of audio".
+std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 
 // What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at

@@ -57,10 +57,23 @@ void RepairEngine::RunFixJob(FixRequest request) {
         outcome.status = FixStatus::Failed;
         return;
     }
-    if (layout == LayoutStandard)
+    if (layout == LayoutStandard) {
         RebuildIndexInPlace(request.path, request.fileName, request.mode, request.entries);
-    else
-        RebuildFile(request.path, request.fileName, request.mode, layout);
+        return;
+    }
+    // Neither of the camera's shapes: a RIFF AVI with a readable header is another recorder's file,
+    // and a camera recording whose header block is lost has none.
+    if (layout != LayoutShifted) {
+        if (auto structure = ReadStructure()) {
+            RepairOtherRecorder(request, *structure);
+            return;
+        }
+        if (!outcome.layoutProbed) {
+            outcome.status = FixStatus::Failed;
+            return;
+        }
+    }
+    RebuildFile(request.path, request.fileName, request.mode, layout);
 }
 
 LayoutCode RepairEngine::ProbeLayout() {
@@ -79,6 +92,25 @@ LayoutCode RepairEngine::ProbeLayout() {
         ReportFileError(error);
         sourceFile.Abandon();
         return LayoutOther;
+    }
+}
+
+std::optional<AviStructure> RepairEngine::ReadStructure() {
+    FileError openError;
+    if (!sourceFile.Open(workingPath, ShareMode::DenyNone, openError)) {
+        ReportFileError(openError);
+        outcome.layoutProbed = false;
+        return std::nullopt;
+    }
+    try {
+        auto structure = ReadAviStructure(sourceFile, sourceFile.Length());
+        sourceFile.Close();
+        return structure;
+    } catch (const FileError& error) {
+        ReportFileError(error);
+        sourceFile.Abandon();
+        outcome.layoutProbed = false;
+        return std::nullopt;
     }
 }
 

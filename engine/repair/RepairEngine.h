@@ -3,6 +3,7 @@
 #pragma once
 
 #include "avi/AviMuxer.h"
+#include "avi/AviStructure.h"
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
 #include "platform/FileError.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,14 @@ enum class FixStatus {
     Cancelled, // the image settings prompt was cancelled
 };
 
+// What the repair of another recorder's AVI found.
+struct OtherRecorderFindings {
+    uint32_t streams = 0;
+    uint32_t videoFrames = 0;           // chunks of the first video stream, dropped frames included
+    std::optional<double> audioSeconds; // of the first audio stream, by its own rate
+    bool neededNoRepair = false;        // finalised and indexed already
+};
+
 struct FixOutcome {
     FixStatus status = FixStatus::NotRun;
     LayoutCode layout = LayoutOther;
@@ -60,6 +70,7 @@ struct FixOutcome {
     uint32_t audioChunks = 0;
     bool askedForImageSettings = false;
     WalkSummary walk; // where the recording's data ended, and the damage skipped on the way
+    std::optional<OtherRecorderFindings> otherRecorder;
 };
 
 class RepairEngine {
@@ -78,6 +89,8 @@ public:
     void RebuildIndexInPlace(std::string path, std::string fileName, OutputMode mode,
                              IndexEntryList* entries);
     void RebuildFile(std::string path, std::string fileName, OutputMode mode, LayoutCode layout);
+    // Repairs an AVI another recorder wrote, in place or in a copy; the footage is never moved.
+    void RepairOtherRecorder(const FixRequest& request, const AviStructure& structure);
     // True when a companion file was copied.
     bool CopyCompanionFile(const std::string& path, const std::string& fileName);
     void ReportFileError(const FileError& error);
@@ -88,6 +101,9 @@ public:
     const FixOutcome& LastOutcome() const { return outcome; }
 
 private:
+    // The structure of another recorder's AVI; nothing when the file has none, or could not be read
+    // (then the user has been told, and the layout counts as not probed).
+    std::optional<AviStructure> ReadStructure();
     // Tells the user of a failure that is not a file error.
     void ShowProblem(const std::string& text, const std::string& filePath);
 

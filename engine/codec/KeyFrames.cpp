@@ -1,0 +1,85 @@
+#include "codec/KeyFrames.h"
+
+#include "codec/H264Headers.h"
+#include "codec/Mpeg4Headers.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace clipwright::codec {
+
+namespace {
+
+FourCC Uppercase(const FourCC& code) {
+    std::array<uint8_t, 4> bytes = code.Bytes();
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(std::toupper(byte));
+    return FourCC::FromBytes(bytes.data());
+}
+
+bool IsOneOf(const FourCC& code, std::initializer_list<FourCC> codes) {
+    return std::find(codes.begin(), codes.end(), Uppercase(code)) != codes.end();
+}
+
+std::optional<VideoCoding> CodingNamed(const FourCC& code) {
+    if (IsOneOf(code, {"FMP4", "XVID", "DIVX", "DX50", "MP4V", "M4S2", "MP4S", "3IV2", "XVIX", "UMP4", "BLZ0",
+                       "RMP4", "SEDG", "WV1F", "DXGM"}))
+        return VideoCoding::Mpeg4Visual;
+    if (IsOneOf(code, {"H264", "X264", "AVC1", "DAVC", "VSSH", "AVC "}))
+        return VideoCoding::H264;
+    return std::nullopt;
+}
+
+// A frame with no start code at all is not one we can read: it is not judged a delta frame.
+bool StartsWithIntraVop(std::span<const uint8_t> frame) {
+    auto unit = NextStartCodeUnit(frame, 0);
+    if (!unit)
+        return true;
+    for (; unit; unit = NextStartCodeUnit(frame, unit->End())) {
+        if (unit->code == kMpeg4Vop)
+            return !unit->body.empty() && (unit->body[0] >> 6) == static_cast<uint8_t>(VopCodingType::Intra);
+    }
+    return false;
+}
+
+// Decided at the first slice: what comes before it (parameter sets, SEI) says whether it starts
+// a picture a decoder can begin at.
+// A frame without start codes (length-prefixed NAL units) is not judged a delta frame either.
+bool StartsRandomAccessPoint(std::span<const uint8_t> frame) {
+    auto nal = NextNalUnit(frame, 0);
+    if (!nal)
+        return true;
+    for (; nal; nal = NextNalUnit(frame, nal->End())) {
+        const uint8_t type = nal->Type();
+        if (IsIdrSlice(type))
+            return true;
+        if (type == kH264NonIdrSlice)
+            return false;
+        if (type == kH264Sei && SeiRecoveryFrameCount(RemoveEmulationPrevention(nal->bytes.subspan(1))))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+VideoCoding VideoCodingOf(const FourCC& compression, const FourCC& handler) {
+    if (auto coding = CodingNamed(compression))
+        return *coding;
+    return CodingNamed(handler).value_or(VideoCoding::AllKey);
+}
+
+bool IsKeyFrame(VideoCoding coding, std::span<const uint8_t> frameStart) {
+    switch (coding) {
+    case VideoCoding::Mpeg4Visual:
+        return StartsWithIntraVop(frameStart);
+    case VideoCoding::H264:
+        return StartsRandomAccessPoint(frameStart);
+    case VideoCoding::AllKey:
+        break;
+    }
+    return true;
+}
+
+} // namespace clipwright::codec
