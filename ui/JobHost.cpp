@@ -17,6 +17,16 @@ void JobHost::ShowMessage(const std::string& text, const std::string& filePath) 
     question.Wait(stop_);
 }
 
+void JobHost::ShowFindings(const std::string& text, const std::string& filePath) {
+    if (stop_.stop_requested())
+        return;
+    const JobQuestion<Done> question;
+    job_.Post([&job = job_, text, filePath, reply = question.Reply()] {
+        emit job.findingsShown(QString::fromStdString(text), QString::fromStdString(filePath), reply);
+    });
+    question.Wait(stop_);
+}
+
 std::optional<ImageSettings> JobHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
     if (stop_.stop_requested())
         return std::nullopt;

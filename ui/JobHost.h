@@ -20,6 +20,7 @@ public:
     void BeginJob(std::stop_token stop) { stop_ = std::move(stop); }
 
     void ShowMessage(const std::string& text, const std::string& filePath) override;
+    void ShowFindings(const std::string& text, const std::string& filePath) override;
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 

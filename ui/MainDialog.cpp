@@ -113,6 +113,7 @@ MainDialog::MainDialog(RepairEngine& engine, QWidget* parent)
 
     connect(&job, &RepairJob::finished, this, &MainDialog::OnJobFinished);
     connect(&job, &RepairJob::messageRequested, this, &MainDialog::OnMessageRequested);
+    connect(&job, &RepairJob::findingsShown, this, &MainDialog::OnFindingsShown);
     connect(&job, &RepairJob::imageSettingsRequested, this, &MainDialog::OnImageSettingsRequested);
     connect(&job, &RepairJob::progressVisibilityRequested, this, &MainDialog::OnProgressVisibilityRequested);
 
@@ -404,6 +405,15 @@ void MainDialog::OnProgressClosed() {
 void MainDialog::OnMessageRequested(const QString& text, const QString& /*filePath*/, Acknowledgement reply) {
     try {
         QMessageBox* box = OpenMessageBox(MessageOwner(), text, QMessageBox::Warning);
+        connect(box, &QDialog::finished, this, [reply] { reply.Give(Done{}); });
+    } catch (...) {
+        reply.Decline();
+    }
+}
+
+void MainDialog::OnFindingsShown(const QString& text, const QString& /*filePath*/, Acknowledgement reply) {
+    try {
+        QMessageBox* box = OpenMessageBox(MessageOwner(), text, QMessageBox::Information);
         connect(box, &QDialog::finished, this, [reply] { reply.Give(Done{}); });
     } catch (...) {
         reply.Decline();

@@ -73,6 +73,7 @@ private:
     void OnJobFinished();
     void OnProgressClosed();
     void OnMessageRequested(const QString& text, const QString& filePath, Acknowledgement reply);
+    void OnFindingsShown(const QString& text, const QString& filePath, Acknowledgement reply);
     void OnImageSettingsRequested(const std::optional<ImageSettings>& readFromVideo,
                                   ImageSettingsReply reply);
     void OnProgressVisibilityRequested(bool visible, Acknowledgement reply);

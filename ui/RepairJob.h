@@ -45,6 +45,8 @@ signals:
     // Emitted on the GUI thread; the job waits until `reply` is answered.
     void messageRequested(const QString& text, const QString& filePath,
                           clipwright::ui::Acknowledgement reply);
+    // What a repair that succeeded found; the job waits until `reply` is answered.
+    void findingsShown(const QString& text, const QString& filePath, clipwright::ui::Acknowledgement reply);
     // `readFromVideo`: what the recording's own video and sound say, chosen when the prompt opens.
     void imageSettingsRequested(const std::optional<clipwright::ImageSettings>& readFromVideo,
                                 clipwright::ui::ImageSettingsReply reply);

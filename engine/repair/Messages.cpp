@@ -74,6 +74,11 @@ std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,
     return text;
 }
 
+std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames,
+                                  std::optional<double> audioSeconds) {
+    return OtherRecorderFindings(streams, videoFrames, audioSeconds) + ", index rebuilt.";
+}
+
 std::string NoRecordingData() {
     return "No recording data was found in this file. Nothing was written.";
 }

@@ -31,6 +31,8 @@ std::string NoRepairNeeded();
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
 // video frames, 95 s of audio".
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
+// The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt."
+std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 
 // What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at

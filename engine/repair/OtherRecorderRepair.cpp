@@ -319,6 +319,11 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
             outcome.status = FixStatus::Repaired;
             if (std::string notice = messages::SkippedNotice(scan.walk, true); !notice.empty())
                 ShowProblem(notice, request.path);
+            const OtherRecorderFindings& found = *outcome.otherRecorder;
+            if (host != nullptr)
+                host->ShowFindings(
+                    messages::OtherRecorderRepaired(found.streams, found.videoFrames, found.audioSeconds),
+                    outcome.outputPath);
         }
     } catch (const FileError& error) {
         ReportFileError(error);

@@ -151,6 +151,32 @@ private slots:
         QVERIFY(dialog.IndexEntries().empty());
     }
 
+    void anotherRecordersFileIsRepairedAndWhatWasFoundIsShown() {
+        ScratchDir dir;
+        const fs::path clip = dir / "other.avi";
+        // In a subshell: the output of the pipeline is the recording, not what RunCommand captures.
+        const auto made = clipwright::test::RunCommand(
+            "(ffmpeg -nostdin -v quiet -f lavfi -i testsrc=size=160x120:rate=15 -t 4 -c:v mpeg4 -g 10 -f avi "
+            "pipe:1 | head -c 40000 > " +
+            clipwright::test::ShellQuote(clip.string()) + ")");
+        QCOMPARE(made.exitStatus, 0);
+        RepairEngine engine;
+        MainDialog dialog(engine);
+        dialog.show();
+        ChooseFileInMainDialog(&dialog, QPath(clip));
+
+        ModalWatcher boxes(ClickOk);
+        RepairRun run;
+        RunRepair(dialog, run);
+        QCOMPARE(boxes.MessageTexts().size(), 1);
+        QVERIFY2(
+            boxes.MessageTexts()[0].startsWith(QStringLiteral("AVI from another recorder: 1 stream, ")) &&
+                boxes.MessageTexts()[0].endsWith(QStringLiteral(", index rebuilt.")),
+            qPrintable(boxes.MessageTexts()[0]));
+        QCOMPARE(engine.LastOutcome().status, FixStatus::Repaired);
+        QCOMPARE(Probe(dir / "fix_other.avi")["video"].packets, engine.LastOutcome().videoChunks);
+    }
+
     void newFileModeWritesAFixCopyAndLeavesTheRecording() {
         ScratchDir dir;
         const fs::path clip = dir / "clip.avi";
