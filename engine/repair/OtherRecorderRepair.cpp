@@ -5,203 +5,22 @@
 // movi list chunk by chunk would otherwise decode half a frame.
 #include "repair/RepairEngine.h"
 
-#include "avi/ChunkWalk.h"
-#include "avi/LittleEndian.h"
-#include "codec/KeyFrames.h"
 #include "platform/FileOperations.h"
 #include "repair/IndexWriting.h"
 #include "repair/Messages.h"
+#include "repair/OtherRecorderScan.h"
 #include "repair/OutputNaming.h"
 
 #include <algorithm>
-#include <array>
 #include <new>
-#include <vector>
 
 namespace clipwright {
 
 namespace {
 
-constexpr uint32_t kIndexKeyFrame = 0x10;
-constexpr uint32_t kIndexNoTime = 0x100; // a palette change takes no time
-
-struct StreamTally {
-    uint32_t chunks = 0; // palette changes not counted
-    uint64_t bytes = 0;
-};
-
-struct GeneralScan {
-    std::vector<StreamTally> tallies;
-    WalkSummary walk;
-    uint64_t dataEnd = 0; // where the index goes
-    std::optional<uint64_t> cutChunk;
-};
-
-uint64_t Even(uint64_t value) {
-    return value + (value & 1);
-}
-
-uint32_t StreamNumber(const FourCC& id) {
-    return static_cast<uint32_t>((id.Bytes()[0] - '0') * 10 + (id.Bytes()[1] - '0'));
-}
-
-bool IsPaletteChange(const FourCC& id) {
-    return id.Bytes()[2] == 'p' && id.Bytes()[3] == 'c';
-}
-
-// The first idx1 in the filler the data ends with: an old index, replaced. The JUNK before it may
-// be a cut chunk an earlier repair kept, and is kept again.
-uint64_t OldIndexPosition(ByteSource& file, uint64_t fillerStart, uint64_t fileSize) {
-    uint64_t position = fillerStart;
-    while (true) {
-        const ChunkHeader header = ReadChunkHeader(file, position, 0);
-        if (!header.SizeWhole() || header.id == fourcc::kIdx1)
-            return position;
-        if (header.End() >= fileSize)
-            return Even(header.End());
-        position = Even(header.End());
-    }
-}
-
-GeneralScan Scan(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
-                 IndexEntryList& entries) {
-    const auto streamCount = static_cast<uint32_t>(structure.streams.size());
-    const MediaIds ids = MediaIds::ForStreams(streamCount);
-    std::vector<codec::VideoCoding> codings;
-    for (const StreamInfo& stream : structure.streams)
-        codings.push_back(codec::VideoCodingOf(stream.compression, stream.handler));
-
-    GeneralScan scan;
-    scan.tallies.resize(streamCount);
-    ChunkWalk walk(file, structure.MoviBody(), fileSize, ids, PadBytes::Expected);
-    std::vector<uint8_t> probe(codec::kKeyFrameProbeBytes);
-    uint64_t cutChunkEnd = 0;
-    while (auto header = walk.Next()) {
-        if (header->End() > fileSize) {
-            scan.cutChunk = header->position;
-            cutChunkEnd = header->End();
-            continue;
-        }
-        const uint32_t stream = StreamNumber(header->id);
-        IndexEntry entry;
-        entry.chunkId = header->id;
-        entry.offset = static_cast<uint32_t>(header->position - structure.MoviTypePosition());
-        entry.size = header->size;
-        entry.flags = kIndexKeyFrame;
-        if (IsPaletteChange(header->id)) {
-            entry.flags = kIndexNoTime;
-        } else {
-            if (structure.streams[stream].kind == StreamKind::Video) {
-                const size_t wanted = std::min<size_t>(header->size, probe.size());
-                const size_t got =
-                    wanted == 0 ? 0 : file.ReadAt(header->PayloadStart(), probe.data(), wanted);
-                // A chunk of no bytes is a dropped frame: it keeps the time, and nothing starts there.
-                if (got == 0 || !codec::IsKeyFrame(codings[stream], std::span(probe.data(), got)))
-                    entry.flags = 0;
-            }
-            ++scan.tallies[stream].chunks;
-            scan.tallies[stream].bytes += header->size;
-        }
-        entries.push_back(entry);
-    }
-    scan.walk = walk.Summary();
-    switch (scan.walk.end) {
-    case WalkEnd::Filler:
-        scan.dataEnd = OldIndexPosition(file, scan.walk.endOffset, fileSize);
-        break;
-    case WalkEnd::CutChunk:
-        scan.dataEnd = Even(cutChunkEnd); // the missing bytes read as zeros
-        break;
-    case WalkEnd::EndOfFile:
-    case WalkEnd::NoChunkBehind:
-    case WalkEnd::GaveUp:
-        scan.dataEnd = Even(std::max(fileSize, scan.walk.endOffset));
-        break;
-    }
-    scan.dataEnd = std::max(scan.dataEnd, structure.MoviBody());
-    return scan;
-}
-
-// The length a stream header gives, in the stream's own units.
-uint32_t StreamLength(const StreamInfo& stream, const StreamTally& tally) {
-    if (stream.kind == StreamKind::Audio && stream.sampleSize > 0)
-        return static_cast<uint32_t>(tally.bytes / stream.sampleSize);
-    return tally.chunks;
-}
-
-std::optional<size_t> FirstStreamOf(const AviStructure& structure, StreamKind kind) {
-    for (size_t stream = 0; stream < structure.streams.size(); ++stream)
-        if (structure.streams[stream].kind == kind)
-            return stream;
-    return std::nullopt;
-}
-
-OtherRecorderFindings FindingsOf(const AviStructure& structure, const GeneralScan& scan) {
-    OtherRecorderFindings findings;
-    findings.streams = static_cast<uint32_t>(structure.streams.size());
-    if (auto video = FirstStreamOf(structure, StreamKind::Video))
-        findings.videoFrames = scan.tallies[*video].chunks;
-    if (auto audio = FirstStreamOf(structure, StreamKind::Audio)) {
-        const StreamInfo& stream = structure.streams[*audio];
-        if (stream.rate > 0)
-            findings.audioSeconds =
-                static_cast<double>(StreamLength(stream, scan.tallies[*audio])) * stream.scale / stream.rate;
-    }
-    return findings;
-}
-
-// True when the idx1 at `position` lists exactly the chunks walked, offsets counted from the movi
-// list or from the start of the file.
-bool IndexMatches(ByteSource& file, uint64_t position, uint64_t moviType, const IndexEntryList& entries) {
-    uint8_t header[8];
-    if (file.ReadAt(position, header, sizeof header) < sizeof header ||
-        FourCC::FromBytes(header) != fourcc::kIdx1 || le::ReadU32(header + 4) != entries.size() * 16)
-        return false;
-    std::array<uint8_t, 16 * 4096> block{};
-    uint64_t base = 0;
-    size_t index = 0;
-    for (uint64_t at = position + 8; index < entries.size();) {
-        const size_t wanted = std::min(block.size(), (entries.size() - index) * 16);
-        if (file.ReadAt(at, block.data(), wanted) < wanted)
-            return false;
-        for (size_t slot = 0; slot < wanted; slot += 16, ++index) {
-            const IndexEntry& entry = entries[index];
-            const uint32_t offset = le::ReadU32(block.data() + slot + 8);
-            if (index == 0)
-                base = offset == entry.offset ? 0 : moviType;
-            if (FourCC::FromBytes(block.data() + slot) != entry.chunkId || offset != entry.offset + base ||
-                le::ReadU32(block.data() + slot + 12) != entry.size)
-                return false;
-        }
-        at += wanted;
-    }
-    return true;
-}
-
-// A finalised file: its data ends in an index that lists every chunk, and its header says so.
-bool NeedsNoRepair(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
-                   const GeneralScan& scan, const IndexEntryList& entries) {
-    if (scan.walk.end != WalkEnd::Filler || scan.cutChunk || !scan.walk.damaged.empty() ||
-        (structure.mainFlags & kMainFlagHasIndex) == 0 ||
-        structure.moviListSize != scan.dataEnd - structure.MoviTypePosition())
-        return false;
-    for (size_t number = 0; number < structure.streams.size(); ++number) {
-        const StreamInfo& stream = structure.streams[number];
-        const StreamTally& tally = scan.tallies[number];
-        if (stream.superIndex && stream.superIndex->entriesInUse == 0)
-            return false;
-        if ((stream.kind == StreamKind::Video && stream.length != tally.chunks) ||
-            (tally.chunks > 0 && stream.length == 0))
-            return false;
-    }
-    const uint64_t indexEnd = scan.dataEnd + 8 + entries.size() * 16;
-    return uint64_t{structure.riffSize} + 8 >= indexEnd && uint64_t{structure.riffSize} + 8 <= fileSize &&
-           IndexMatches(file, scan.dataEnd, structure.MoviTypePosition(), entries);
-}
-
 // Writes the index behind the data, covers whatever stood behind it with JUNK, and sets the header.
-void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& structure, const GeneralScan& scan,
-                 const IndexEntryList& entries) {
+void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& structure,
+                 const OtherRecorderScan& scan, const IndexEntryList& entries) {
     const uint64_t indexEnd = WriteIdx1(file, scan.dataEnd, entries);
     if (scan.cutChunk)
         WriteFourCCAt(file, *scan.cutChunk, fourcc::kJunk);
@@ -279,7 +98,7 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
     }
     try {
         const uint64_t fileSize = sourceFile.Length();
-        const GeneralScan scan = Scan(sourceFile, fileSize, structure, entries);
+        const OtherRecorderScan scan = ScanOtherRecorder(sourceFile, fileSize, structure, entries);
         outcome.walk = scan.walk;
         outcome.otherRecorder = FindingsOf(structure, scan);
         for (size_t number = 0; number < structure.streams.size(); ++number) {

@@ -1,0 +1,42 @@
+// The read-only half of the repair of another recorder's AVI: the walk of its movi list with key
+// flags read from the video, the counts the header should give, and whether it needs a repair at
+// all. The repair and the read-only check share it, so they always agree.
+#pragma once
+
+#include "avi/AviStructure.h"
+#include "avi/ChunkWalk.h"
+#include "repair/RepairEngine.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace clipwright {
+
+inline constexpr uint32_t kIndexKeyFrame = 0x10;
+inline constexpr uint32_t kIndexNoTime = 0x100; // a palette change takes no time
+
+struct StreamTally {
+    uint32_t chunks = 0; // palette changes not counted
+    uint64_t bytes = 0;
+};
+
+struct OtherRecorderScan {
+    std::vector<StreamTally> tallies;
+    WalkSummary walk;
+    uint64_t dataEnd = 0; // where the index goes
+    std::optional<uint64_t> cutChunk;
+};
+
+// Walks the movi list and fills `entries` with an idx1 entry for every complete chunk.
+OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
+                                    IndexEntryList& entries);
+// The length a stream header gives, in the stream's own units.
+uint32_t StreamLength(const StreamInfo& stream, const StreamTally& tally);
+std::optional<size_t> FirstStreamOf(const AviStructure& structure, StreamKind kind);
+OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecorderScan& scan);
+// A finalised file: its data ends in an index that lists every chunk, and its header says so.
+bool NeedsNoRepair(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
+                   const OtherRecorderScan& scan, const IndexEntryList& entries);
+
+} // namespace clipwright
