@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 #include "codec/BitReader.h"
 #include "codec/H264Headers.h"
+#include "codec/KeyFrames.h"
 #include "codec/MjpegHeaders.h"
 #include "codec/Mpeg4Headers.h"
 #include "codec/VopRateMeter.h"
@@ -219,6 +220,7 @@ TEST(H264RandomAccess, IdrSlicesAndRecoveryPointsStartDecoding) {
             picture.insert(picture.end(), nal->bytes.begin(), nal->bytes.end());
             if (nal->Type() == kH264NonIdrSlice || nal->Type() == kH264IdrSlice) {
                 startsDecoding.push_back(StartsRandomAccess(picture));
+                EXPECT_EQ(IsKeyFrame(VideoCoding::H264, picture), startsDecoding.back());
                 picture.clear();
             }
         }
@@ -232,6 +234,33 @@ TEST(H264RandomAccess, IdrSlicesAndRecoveryPointsStartDecoding) {
     // With intra refresh only the first picture is an IDR; the rest begin with recovery points.
     const std::vector<bool> refreshed = entries(Encode("160x120", "25", 2, options + ":intra-refresh=1"));
     EXPECT_EQ(std::count(refreshed.begin(), refreshed.end(), true), 5);
+}
+
+TEST(KeyFrames, IntraVopsStartDecodingAndUnreadableFramesAreNotCalledDeltas) {
+    // ffmpeg's frames: the VOL and GOV headers before a key frame's VOP belong to that frame.
+    const Bytes stream = Encode("160x120", "25", 2, "-c:v mpeg4 -g 5 -bf 0 -f m4v");
+    std::vector<bool> keys;
+    size_t frameStart = 0;
+    for (auto unit = NextStartCodeUnit(stream, 0); unit; unit = NextStartCodeUnit(stream, unit->End())) {
+        if (unit->code != kMpeg4Vop)
+            continue;
+        keys.push_back(IsKeyFrame(VideoCoding::Mpeg4Visual,
+                                  std::span(stream).subspan(frameStart, unit->End() - frameStart)));
+        frameStart = unit->End();
+    }
+    ASSERT_EQ(keys.size(), 50u);
+    for (size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(keys[i], i % 5 == 0) << i;
+
+    const Bytes noStartCode = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_TRUE(IsKeyFrame(VideoCoding::Mpeg4Visual, noStartCode));
+    EXPECT_TRUE(IsKeyFrame(VideoCoding::H264, noStartCode)); // length-prefixed units
+    EXPECT_TRUE(IsKeyFrame(VideoCoding::AllKey, {}));
+
+    EXPECT_EQ(VideoCodingOf("xvid", "FMP4"), VideoCoding::Mpeg4Visual);
+    EXPECT_EQ(VideoCodingOf(FourCC(), "H264"), VideoCoding::H264);
+    EXPECT_EQ(VideoCodingOf("avc1", "MJPG"), VideoCoding::H264);
+    EXPECT_EQ(VideoCodingOf("MJPG", "MJPG"), VideoCoding::AllKey);
 }
 
 // A VOL written field by field: a start code, then the fields in order.
