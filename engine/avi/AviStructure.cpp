@@ -156,6 +156,11 @@ std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize
                 return std::nullopt;
             structure.moviListPosition = position;
             structure.moviListSize = size;
+            const uint64_t riffEnd = Padded(uint64_t{structure.riffSize} + 8);
+            uint8_t part[kListHeaderBytes];
+            if (riffEnd > position && file.ReadAt(riffEnd, part, sizeof part) == sizeof part &&
+                FourCC::FromBytes(part) == fourcc::kRiff && FourCC::FromBytes(part + 8) == fourcc::kAvix)
+                structure.secondPart = riffEnd;
             return structure;
         }
         // Everything before the movi list was written whole before any footage.

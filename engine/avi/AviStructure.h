@@ -51,6 +51,8 @@ struct AviStructure {
     std::optional<uint64_t> extendedTotalFramesPosition; // dmlh dwTotalFrames, when there is one
     uint64_t moviListPosition = 0;                       // of 'LIST' of the movi list
     uint32_t moviListSize = 0;                           // as the file says; not to be trusted
+    // A 'RIFF' 'AVIX' part where the RIFF form's size says it ends, as recorders begin one past 1 GiB.
+    std::optional<uint64_t> secondPart;
 
     uint64_t MoviTypePosition() const { return moviListPosition + 8; } // idx1 offsets count from here
     uint64_t MoviBody() const { return moviListPosition + 12; }

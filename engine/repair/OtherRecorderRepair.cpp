@@ -108,7 +108,7 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
                 outcome.audioChunks += scan.tallies[number].chunks;
         }
         std::string problem;
-        if (!scan.walk.extraParts.empty())
+        if (structure.secondPart || !scan.walk.extraParts.empty())
             problem = messages::MoreThanOneRiffPart();
         else if (entries.empty())
             problem = messages::NoRecordingData();
