@@ -17,6 +17,7 @@ packages=(
     lintian appstream man-db      # checks of the package, its AppStream metainfo and manual pages
     clang libclang-rt-14-dev      # libFuzzer and the sanitizers' runtime for the fuzz targets
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-base   # avimux and avidemux: a second writer and reader of AVIs
+    gstreamer1.0-plugins-base-apps   # gst-discoverer-1.0: the duration GStreamer sees in a repaired file
     mencoder        # a third writer of AVIs, for recordings cut off while it wrote
 )
 
