@@ -1,0 +1,252 @@
+// AVIs from ffmpeg, GStreamer's avimux and MEncoder, cut off while written, repaired through the
+// command-line tool in both modes. The truth is a plain walk of the damaged file; the judges are
+// ffprobe, ffmpeg's decoder and GStreamer, which know nothing of the repair.
+#include "ReaderOracles.h"
+#include "RealWriters.h"
+#include "TestFiles.h"
+#include "TruthWalk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+
+namespace clipwright::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kMainHasIndex = 0x10; // AVIF_HASINDEX
+constexpr uint32_t kUnsetSize = 0xFFFFFFFF;
+constexpr uint64_t kFlushBlock = 256 * 1024;
+
+enum class Mode { NewFile, Replace };
+
+// The recordings are made once for all test processes of a build and copied before each use.
+const std::vector<RealRecording>& Recordings() {
+    static const std::vector<RealRecording> recordings =
+        RealRecordings(fs::path(CLIPWRIGHT_TEST_SCRATCH) / "real-recordings");
+    return recordings;
+}
+
+const RealRecording* Find(const std::string& name) {
+    const auto& all = Recordings();
+    const auto found =
+        std::find_if(all.begin(), all.end(), [&](const RealRecording& r) { return r.name == name; });
+    return found == all.end() ? nullptr : &*found;
+}
+
+std::vector<std::string> PlannedNames(bool healthy) {
+    std::vector<std::string> names;
+    for (const RealRecording& recording : PlannedRecordings())
+        if (recording.Healthy() == healthy)
+            names.push_back(recording.name);
+    return names;
+}
+
+CommandResult Cli(const std::string& arguments) {
+    return RunCommand(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + arguments);
+}
+
+double LongestSeconds(const Truth& truth) {
+    double seconds = 0;
+    for (const TruthStream& stream : truth.streams)
+        seconds = std::max(seconds, stream.Seconds());
+    return seconds;
+}
+
+// Every reader sees in `file` exactly the complete chunks the truth walk found.
+void ExpectReadersSeeTheTruth(const fs::path& file, const Truth& truth) {
+    const std::map<int, StreamPackets> packets = ProbePackets(file);
+    int video = -1;
+    int audio = -1;
+    for (size_t i = 0; i < truth.streams.size(); ++i) {
+        const TruthStream& expected = truth.streams[i];
+        const int number = static_cast<int>(i);
+        const StreamPackets read = packets.contains(number) ? packets.at(number) : StreamPackets{};
+        EXPECT_EQ(read.count, expected.nonEmptyChunks) << "packets of stream " << i;
+        EXPECT_EQ(read.bytes, expected.payloadBytes) << "bytes of stream " << i;
+        (expected.type == fourcc::kVids ? video : audio) = number;
+    }
+    ASSERT_GE(video, 0);
+
+    const std::vector<bool> indexKeys = IndexKeyFlags(file, video);
+    EXPECT_EQ(indexKeys.size(), truth.streams[static_cast<size_t>(video)].nonEmptyChunks)
+        << "idx1 video entries";
+    EXPECT_EQ(DecodedKeyPictures(file), indexKeys) << "key pictures against the index's key flags";
+    if (packets.contains(video)) {
+        EXPECT_EQ(packets.at(video).keys, indexKeys) << "ffprobe's key packets against the index";
+    }
+    if (audio >= 0 && packets.contains(audio) && packets.contains(video)) {
+        EXPECT_LE(std::abs(packets.at(audio).end - packets.at(video).end), 1.0)
+            << "audio ends at " << packets.at(audio).end << " s, video at " << packets.at(video).end << " s";
+    }
+
+    const std::optional<double> gstreamer = GStreamerSeconds(file);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+    EXPECT_EQ(DecodeErrors(file), "");
+}
+
+// The readers are right about a file its writer finished, and the truth walk agrees with its idx1:
+// the judges are sound before they judge a repair.
+TEST(RealWriterRecordings, ReadersAndTheTruthWalkAgreeOnFinalisedFiles) {
+    for (const std::string& name : PlannedNames(true)) {
+        SCOPED_TRACE(name);
+        const RealRecording* recording = Find(name);
+        ASSERT_NE(recording, nullptr) << "not made";
+        const Truth truth = TruthWalk(recording->path);
+        EXPECT_EQ(truth.end, WalkEnd::EndOfFile);
+        for (size_t i = 0; i < truth.streams.size(); ++i) {
+            const auto indexed = IndexKeyFlags(recording->path, static_cast<int>(i));
+            EXPECT_EQ(indexed.size(), truth.streams[i].nonEmptyChunks) << "idx1 entries of stream " << i;
+        }
+        ExpectReadersSeeTheTruth(recording->path, truth);
+    }
+}
+
+// The cut-off files hold what these writers leave behind when they stop early.
+TEST(RealWriterRecordings, CutOffFilesLookAsTheirWritersLeaveThem) {
+    for (const std::string& name : PlannedNames(false)) {
+        SCOPED_TRACE(name);
+        const RealRecording* recording = Find(name);
+        if (recording == nullptr) {
+            // Only a real-time writer can miss its moment, on a machine too busy to write in time.
+            EXPECT_NE(name.find("killed"), std::string::npos) << "not made";
+            continue;
+        }
+        const Truth truth = TruthWalk(recording->path);
+        const uint64_t size = fs::file_size(recording->path);
+        EXPECT_NE(truth.end, WalkEnd::UnknownChunk) << "at " << truth.endOffset;
+        EXPECT_GT(truth.VideoChunks(), 10u);
+        EXPECT_NE(uint64_t{truth.riffSizeField} + 8, size) << "a header that tells the truth";
+        if (recording->condition == Condition::PipeWritten) {
+            EXPECT_EQ(truth.end, WalkEnd::EndOfFile);
+        } else if (recording->writer != Writer::MEncoder) { // a killed MEncoder may stop between chunks
+            EXPECT_EQ(truth.end, WalkEnd::CutChunk);
+        }
+        switch (recording->writer) {
+        case Writer::Ffmpeg:
+            EXPECT_EQ(truth.riffSizeField, kUnsetSize);
+            EXPECT_EQ(truth.moviSizeField, kUnsetSize);
+            if (recording->condition == Condition::Killed) {
+                EXPECT_EQ(size % kFlushBlock, 0u);
+                EXPECT_NE(truth.mainFlags & kMainHasIndex, 0u);
+            }
+            break;
+        case Writer::GStreamer:
+            EXPECT_EQ(truth.riffSizeField, 1430u);
+            EXPECT_EQ(truth.moviSizeField, 4u);
+            EXPECT_EQ(truth.mainFlags, 0u);
+            break;
+        case Writer::MEncoder:
+            EXPECT_EQ(truth.moviSizeField, 0xFFFFEFF8u);
+            EXPECT_EQ(truth.mainFlags & kMainHasIndex, 0u);
+            break;
+        }
+    }
+}
+
+std::string TestName(const std::string& name) {
+    std::string text = name;
+    std::replace(text.begin(), text.end(), '-', '_');
+    return text;
+}
+
+class CutOffRecording : public ::testing::TestWithParam<std::tuple<std::string, Mode>> {};
+
+TEST_P(CutOffRecording, EveryCompleteChunkComesBackAndNoFootageMoves) {
+    const auto& [name, mode] = GetParam();
+    const RealRecording* recording = Find(name);
+    if (recording == nullptr)
+        GTEST_SKIP() << name << " was not made: its writer did not write in time";
+    ScratchDir dir;
+    const fs::path input = dir / (name + ".avi");
+    fs::copy_file(recording->path, input);
+    const Truth truth = TruthWalk(input);
+    const Bytes before = ReadBytes(input);
+
+    const CommandResult result = Cli((mode == Mode::Replace ? "--replace " : "") + ShellQuote(input));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    static const std::regex summary("AVI from another recorder: [0-9]+ streams?\\b");
+    EXPECT_TRUE(std::regex_search(result.out, summary)) << result.out;
+    const fs::path output = mode == Mode::Replace ? input : dir / ("fix_" + name + ".avi");
+    ASSERT_TRUE(fs::exists(output)) << result.out << result.err;
+    if (mode == Mode::NewFile) {
+        EXPECT_TRUE(ReadBytes(input) == before) << "the recording was changed";
+    } else {
+        const Bytes after = ReadBytes(input);
+        ASSERT_GE(after.size(), truth.completeEnd);
+        const auto footage = [&](const Bytes& bytes) {
+            return Bytes(bytes.begin() + static_cast<ptrdiff_t>(truth.moviBody),
+                         bytes.begin() + static_cast<ptrdiff_t>(truth.completeEnd));
+        };
+        EXPECT_TRUE(footage(after) == footage(before)) << "footage bytes moved or changed";
+    }
+    ExpectReadersSeeTheTruth(output, truth);
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherRecorders, CutOffRecording,
+                         ::testing::Combine(::testing::ValuesIn(PlannedNames(false)),
+                                            ::testing::Values(Mode::NewFile, Mode::Replace)),
+                         [](const auto& test) {
+                             return TestName(std::get<0>(test.param)) +
+                                    (std::get<1>(test.param) == Mode::Replace ? "_replace" : "_new_file");
+                         });
+
+class FinalisedRecording : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        const RealRecording* recording = Find(GetParam());
+        ASSERT_NE(recording, nullptr);
+        input_ = dir_ / (GetParam() + ".avi");
+        fs::copy_file(recording->path, input_);
+        before_ = ReadBytes(input_);
+    }
+
+    ScratchDir dir_;
+    fs::path input_;
+    Bytes before_;
+};
+
+TEST_P(FinalisedRecording, ReplaceLeavesItAsItWasAndSaysSo) {
+    const CommandResult result = Cli("--replace " + ShellQuote(input_));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_TRUE(ReadBytes(input_) == before_) << "a healthy recording was changed";
+    EXPECT_NE((result.out + result.err).find("no repair"), std::string::npos) << result.out << result.err;
+}
+
+TEST_P(FinalisedRecording, NewFileHoldsTheSameStreamsAndPackets) {
+    const CommandResult result = Cli(ShellQuote(input_));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_TRUE(ReadBytes(input_) == before_) << "the recording was changed";
+    const fs::path output = dir_ / ("fix_" + GetParam() + ".avi");
+    ASSERT_TRUE(fs::exists(output)) << result.out << result.err;
+    const auto original = Probe(input_);
+    const auto repaired = Probe(output);
+    ASSERT_EQ(repaired.size(), original.size());
+    for (const auto& [type, stream] : original) {
+        ASSERT_TRUE(repaired.contains(type)) << type;
+        EXPECT_EQ(repaired.at(type).codecName, stream.codecName) << type;
+        EXPECT_EQ(repaired.at(type).packets, stream.packets) << type;
+    }
+    const auto originalPackets = ProbePackets(input_);
+    const auto repairedPackets = ProbePackets(output);
+    for (const auto& [index, packets] : originalPackets) {
+        ASSERT_TRUE(repairedPackets.contains(index)) << "stream " << index;
+        EXPECT_EQ(repairedPackets.at(index).bytes, packets.bytes) << "stream " << index;
+        EXPECT_EQ(repairedPackets.at(index).keys, packets.keys) << "stream " << index;
+    }
+    EXPECT_EQ(DecodeErrors(output), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherRecorders, FinalisedRecording, ::testing::ValuesIn(PlannedNames(true)),
+                         [](const auto& test) { return TestName(test.param); });
+
+} // namespace
+} // namespace clipwright::test
