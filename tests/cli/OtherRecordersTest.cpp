@@ -23,6 +23,10 @@ constexpr uint64_t kFlushBlock = 256 * 1024;
 
 enum class Mode { NewFile, Replace };
 
+void PrintTo(Mode mode, std::ostream* out) {
+    *out << (mode == Mode::Replace ? "replace" : "new file");
+}
+
 // The recordings are made once for all test processes of a build and copied before each use.
 const std::vector<RealRecording>& Recordings() {
     static const std::vector<RealRecording> recordings =
@@ -87,7 +91,8 @@ void ExpectReadersSeeTheTruth(const fs::path& file, const Truth& truth) {
     ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
     EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
 
-    EXPECT_EQ(DecodeErrors(file), "");
+    const std::string decodeErrors = DecodeErrors(file);
+    EXPECT_TRUE(decodeErrors.empty()) << decodeErrors.substr(0, 800);
 }
 
 // The readers are right about a file its writer finished, and the truth walk agrees with its idx1:
