@@ -95,6 +95,130 @@ void ExpectReadersSeeTheTruth(const fs::path& file, const Truth& truth) {
     EXPECT_TRUE(decodeErrors.empty()) << decodeErrors.substr(0, 800);
 }
 
+// A RIFF file built by hand, for what the writers above never do: 'rec ' lists, AVIX parts, pad
+// bytes left out, ids of streams the header does not have.
+class HandBuiltAvi {
+public:
+    HandBuiltAvi() {
+        Id("RIFF");
+        U32(kUnsetSize);
+        Id("AVI ");
+        Id("LIST");
+        U32(4 + 64 + 2 * 84);
+        Id("hdrl");
+        Chunk("avih", 56);
+        StreamList("vids");
+        StreamList("auds");
+        List("movi");
+    }
+
+    HandBuiltAvi& Chunk(const char (&id)[5], uint32_t size, bool padded = true) {
+        Id(id);
+        U32(size);
+        bytes_.resize(bytes_.size() + size + (padded ? size % 2 : 0), 0x5A);
+        return *this;
+    }
+    HandBuiltAvi& List(const char (&type)[5], const char (&id)[5] = "LIST") {
+        Id(id);
+        U32(kUnsetSize);
+        Id(type);
+        return *this;
+    }
+    HandBuiltAvi& CutBy(size_t count) {
+        bytes_.resize(bytes_.size() - count);
+        return *this;
+    }
+    Truth Walk(const ScratchDir& dir) const {
+        WriteBytes(dir / "hand.avi", bytes_);
+        return TruthWalk(dir / "hand.avi");
+    }
+
+private:
+    void Id(const char (&id)[5]) { PutFourCC(bytes_, bytes_.size(), id); }
+    void StreamList(const char (&type)[5]) {
+        Id("LIST");
+        U32(76);
+        Id("strl");
+        Id("strh");
+        U32(56);
+        Id(type);
+        bytes_.resize(bytes_.size() + 52);
+        Chunk("strf", 0);
+    }
+    void U32(uint32_t value) { PutU32(bytes_, bytes_.size(), value); }
+
+    Bytes bytes_;
+};
+
+TEST(TruthWalk, CountsOnlyCompleteChunksOfKnownStreamsWhereverTheyStand) {
+    struct Case {
+        const char* name;
+        HandBuiltAvi avi;
+        WalkEnd end;
+        std::vector<uint64_t> chunks;   // per stream
+        std::vector<uint64_t> nonEmpty; // per stream
+        std::vector<uint64_t> bytes;    // per stream
+        uint64_t trailing;              // bytes after the last complete chunk
+    };
+    const Case cases[] = {
+        {"rec list entered; JUNK, ix00 and idx1 stepped over",
+         HandBuiltAvi()
+             .List("rec ")
+             .Chunk("00dc", 10)
+             .Chunk("01wb", 4)
+             .Chunk("JUNK", 6)
+             .Chunk("ix00", 24)
+             .Chunk("00dc", 3)
+             .Chunk("idx1", 32),
+         WalkEnd::EndOfFile,
+         {2, 1},
+         {2, 1},
+         {13, 4},
+         8 + 32},
+        {"AVIX part crossed, empty chunk counted apart",
+         HandBuiltAvi().Chunk("00dc", 4).List("AVIX", "RIFF").List("movi").Chunk("00db", 6).Chunk("01wb", 0),
+         WalkEnd::EndOfFile,
+         {2, 1},
+         {2, 0},
+         {10, 0},
+         0},
+        {"pad byte left out",
+         HandBuiltAvi().Chunk("00dc", 5, false).Chunk("01wb", 2),
+         WalkEnd::EndOfFile,
+         {1, 1},
+         {1, 1},
+         {5, 2},
+         0},
+        {"last chunk cut",
+         HandBuiltAvi().Chunk("00dc", 8).Chunk("01wb", 100).CutBy(80),
+         WalkEnd::CutChunk,
+         {1, 0},
+         {1, 0},
+         {8, 0},
+         8 + 20},
+        {"stream the header lacks",
+         HandBuiltAvi().Chunk("00dc", 4).Chunk("05dc", 4),
+         WalkEnd::UnknownChunk,
+         {1, 0},
+         {1, 0},
+         {4, 0},
+         8 + 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const Truth truth = c.avi.Walk(dir);
+        EXPECT_EQ(truth.end, c.end);
+        ASSERT_EQ(truth.streams.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(truth.streams[i].chunks, c.chunks[i]) << "stream " << i;
+            EXPECT_EQ(truth.streams[i].nonEmptyChunks, c.nonEmpty[i]) << "stream " << i;
+            EXPECT_EQ(truth.streams[i].payloadBytes, c.bytes[i]) << "stream " << i;
+        }
+        EXPECT_EQ(truth.completeEnd + c.trailing, fs::file_size(dir / "hand.avi"));
+    }
+}
+
 // The readers are right about a file its writer finished, and the truth walk agrees with its idx1:
 // the judges are sound before they judge a repair.
 TEST(RealWriterRecordings, ReadersAndTheTruthWalkAgreeOnFinalisedFiles) {

@@ -309,11 +309,15 @@ std::vector<RealRecording> RealRecordings(const fs::path& folder) {
     const fs::path madeFile = folder / "made";
     const std::string recipes = RecipeText();
     if (ReadText(recipesFile) == recipes) {
-        std::vector<RealRecording> made;
-        std::istringstream names(ReadText(madeFile));
-        for (std::string name; std::getline(names, name);)
-            made.push_back(Made(folder, name));
-        return made;
+        try {
+            std::vector<RealRecording> made;
+            std::istringstream names(ReadText(madeFile));
+            for (std::string name; std::getline(names, name);)
+                made.push_back(Made(folder, name));
+            return made;
+        } catch (const std::runtime_error&) {
+            // A recording was removed by hand: the set is made again.
+        }
     }
 
     for (const auto& entry : fs::directory_iterator(folder))
