@@ -17,7 +17,7 @@ packages=(
     lintian appstream man-db      # checks of the package, its AppStream metainfo and manual pages
     clang libclang-rt-14-dev      # libFuzzer and the sanitizers' runtime for the fuzz targets
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-base   # avimux and avidemux: a second writer and reader of AVIs
-    gstreamer1.0-plugins-base-apps   # gst-discoverer-1.0: the duration GStreamer sees in a repaired file
+    gstreamer1.0-plugins-base-apps gstreamer1.0-libav   # gst-discoverer-1.0, and decoders for the MPEG-4, H.264 and ADPCM it must play to see a duration
     mencoder        # a third writer of AVIs, for recordings cut off while it wrote
 )
 

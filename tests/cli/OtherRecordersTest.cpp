@@ -1,0 +1,381 @@
+// AVIs from ffmpeg, GStreamer's avimux and MEncoder, cut off while written, repaired through the
+// command-line tool in both modes. The truth is a plain walk of the damaged file; the judges are
+// ffprobe, ffmpeg's decoder and GStreamer, which know nothing of the repair.
+#include "ReaderOracles.h"
+#include "RealWriters.h"
+#include "TestFiles.h"
+#include "TruthWalk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+
+namespace clipwright::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kMainHasIndex = 0x10; // AVIF_HASINDEX
+constexpr uint32_t kUnsetSize = 0xFFFFFFFF;
+constexpr uint64_t kFlushBlock = 256 * 1024;
+
+enum class Mode { NewFile, Replace };
+
+void PrintTo(Mode mode, std::ostream* out) {
+    *out << (mode == Mode::Replace ? "replace" : "new file");
+}
+
+// The recordings are made once for all test processes of a build and copied before each use.
+const std::vector<RealRecording>& Recordings() {
+    static const std::vector<RealRecording> recordings =
+        RealRecordings(fs::path(CLIPWRIGHT_TEST_SCRATCH) / "real-recordings");
+    return recordings;
+}
+
+const RealRecording* Find(const std::string& name) {
+    const auto& all = Recordings();
+    const auto found =
+        std::find_if(all.begin(), all.end(), [&](const RealRecording& r) { return r.name == name; });
+    return found == all.end() ? nullptr : &*found;
+}
+
+std::vector<std::string> PlannedNames(bool healthy) {
+    std::vector<std::string> names;
+    for (const RealRecording& recording : PlannedRecordings())
+        if (recording.Healthy() == healthy)
+            names.push_back(recording.name);
+    return names;
+}
+
+CommandResult Cli(const std::string& arguments) {
+    return RunCommand(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + arguments);
+}
+
+double LongestSeconds(const Truth& truth) {
+    double seconds = 0;
+    for (const TruthStream& stream : truth.streams)
+        seconds = std::max(seconds, stream.Seconds());
+    return seconds;
+}
+
+// Every reader sees in `file` exactly the complete chunks the truth walk found.
+void ExpectReadersSeeTheTruth(const fs::path& file, const Truth& truth) {
+    const std::map<int, StreamPackets> packets = ProbePackets(file);
+    int video = -1;
+    int audio = -1;
+    for (size_t i = 0; i < truth.streams.size(); ++i) {
+        const TruthStream& expected = truth.streams[i];
+        const int number = static_cast<int>(i);
+        const StreamPackets read = packets.contains(number) ? packets.at(number) : StreamPackets{};
+        EXPECT_EQ(read.count, expected.nonEmptyChunks) << "packets of stream " << i;
+        EXPECT_EQ(read.bytes, expected.payloadBytes) << "bytes of stream " << i;
+        (expected.type == fourcc::kVids ? video : audio) = number;
+    }
+    ASSERT_GE(video, 0);
+
+    const std::vector<bool> indexKeys = IndexKeyFlags(file, video);
+    EXPECT_EQ(indexKeys.size(), truth.streams[static_cast<size_t>(video)].nonEmptyChunks)
+        << "idx1 video entries";
+    EXPECT_EQ(DecodedKeyPictures(file), indexKeys) << "key pictures against the index's key flags";
+    if (packets.contains(video)) {
+        EXPECT_EQ(packets.at(video).keys, indexKeys) << "ffprobe's key packets against the index";
+    }
+    if (audio >= 0 && packets.contains(audio) && packets.contains(video)) {
+        EXPECT_LE(std::abs(packets.at(audio).end - packets.at(video).end), 1.0)
+            << "audio ends at " << packets.at(audio).end << " s, video at " << packets.at(video).end << " s";
+    }
+
+    const std::optional<double> gstreamer = GStreamerSeconds(file);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+    const std::string decodeErrors = DecodeErrors(file);
+    EXPECT_TRUE(decodeErrors.empty()) << decodeErrors.substr(0, 800);
+}
+
+// A RIFF file built by hand, for what the writers above never do: 'rec ' lists, AVIX parts, pad
+// bytes left out, ids of streams the header does not have.
+class HandBuiltAvi {
+public:
+    HandBuiltAvi() {
+        Id("RIFF");
+        U32(kUnsetSize);
+        Id("AVI ");
+        Id("LIST");
+        U32(4 + 64 + 2 * 84);
+        Id("hdrl");
+        Chunk("avih", 56);
+        StreamList("vids");
+        StreamList("auds");
+        List("movi");
+    }
+
+    HandBuiltAvi& Chunk(const char (&id)[5], uint32_t size, bool padded = true) {
+        Id(id);
+        U32(size);
+        bytes_.resize(bytes_.size() + size + (padded ? size % 2 : 0), 0x5A);
+        return *this;
+    }
+    HandBuiltAvi& List(const char (&type)[5], const char (&id)[5] = "LIST") {
+        Id(id);
+        U32(kUnsetSize);
+        Id(type);
+        return *this;
+    }
+    HandBuiltAvi& CutBy(size_t count) {
+        bytes_.resize(bytes_.size() - count);
+        return *this;
+    }
+    Truth Walk(const ScratchDir& dir) const {
+        WriteBytes(dir / "hand.avi", bytes_);
+        return TruthWalk(dir / "hand.avi");
+    }
+
+private:
+    void Id(const char (&id)[5]) { PutFourCC(bytes_, bytes_.size(), id); }
+    void StreamList(const char (&type)[5]) {
+        Id("LIST");
+        U32(76);
+        Id("strl");
+        Id("strh");
+        U32(56);
+        Id(type);
+        bytes_.resize(bytes_.size() + 52);
+        Chunk("strf", 0);
+    }
+    void U32(uint32_t value) { PutU32(bytes_, bytes_.size(), value); }
+
+    Bytes bytes_;
+};
+
+TEST(TruthWalk, CountsOnlyCompleteChunksOfKnownStreamsWhereverTheyStand) {
+    struct Case {
+        const char* name;
+        HandBuiltAvi avi;
+        WalkEnd end;
+        std::vector<uint64_t> chunks;   // per stream
+        std::vector<uint64_t> nonEmpty; // per stream
+        std::vector<uint64_t> bytes;    // per stream
+        uint64_t trailing;              // bytes after the last complete chunk
+    };
+    const Case cases[] = {
+        {"rec list entered; JUNK, ix00 and idx1 stepped over",
+         HandBuiltAvi()
+             .List("rec ")
+             .Chunk("00dc", 10)
+             .Chunk("01wb", 4)
+             .Chunk("JUNK", 6)
+             .Chunk("ix00", 24)
+             .Chunk("00dc", 3)
+             .Chunk("idx1", 32),
+         WalkEnd::EndOfFile,
+         {2, 1},
+         {2, 1},
+         {13, 4},
+         8 + 32},
+        {"AVIX part crossed, empty chunk counted apart",
+         HandBuiltAvi().Chunk("00dc", 4).List("AVIX", "RIFF").List("movi").Chunk("00db", 6).Chunk("01wb", 0),
+         WalkEnd::EndOfFile,
+         {2, 1},
+         {2, 0},
+         {10, 0},
+         0},
+        {"pad byte left out",
+         HandBuiltAvi().Chunk("00dc", 5, false).Chunk("01wb", 2),
+         WalkEnd::EndOfFile,
+         {1, 1},
+         {1, 1},
+         {5, 2},
+         0},
+        {"last chunk cut",
+         HandBuiltAvi().Chunk("00dc", 8).Chunk("01wb", 100).CutBy(80),
+         WalkEnd::CutChunk,
+         {1, 0},
+         {1, 0},
+         {8, 0},
+         8 + 20},
+        {"stream the header lacks",
+         HandBuiltAvi().Chunk("00dc", 4).Chunk("05dc", 4),
+         WalkEnd::UnknownChunk,
+         {1, 0},
+         {1, 0},
+         {4, 0},
+         8 + 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const Truth truth = c.avi.Walk(dir);
+        EXPECT_EQ(truth.end, c.end);
+        ASSERT_EQ(truth.streams.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(truth.streams[i].chunks, c.chunks[i]) << "stream " << i;
+            EXPECT_EQ(truth.streams[i].nonEmptyChunks, c.nonEmpty[i]) << "stream " << i;
+            EXPECT_EQ(truth.streams[i].payloadBytes, c.bytes[i]) << "stream " << i;
+        }
+        EXPECT_EQ(truth.completeEnd + c.trailing, fs::file_size(dir / "hand.avi"));
+    }
+}
+
+// The readers are right about a file its writer finished, and the truth walk agrees with its idx1:
+// the judges are sound before they judge a repair.
+TEST(RealWriterRecordings, ReadersAndTheTruthWalkAgreeOnFinalisedFiles) {
+    for (const std::string& name : PlannedNames(true)) {
+        SCOPED_TRACE(name);
+        const RealRecording* recording = Find(name);
+        ASSERT_NE(recording, nullptr) << "not made";
+        const Truth truth = TruthWalk(recording->path);
+        EXPECT_EQ(truth.end, WalkEnd::EndOfFile);
+        for (size_t i = 0; i < truth.streams.size(); ++i) {
+            const auto indexed = IndexKeyFlags(recording->path, static_cast<int>(i));
+            EXPECT_EQ(indexed.size(), truth.streams[i].nonEmptyChunks) << "idx1 entries of stream " << i;
+        }
+        ExpectReadersSeeTheTruth(recording->path, truth);
+    }
+}
+
+// The cut-off files hold what these writers leave behind when they stop early.
+TEST(RealWriterRecordings, CutOffFilesLookAsTheirWritersLeaveThem) {
+    for (const std::string& name : PlannedNames(false)) {
+        SCOPED_TRACE(name);
+        const RealRecording* recording = Find(name);
+        if (recording == nullptr) {
+            // Only a real-time writer can miss its moment, on a machine too busy to write in time.
+            EXPECT_NE(name.find("killed"), std::string::npos) << "not made";
+            continue;
+        }
+        const Truth truth = TruthWalk(recording->path);
+        const uint64_t size = fs::file_size(recording->path);
+        EXPECT_NE(truth.end, WalkEnd::UnknownChunk) << "at " << truth.endOffset;
+        EXPECT_GT(truth.VideoChunks(), 10u);
+        EXPECT_NE(uint64_t{truth.riffSizeField} + 8, size) << "a header that tells the truth";
+        if (recording->condition == Condition::PipeWritten) {
+            EXPECT_EQ(truth.end, WalkEnd::EndOfFile);
+        } else if (recording->writer != Writer::MEncoder) { // a killed MEncoder may stop between chunks
+            EXPECT_EQ(truth.end, WalkEnd::CutChunk);
+        }
+        switch (recording->writer) {
+        case Writer::Ffmpeg:
+            EXPECT_EQ(truth.riffSizeField, kUnsetSize);
+            EXPECT_EQ(truth.moviSizeField, kUnsetSize);
+            if (recording->condition == Condition::Killed) {
+                EXPECT_EQ(size % kFlushBlock, 0u);
+                EXPECT_NE(truth.mainFlags & kMainHasIndex, 0u);
+            }
+            break;
+        case Writer::GStreamer:
+            EXPECT_EQ(truth.riffSizeField, 1430u);
+            EXPECT_EQ(truth.moviSizeField, 4u);
+            EXPECT_EQ(truth.mainFlags, 0u);
+            break;
+        case Writer::MEncoder:
+            EXPECT_EQ(truth.moviSizeField, 0xFFFFEFF8u);
+            EXPECT_EQ(truth.mainFlags & kMainHasIndex, 0u);
+            break;
+        }
+    }
+}
+
+std::string TestName(const std::string& name) {
+    std::string text = name;
+    std::replace(text.begin(), text.end(), '-', '_');
+    return text;
+}
+
+class CutOffRecording : public ::testing::TestWithParam<std::tuple<std::string, Mode>> {};
+
+TEST_P(CutOffRecording, EveryCompleteChunkComesBackAndNoFootageMoves) {
+    const auto& [name, mode] = GetParam();
+    const RealRecording* recording = Find(name);
+    if (recording == nullptr)
+        GTEST_SKIP() << name << " was not made: its writer did not write in time";
+    ScratchDir dir;
+    const fs::path input = dir / (name + ".avi");
+    fs::copy_file(recording->path, input);
+    const Truth truth = TruthWalk(input);
+    const Bytes before = ReadBytes(input);
+
+    const CommandResult result = Cli((mode == Mode::Replace ? "--replace " : "") + ShellQuote(input));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    static const std::regex summary("AVI from another recorder: [0-9]+ streams?\\b");
+    EXPECT_TRUE(std::regex_search(result.out, summary)) << result.out;
+    const fs::path output = mode == Mode::Replace ? input : dir / ("fix_" + name + ".avi");
+    ASSERT_TRUE(fs::exists(output)) << result.out << result.err;
+    if (mode == Mode::NewFile) {
+        EXPECT_TRUE(ReadBytes(input) == before) << "the recording was changed";
+    } else {
+        const Bytes after = ReadBytes(input);
+        ASSERT_GE(after.size(), truth.completeEnd);
+        const auto footage = [&](const Bytes& bytes) {
+            return Bytes(bytes.begin() + static_cast<ptrdiff_t>(truth.moviBody),
+                         bytes.begin() + static_cast<ptrdiff_t>(truth.completeEnd));
+        };
+        EXPECT_TRUE(footage(after) == footage(before)) << "footage bytes moved or changed";
+    }
+    ExpectReadersSeeTheTruth(output, truth);
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherRecorders, CutOffRecording,
+                         ::testing::Combine(::testing::ValuesIn(PlannedNames(false)),
+                                            ::testing::Values(Mode::NewFile, Mode::Replace)),
+                         [](const auto& test) {
+                             return TestName(std::get<0>(test.param)) +
+                                    (std::get<1>(test.param) == Mode::Replace ? "_replace" : "_new_file");
+                         });
+
+class FinalisedRecording : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        const RealRecording* recording = Find(GetParam());
+        ASSERT_NE(recording, nullptr);
+        input_ = dir_ / (GetParam() + ".avi");
+        fs::copy_file(recording->path, input_);
+        before_ = ReadBytes(input_);
+    }
+
+    ScratchDir dir_;
+    fs::path input_;
+    Bytes before_;
+};
+
+TEST_P(FinalisedRecording, ReplaceLeavesItAsItWasAndSaysSo) {
+    const CommandResult result = Cli("--replace " + ShellQuote(input_));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_TRUE(ReadBytes(input_) == before_) << "a healthy recording was changed";
+    EXPECT_NE((result.out + result.err).find("no repair"), std::string::npos) << result.out << result.err;
+}
+
+TEST_P(FinalisedRecording, NewFileHoldsTheSameStreamsAndPackets) {
+    const CommandResult result = Cli(ShellQuote(input_));
+
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_TRUE(ReadBytes(input_) == before_) << "the recording was changed";
+    const fs::path output = dir_ / ("fix_" + GetParam() + ".avi");
+    ASSERT_TRUE(fs::exists(output)) << result.out << result.err;
+    const auto original = Probe(input_);
+    const auto repaired = Probe(output);
+    ASSERT_EQ(repaired.size(), original.size());
+    for (const auto& [type, stream] : original) {
+        ASSERT_TRUE(repaired.contains(type)) << type;
+        EXPECT_EQ(repaired.at(type).codecName, stream.codecName) << type;
+        EXPECT_EQ(repaired.at(type).packets, stream.packets) << type;
+    }
+    const auto originalPackets = ProbePackets(input_);
+    const auto repairedPackets = ProbePackets(output);
+    for (const auto& [index, packets] : originalPackets) {
+        ASSERT_TRUE(repairedPackets.contains(index)) << "stream " << index;
+        EXPECT_EQ(repairedPackets.at(index).bytes, packets.bytes) << "stream " << index;
+        EXPECT_EQ(repairedPackets.at(index).keys, packets.keys) << "stream " << index;
+    }
+    EXPECT_EQ(DecodeErrors(output), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherRecorders, FinalisedRecording, ::testing::ValuesIn(PlannedNames(true)),
+                         [](const auto& test) { return TestName(test.param); });
+
+} // namespace
+} // namespace clipwright::test

@@ -1,0 +1,40 @@
+// What other programs read in an AVI: ffprobe's packets and decoded pictures, GStreamer's duration,
+// and the key flags of the file's own idx1. The repair is judged by these, never by itself.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace clipwright::test {
+
+struct ProbedPacket {
+    int stream = 0;
+    uint64_t size = 0;
+    bool key = false;
+    std::optional<double> end; // pts (or dts) plus duration, in seconds
+};
+
+struct StreamPackets {
+    uint64_t count = 0;
+    uint64_t bytes = 0;
+    double end = 0;         // of the packet that ends last
+    std::vector<bool> keys; // in file order
+};
+
+// Every packet ffprobe reads, by stream index.
+std::map<int, StreamPackets> ProbePackets(const std::filesystem::path& file);
+
+// The key_frame flag of each picture ffmpeg decodes from the first video stream, in decode order.
+std::vector<bool> DecodedKeyPictures(const std::filesystem::path& file);
+
+// The key flag of each non-empty idx1 entry of `stream`, in index order; empty without idx1.
+std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream);
+
+// The duration gst-discoverer-1.0 reports, or nothing when it reports none.
+std::optional<double> GStreamerSeconds(const std::filesystem::path& file);
+
+} // namespace clipwright::test

@@ -1,0 +1,53 @@
+// AVIs written at test time by other recorders installed from Debian (ffmpeg, GStreamer's avimux,
+// MEncoder): finalised ones, and ones cut off the ways these writers leave them — killed while
+// writing, written to a pipe, cut short. Small (320x240, 15 fps, 4 s) so the whole set takes
+// seconds to make.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace clipwright::test {
+
+enum class Writer { Ffmpeg, GStreamer, MEncoder };
+
+enum class Condition {
+    Finalised,   // closed by its writer: a healthy file
+    PipeWritten, // written whole to a pipe: the header keeps its placeholders
+    Cut,         // a pipe-written file that ends early
+    Killed,      // the writer died while writing a regular file
+};
+
+struct RealRecording {
+    std::string name; // the file's name without ".avi": writer, codecs and how it was made
+    std::filesystem::path path;
+    Writer writer = Writer::Ffmpeg;
+    std::string videoCodec; // as ffprobe names them
+    std::string audioCodec; // empty for video only
+    Condition condition = Condition::Finalised;
+
+    bool Healthy() const { return condition == Condition::Finalised; }
+};
+
+// Every recording the writers below make, named and described before any is written.
+std::vector<RealRecording> PlannedRecordings();
+
+// ffmpeg, per pair of codecs: finalised; killed by a file size limit at a multiple of 256 KiB (where
+// its write buffer flushes, as a killed ffmpeg leaves it); written to a pipe; and that pipe file cut
+// at an odd offset inside a chunk and inside a chunk header.
+std::vector<RealRecording> WriteFfmpegRecordings(const std::filesystem::path& folder);
+// ffmpeg recording from a real-time source, killed once it has flushed a first block. Nothing when
+// it wrote no chunk in time (a machine too loaded to say anything about the file).
+std::vector<RealRecording> WriteKilledFfmpegRecording(const std::filesystem::path& folder);
+// avimux with MJPEG and PCM: finalised, written to a pipe (it cannot go back to the header), and
+// that pipe file cut inside a chunk.
+std::vector<RealRecording> WriteGStreamerRecordings(const std::filesystem::path& folder);
+// MEncoder re-encoding an ffmpeg MJPEG file to MPEG-4 and MP3: finalised, and killed while writing.
+std::vector<RealRecording> WriteMEncoderRecordings(const std::filesystem::path& folder);
+
+// All of the above, written once into `folder` and found there by later test processes of the same
+// recipes; callers copy a recording before changing it.
+std::vector<RealRecording> RealRecordings(const std::filesystem::path& folder);
+
+} // namespace clipwright::test
