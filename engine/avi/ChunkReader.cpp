@@ -25,12 +25,12 @@ ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWa
     return header;
 }
 
-ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize) {
+ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize, uint32_t allowance) {
     if (header.size > kLargestChunkSize)
         return ChunkFit::Implausible;
     if (header.End() <= fileSize)
         return ChunkFit::Whole;
-    return header.End() - fileSize <= kCutOffAllowance ? ChunkFit::CutOff : ChunkFit::Implausible;
+    return header.End() - fileSize <= allowance ? ChunkFit::CutOff : ChunkFit::Implausible;
 }
 
 } // namespace clipwright

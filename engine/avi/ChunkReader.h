@@ -14,6 +14,8 @@ namespace clipwright {
 // A cut-off recording misses part of its last frame only, and the camera's frames are far below
 // 1 MiB; a chunk that claims to run further past the end of the file than this is damage.
 inline constexpr uint32_t kCutOffAllowance = 1u << 20;
+// Other recorders write frames of any size: a raw or MJPEG frame of a large picture runs to megabytes.
+inline constexpr uint32_t kLargeFrameCutOffAllowance = 64u << 20;
 // Sizes are moved over with signed 32-bit distances, so a size from 2^31 up cannot be real.
 inline constexpr uint32_t kLargestChunkSize = 0x7FFFFFFFu;
 
@@ -41,6 +43,7 @@ enum class ChunkFit {
 // bytes with it, in one read.
 ChunkHeader ReadChunkHeader(ByteSource& file, uint64_t position, size_t prefixWanted);
 
-ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize);
+// `allowance`: how far past the end of the file a cut-off chunk may claim to run.
+ChunkFit JudgeChunk(const ChunkHeader& header, uint64_t fileSize, uint32_t allowance = kCutOffAllowance);
 
 } // namespace clipwright

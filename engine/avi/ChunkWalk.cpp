@@ -89,8 +89,10 @@ uint64_t WalkSummary::DamagedBytes() const {
     return total;
 }
 
-ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media, PadBytes pad)
-    : file_(file), media_(media), fileSize_(fileSize), pad_(pad), position_(start) {}
+ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media, PadBytes pad,
+                     uint32_t cutOffAllowance)
+    : file_(file), media_(media), fileSize_(fileSize), pad_(pad), allowance_(cutOffAllowance),
+      position_(start) {}
 
 const ChunkHeader& ChunkWalk::HeaderAt(uint64_t position) {
     if (!cacheValid_ || cached_.position != position) {
@@ -131,14 +133,14 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
         return structure || media_.CouldBegin(bytes.data(), got) ? Successor::EndOfData : Successor::Damage;
     }
     if ((media_.Contains(header.id) || IsStructure(header.id)) &&
-        (JudgeChunk(header, fileSize_) != ChunkFit::Implausible || IsEnteredWhatever(header)))
+        (JudgeChunk(header, fileSize_, allowance_) != ChunkFit::Implausible || IsEnteredWhatever(header)))
         return Successor::Chunk;
     return Successor::Damage;
 }
 
 bool ChunkWalk::StartsChunk(const ChunkHeader& header) {
     return header.SizeWhole() && media_.Contains(header.id) &&
-           JudgeChunk(header, fileSize_) == ChunkFit::Whole &&
+           JudgeChunk(header, fileSize_, allowance_) == ChunkFit::Whole &&
            JudgeSuccessor(header.End()) != Successor::Damage;
 }
 
@@ -171,7 +173,7 @@ ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool accep
             if (StartsChunk(header))
                 return {candidate, false, spent};
             if (acceptCut && !firstCut && header.SizeWhole() &&
-                JudgeChunk(header, fileSize_) == ChunkFit::CutOff)
+                JudgeChunk(header, fileSize_, allowance_) == ChunkFit::CutOff)
                 firstCut = candidate;
         }
         if (got < wanted)
@@ -212,7 +214,7 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
                 Finish(WalkEnd::NoChunkBehind, position_);
             return std::nullopt;
         }
-        const ChunkFit fit = JudgeChunk(header, fileSize_);
+        const ChunkFit fit = JudgeChunk(header, fileSize_, allowance_);
 
         if (media_.Contains(header.id) && fit == ChunkFit::Whole) {
             auto [next, successor] = After(header.End(), header.size);

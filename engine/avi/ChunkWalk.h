@@ -73,7 +73,7 @@ enum class PadBytes { Rare, Expected };
 class ChunkWalk {
 public:
     ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media,
-              PadBytes pad = PadBytes::Rare);
+              PadBytes pad = PadBytes::Rare, uint32_t cutOffAllowance = kCutOffAllowance);
 
     // The next media chunk, with its first payload bytes; nothing once the walk has ended. A chunk
     // cut off by the end of the file is the last one returned.
@@ -106,6 +106,7 @@ private:
     const MediaIds& media_;
     const uint64_t fileSize_;
     const PadBytes pad_;
+    const uint32_t allowance_;
     uint64_t position_;
     std::optional<uint64_t> fillerRunStart_;
     bool finished_ = false;

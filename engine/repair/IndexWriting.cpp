@@ -20,6 +20,23 @@ void WriteFourCCAt(SourceFile& file, uint64_t position, const FourCC& code) {
     file.Write(code.Bytes().data(), code.Bytes().size());
 }
 
+uint64_t CoverRest(SourceFile& file, uint64_t position, uint64_t fileSize) {
+    if (fileSize <= position)
+        return position;
+    const uint64_t rest = fileSize - position;
+    const auto filler = static_cast<uint32_t>(rest >= 8 ? rest - 8 : 0);
+    WriteFourCCAt(file, position, fourcc::kJunk);
+    WriteU32At(file, position + 4, filler);
+    uint64_t end = position + 8 + filler;
+    if (filler % 2 == 1) {
+        const uint8_t pad = 0;
+        file.Seek(static_cast<int64_t>(end), SeekFrom::Begin);
+        file.Write(&pad, 1);
+        end += 1;
+    }
+    return end;
+}
+
 uint64_t WriteIdx1(SourceFile& file, uint64_t position, const std::deque<IndexEntry>& entries) {
     std::array<uint8_t, 64 * 1024> buffer{};
     size_t used = 0;

@@ -8,6 +8,7 @@
 #include "platform/FileOperations.h"
 #include "repair/IndexWriting.h"
 #include "repair/Messages.h"
+#include "repair/OpenDmlIndexing.h"
 #include "repair/OtherRecorderScan.h"
 #include "repair/OutputNaming.h"
 
@@ -24,21 +25,8 @@ void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& struct
     const uint64_t indexEnd = WriteIdx1(file, scan.dataEnd, entries);
     if (scan.cutChunk)
         WriteFourCCAt(file, *scan.cutChunk, fourcc::kJunk);
-    uint64_t end = indexEnd;
-    if (fileSize > indexEnd) {
-        // An old, longer index: its remains become filler.
-        const uint64_t rest = fileSize - indexEnd;
-        const uint32_t filler = static_cast<uint32_t>(rest >= 8 ? rest - 8 : 0);
-        WriteFourCCAt(file, indexEnd, fourcc::kJunk);
-        WriteU32At(file, indexEnd + 4, filler);
-        end = indexEnd + 8 + filler;
-        if (filler % 2 == 1) {
-            const uint8_t pad = 0;
-            file.Seek(static_cast<int64_t>(end), SeekFrom::Begin);
-            file.Write(&pad, 1);
-            end += 1;
-        }
-    }
+    // An old, longer index: its remains become filler.
+    const uint64_t end = CoverRest(file, indexEnd, fileSize);
 
     WriteU32At(file, structure.moviListPosition + 4,
                static_cast<uint32_t>(scan.dataEnd - structure.MoviTypePosition()));
@@ -107,8 +95,10 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
             else if (structure.streams[number].kind == StreamKind::Audio)
                 outcome.audioChunks += scan.tallies[number].chunks;
         }
+        const std::vector<uint64_t> parts = FurtherParts(structure, scan.walk);
         std::string problem;
-        if (structure.secondPart || !scan.walk.extraParts.empty())
+        if (!parts.empty() && !CanIndexLastPart(structure, parts.size()) &&
+            !EveryPartIndexed(structure, parts.size()))
             problem = messages::MoreThanOneRiffPart();
         else if (entries.empty())
             problem = messages::NoRecordingData();
@@ -119,7 +109,11 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
             entries.clear();
             return;
         }
-        if (!newFile && NeedsNoRepair(sourceFile, fileSize, structure, scan, entries)) {
+        const bool healthy = parts.empty() ? NeedsNoRepair(sourceFile, fileSize, structure, scan, entries)
+                                           : EveryPartIndexed(structure, parts.size()) &&
+                                                 scan.walk.end == WalkEnd::Filler && !scan.cutChunk &&
+                                                 scan.walk.damaged.empty();
+        if (!newFile && healthy) {
             sourceFile.Close();
             outcome.otherRecorder->neededNoRepair = true;
             outcome.status = FixStatus::Repaired;
@@ -127,7 +121,10 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
             entries.clear();
             return;
         }
-        WriteRepair(sourceFile, fileSize, structure, scan, entries);
+        if (parts.empty())
+            WriteRepair(sourceFile, fileSize, structure, scan, entries);
+        else if (!healthy)
+            WriteLastPartIndexes(sourceFile, fileSize, structure, scan, entries, parts);
         sourceFile.Sync();
         sourceFile.Close();
         if (!scan.walk.Complete()) {

@@ -22,13 +22,15 @@ bool IsPaletteChange(const FourCC& id) {
     return id.Bytes()[2] == 'p' && id.Bytes()[3] == 'c';
 }
 
-// The first idx1 in the filler the data ends with: an old index, replaced. The JUNK before it may
+// The first index (idx1, or the standard indexes of a last OpenDML part) in the filler the data
+// ends with: an old index, replaced. The JUNK before it may
 // be a cut chunk an earlier repair kept, and is kept again.
 uint64_t OldIndexPosition(ByteSource& file, uint64_t fillerStart, uint64_t fileSize) {
     uint64_t position = fillerStart;
     while (true) {
         const ChunkHeader header = ReadChunkHeader(file, position, 0);
-        if (!header.SizeWhole() || header.id == fourcc::kIdx1)
+        if (!header.SizeWhole() || header.id == fourcc::kIdx1 ||
+            (header.id.Bytes()[0] == 'i' && header.id.Bytes()[1] == 'x'))
             return position;
         if (header.End() >= fileSize)
             return Even(header.End());
@@ -48,7 +50,7 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
 
     OtherRecorderScan scan;
     scan.tallies.resize(streamCount);
-    ChunkWalk walk(file, structure.MoviBody(), fileSize, ids, PadBytes::Expected);
+    ChunkWalk walk(file, structure.MoviBody(), fileSize, ids, PadBytes::Expected, kLargeFrameCutOffAllowance);
     std::vector<uint8_t> probe(codec::kKeyFrameProbeBytes);
     uint64_t cutChunkEnd = 0;
     while (auto header = walk.Next()) {
