@@ -93,19 +93,20 @@ std::vector<uint64_t> DistinctKillPoints(const std::vector<faults::Operation>& k
     return points;
 }
 
-// Reads to fail, counted among the reads: the first and last of each run between other operations
-// (each a step of the job), and an even sample of `most` of the rest.
-std::vector<uint64_t> ReadsToFail(const std::vector<faults::Operation>& kinds, uint64_t most) {
+// Reads to fail or act at, counted among the reads: all of them in a camera recording; another
+// recorder's file is read frame by frame, so there the first and last of each run of reads between
+// other operations (each a step of the job), and an even sample of the rest.
+std::vector<uint64_t> ReadsToTry(const Scenario& scenario, const std::vector<faults::Operation>& kinds) {
     std::set<uint64_t> chosen;
     uint64_t reads = 0;
     for (size_t index = 0; index < kinds.size(); ++index) {
         if (kinds[index] != faults::Operation::Read)
             continue;
         ++reads;
-        if (StartsOrEndsReads(kinds, index))
+        if (scenario.source == Source::Camera || StartsOrEndsReads(kinds, index))
             chosen.insert(reads);
     }
-    for (uint64_t read : PointsToTry(reads, most))
+    for (uint64_t read : PointsToTry(reads, 16))
         chosen.insert(read);
     return {chosen.begin(), chosen.end()};
 }
@@ -206,11 +207,9 @@ TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {
     const std::vector<faults::Operation> kinds = PointKinds(folder);
     for (const FaultKind& kind : kFaultKinds) {
         const uint64_t points = CountPoints(folder, kind.operation);
-        // Another recorder's file is read frame by frame: failing every read would repeat the same step.
-        const std::vector<uint64_t> chosen =
-            kind.operation == faults::Operation::Read && scenario.source != Source::Camera
-                ? ReadsToFail(kinds, 16)
-                : PointsToTry(points, points);
+        const std::vector<uint64_t> chosen = kind.operation == faults::Operation::Read
+                                                 ? ReadsToTry(scenario, kinds)
+                                                 : PointsToTry(points, points);
         uint64_t lost = 0;
         for (uint64_t point : chosen) {
             folder.Reset();
@@ -261,8 +260,8 @@ TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {
 TEST_P(CrashSafety, ARecordingThatShrinksWhileItIsReadEndsTheJobCleanly) {
     const Scenario& scenario = GetParam();
     ScenarioFolder folder(scenario, 40);
-    const uint64_t points = CountPoints(folder, faults::Operation::Read);
-    for (uint64_t point = 1; point <= points; ++point) {
+    const std::vector<uint64_t> points = ReadsToTry(scenario, PointKinds(folder));
+    for (uint64_t point : points) {
         folder.Reset();
         faults::Plan plan;
         plan.action = faults::Plan::Action::Callback;
@@ -280,7 +279,7 @@ TEST_P(CrashSafety, ARecordingThatShrinksWhileItIsReadEndsTheJobCleanly) {
         EXPECT_TRUE(folder.OnlyDocumentedFiles()) << "shrunk at read " << point;
         EXPECT_TRUE(fs::exists(folder.Recording()) || fs::exists(folder.Folder() / "tmp_clip.avi"));
     }
-    std::cout << "[figures] shrinking " << scenario.name << ": " << points << " read points\n";
+    std::cout << "[figures] shrinking " << scenario.name << ": " << points.size() << " read points\n";
 }
 
 TEST_P(CrashSafety, ARealFullDiskAtEveryAmountOfFreeSpaceLosesNoRecording) {
