@@ -77,9 +77,8 @@ std::vector<faults::Operation> PointKinds(const ScenarioFolder& folder) {
     return kinds;
 }
 
-bool StartsOrEndsReads(const std::vector<faults::Operation>& kinds, size_t index) {
-    const auto isRead = [&](size_t at) { return at < kinds.size() && kinds[at] == faults::Operation::Read; };
-    return !isRead(index) || index == 0 || !isRead(index - 1) || !isRead(index + 1);
+bool IsRead(const std::vector<faults::Operation>& kinds, size_t index) {
+    return index < kinds.size() && kinds[index] == faults::Operation::Read;
 }
 
 // Kills that leave different folders: a read changes nothing, so a kill at any read of a run of
@@ -87,8 +86,7 @@ bool StartsOrEndsReads(const std::vector<faults::Operation>& kinds, size_t index
 std::vector<uint64_t> DistinctKillPoints(const std::vector<faults::Operation>& kinds) {
     std::vector<uint64_t> points;
     for (size_t index = 0; index < kinds.size(); ++index)
-        if (kinds[index] != faults::Operation::Read || index == 0 ||
-            kinds[index - 1] != faults::Operation::Read)
+        if (!IsRead(kinds, index) || index == 0 || !IsRead(kinds, index - 1))
             points.push_back(index + 1);
     return points;
 }
@@ -100,10 +98,11 @@ std::vector<uint64_t> ReadsToTry(const Scenario& scenario, const std::vector<fau
     std::set<uint64_t> chosen;
     uint64_t reads = 0;
     for (size_t index = 0; index < kinds.size(); ++index) {
-        if (kinds[index] != faults::Operation::Read)
+        if (!IsRead(kinds, index))
             continue;
         ++reads;
-        if (scenario.source == Source::Camera || StartsOrEndsReads(kinds, index))
+        const bool stepEdge = index == 0 || !IsRead(kinds, index - 1) || !IsRead(kinds, index + 1);
+        if (scenario.source == Source::Camera || stepEdge)
             chosen.insert(reads);
     }
     for (uint64_t read : PointsToTry(reads, 16))

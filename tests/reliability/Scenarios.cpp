@@ -1,7 +1,8 @@
 #include "Scenarios.h"
 
+#include "avi/FourCC.h"
+
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <set>
 #include <unistd.h>
@@ -35,8 +36,8 @@ std::vector<Scenario> CameraScenarios() {
 
 namespace {
 
-bool IdIs(const Bytes& bytes, uint64_t position, std::string_view id) {
-    return std::memcmp(bytes.data() + position, id.data(), id.size()) == 0;
+FourCC FourCCAt(const Bytes& bytes, uint64_t position) {
+    return FourCC::FromBytes(bytes.data() + position);
 }
 
 // The truth about another recorder's file, from a walk of our own: where the movi chunks are, which
@@ -51,7 +52,7 @@ MoviWalk WalkMovi(const Bytes& file) {
     MoviWalk walk;
     for (uint64_t position = 12; position + 12 <= file.size();) {
         const uint32_t size = U32At(file, position + 4);
-        if (!IdIs(file, position, "LIST") || !IdIs(file, position + 8, "movi")) {
+        if (FourCCAt(file, position) != fourcc::kList || FourCCAt(file, position + 8) != fourcc::kMovi) {
             position += 8 + uint64_t{size} + (size & 1);
             continue;
         }
@@ -65,9 +66,11 @@ MoviWalk WalkMovi(const Bytes& file) {
                 walk.footage.cutChunk = at;
                 break;
             }
-            if (IdIs(file, at + 2, "dc"))
+            const FourCC id = FourCCAt(file, at);
+            const bool audio = id.Bytes()[2] == 'w' && id.Bytes()[3] == 'b';
+            if (!audio)
                 walk.videoChunks.push_back(at);
-            ++walk.packets[IdIs(file, at + 2, "wb") ? "audio" : "video"];
+            ++walk.packets[audio ? "audio" : "video"];
             walk.footage.end = at + 8 + chunkSize;
             at = walk.footage.end + (chunkSize & 1);
         }

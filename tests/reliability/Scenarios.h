@@ -46,7 +46,8 @@ struct FootageSpan {
     std::optional<uint64_t> cutChunk;
 };
 
-// A scenario's recording, with a companion, written into a folder of its own.
+// A scenario's recording, with a companion, written into a folder of its own. A camera recording
+// has `frames` video frames; another recorder's file has the length ffmpeg gave it.
 class ScenarioFolder {
 public:
     ScenarioFolder(const Scenario& scenario, uint64_t frames, const std::filesystem::path& root = {});
