@@ -32,6 +32,11 @@ struct Scenario {
     }
 };
 
+// By name: test names then stay the same from one build to the next.
+inline void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 // The camera's standard and shifted layouts in both modes, a lost header (answered prompt: always a
 // new file), then other recorders' files, cut off and finalised, in both modes.
 const std::vector<Scenario>& AllScenarios();
