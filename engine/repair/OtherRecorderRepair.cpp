@@ -22,9 +22,13 @@ namespace {
 // Writes the index behind the data, covers whatever stood behind it with JUNK, and sets the header.
 void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& structure,
                  const OtherRecorderScan& scan, const IndexEntryList& entries) {
-    const uint64_t indexEnd = WriteIdx1(file, scan.dataEnd, entries);
-    if (scan.cutChunk)
+    // The index behind a cut chunk fills out the file to the chunk's end, and the chunk would then
+    // read as whole: it must say JUNK first, on the disk too, or a later repair indexes it.
+    if (scan.cutChunk) {
         WriteFourCCAt(file, *scan.cutChunk, fourcc::kJunk);
+        file.Sync();
+    }
+    const uint64_t indexEnd = WriteIdx1(file, scan.dataEnd, entries);
     // An old, longer index: its remains become filler.
     const uint64_t end = CoverRest(file, indexEnd, fileSize);
 

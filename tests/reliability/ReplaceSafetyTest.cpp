@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 TEST(Interruption, ASignalAtAnyPointOfAReplaceLeavesTheRecordingOrTheRepairUnderItsName) {
     constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
     for (const Scenario& scenario : AllScenarios()) {
-        if (!scenario.replace || scenario.layout == recgen::HeaderLayout::Standard)
+        if (!scenario.replace || scenario.InPlace())
             continue;
         ScenarioFolder folder(scenario, 12);
         folder.Reset();

@@ -1,7 +1,11 @@
 #include "Scenarios.h"
 
+#include "avi/FourCC.h"
+
 #include <algorithm>
+#include <functional>
 #include <set>
+#include <unistd.h>
 
 namespace clipwright::test {
 
@@ -14,12 +18,119 @@ const std::vector<Scenario>& AllScenarios() {
         {"ShiftedNewFile", recgen::HeaderLayout::Shifted, false},
         {"ShiftedReplace", recgen::HeaderLayout::Shifted, true},
         {"HeaderLostReplace", recgen::HeaderLayout::HeaderLost, true},
+        {"OtherCutNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderCut},
+        {"OtherCutReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderCut},
+        {"OtherFinalisedNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderFinalised},
+        {"OtherFinalisedReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderFinalised},
     };
     return scenarios;
 }
 
+std::vector<Scenario> CameraScenarios() {
+    std::vector<Scenario> camera;
+    for (const Scenario& scenario : AllScenarios())
+        if (scenario.source == Source::Camera)
+            camera.push_back(scenario);
+    return camera;
+}
+
+namespace {
+
+FourCC FourCCAt(const Bytes& bytes, uint64_t position) {
+    return FourCC::FromBytes(bytes.data() + position);
+}
+
+// The truth about another recorder's file, from a walk of our own: where the movi chunks are, which
+// chunk the end of the file cuts off, and how many complete chunks each kind of stream has.
+struct MoviWalk {
+    FootageSpan footage;
+    std::vector<uint64_t> videoChunks; // positions
+    std::map<std::string, uint64_t> packets;
+};
+
+MoviWalk WalkMovi(const Bytes& file) {
+    MoviWalk walk;
+    for (uint64_t position = 12; position + 12 <= file.size();) {
+        const uint32_t size = U32At(file, position + 4);
+        if (FourCCAt(file, position) != fourcc::kList || FourCCAt(file, position + 8) != fourcc::kMovi) {
+            position += 8 + uint64_t{size} + (size & 1);
+            continue;
+        }
+        walk.footage.begin = position + 12;
+        // Written to a pipe, the list's size is a placeholder: its chunks end where the file does.
+        const uint64_t listEnd = std::min<uint64_t>(position + 8 + uint64_t{size}, file.size());
+        walk.footage.end = walk.footage.begin;
+        for (uint64_t at = walk.footage.begin; at + 8 <= listEnd;) {
+            const uint32_t chunkSize = U32At(file, at + 4);
+            if (at + 8 + chunkSize > file.size()) {
+                walk.footage.cutChunk = at;
+                break;
+            }
+            const FourCC id = FourCCAt(file, at);
+            const bool audio = id.Bytes()[2] == 'w' && id.Bytes()[3] == 'b';
+            if (!audio)
+                walk.videoChunks.push_back(at);
+            ++walk.packets[audio ? "audio" : "video"];
+            walk.footage.end = at + 8 + chunkSize;
+            at = walk.footage.end + (chunkSize & 1);
+        }
+        return walk;
+    }
+    throw std::runtime_error("no movi list in the file ffmpeg wrote");
+}
+
+// Runs ffmpeg once for all tests, keeping its file in the scratch folder; the name follows the
+// command, so a changed command writes a new file.
+fs::path WrittenByFfmpeg(bool finalised) {
+    const std::string command =
+        "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi "
+        "-i sine=sample_rate=8000 -t 4 -c:v mpeg4 -g 12 -bf 0 -c:a adpcm_ms -f avi ";
+    const std::string output = finalised ? "" : "pipe:1 > ";
+    const fs::path cached = fs::path(CLIPWRIGHT_TEST_SCRATCH) /
+                            ("ffmpeg-" + std::to_string(std::hash<std::string>{}(command + output)) + ".avi");
+    if (fs::exists(cached))
+        return cached;
+    // Test processes run side by side: each writes its own file and renames it into place whole.
+    const fs::path partial = cached.string() + "." + std::to_string(::getpid());
+    const CommandResult result = RunCommand("{ " + command + output + ShellQuote(partial.string()) + "; }");
+    if (result.exitStatus != 0 || !fs::exists(partial) || fs::file_size(partial) == 0)
+        throw std::runtime_error("ffmpeg failed: " + result.err);
+    fs::rename(partial, cached);
+    return cached;
+}
+
+const Bytes& OtherRecorderBytes(Source source) {
+    if (source == Source::OtherRecorderFinalised) {
+        static const Bytes finalised = ReadBytes(WrittenByFfmpeg(true));
+        return finalised;
+    }
+    static const Bytes cut = [] {
+        Bytes bytes = ReadBytes(WrittenByFfmpeg(false));
+        // Inside a video frame three fifths of the way through.
+        const MoviWalk walk = WalkMovi(bytes);
+        const uint64_t frame = walk.videoChunks.at(walk.videoChunks.size() * 3 / 5);
+        bytes.resize(frame + 8 + U32At(bytes, frame + 4) / 2);
+        return bytes;
+    }();
+    return cut;
+}
+
+} // namespace
+
 ScenarioFolder::ScenarioFolder(const Scenario& scenario, uint64_t frames, const fs::path& root)
     : scenario_(scenario), dir_(root) {
+    companion_ = Bytes{'s', 'u', 'b'};
+    if (scenario.source != Source::Camera) {
+        original_ = OtherRecorderBytes(scenario.source);
+        const MoviWalk walk = WalkMovi(original_);
+        footage_ = walk.footage;
+        // A cut chunk keeps its bytes too.
+        if (footage_.cutChunk)
+            footage_.end = original_.size();
+        packets_ = walk.packets;
+        Reset();
+        return;
+    }
     CameraRecordingPlan plan;
     plan.header.layout = scenario.layout;
     plan.header.width = 160;
@@ -28,7 +139,7 @@ ScenarioFolder::ScenarioFolder(const Scenario& scenario, uint64_t frames, const 
     plan.sequence.repeatEvery = 4;
     WriteCameraRecording(Recording(), plan);
     original_ = ReadBytes(Recording());
-    companion_ = Bytes{'s', 'u', 'b'};
+    footage_ = {2060, original_.size(), std::nullopt};
     Reset();
 }
 
@@ -63,19 +174,37 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
 }
 
 ::testing::AssertionResult ScenarioFolder::FootageSurvives() const {
-    const bool inPlace = scenario_.layout == recgen::HeaderLayout::Standard && scenario_.replace;
+    const auto spanKept = [this](Bytes bytes) {
+        if (bytes.size() < footage_.end)
+            return false;
+        if (footage_.cutChunk)
+            std::copy_n(original_.begin() + static_cast<ptrdiff_t>(*footage_.cutChunk), 4,
+                        bytes.begin() + static_cast<ptrdiff_t>(*footage_.cutChunk));
+        const auto begin = static_cast<ptrdiff_t>(footage_.begin);
+        const auto end = static_cast<ptrdiff_t>(footage_.end);
+        return std::equal(original_.begin() + begin, original_.begin() + end, bytes.begin() + begin);
+    };
     for (const char* name : {"clip.avi", "tmp_clip.avi"}) {
         const fs::path candidate = dir_ / name;
         if (!fs::is_regular_file(candidate))
             continue;
         const Bytes bytes = ReadBytes(candidate);
-        if (inPlace && bytes.size() >= original_.size() &&
-            std::equal(original_.begin() + 2060, original_.end(), bytes.begin() + 2060))
+        if (scenario_.InPlace() && spanKept(bytes))
             return ::testing::AssertionSuccess();
-        if (!inPlace && bytes == original_)
+        if (!scenario_.InPlace() && bytes == original_)
             return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "the footage is in neither clip.avi nor tmp_clip.avi";
+}
+
+::testing::AssertionResult ScenarioFolder::ReadsInFull(const fs::path& file) const {
+    std::map<std::string, uint64_t> read;
+    for (const auto& [type, stream] : Probe(file))
+        read[type] = stream.packets;
+    if (read == packets_)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "ffprobe reads " << ::testing::PrintToString(read) << " of "
+                                         << ::testing::PrintToString(packets_) << " packets";
 }
 
 ::testing::AssertionResult ScenarioFolder::OnlyDocumentedFiles() const {

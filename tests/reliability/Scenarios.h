@@ -7,21 +7,52 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace clipwright::test {
 
-struct Scenario {
-    const char* name;
-    recgen::HeaderLayout layout;
-    bool replace;
+enum class Source {
+    Camera,                 // our generator, in the scenario's layout
+    OtherRecorderCut,       // ffmpeg writing to a pipe, cut off inside a chunk
+    OtherRecorderFinalised, // ffmpeg writing to a file it could finish
 };
 
-// Standard and shifted in both modes; a lost header (answered prompt: always a new file).
-const std::vector<Scenario>& AllScenarios();
+struct Scenario {
+    const char* name;
+    recgen::HeaderLayout layout; // of a camera recording
+    bool replace;
+    Source source = Source::Camera;
 
-// A scenario's recording, with a companion, written into a folder of its own.
+    // Repaired where it lies, rather than by a new file put in the recording's place.
+    bool InPlace() const {
+        return replace && (source != Source::Camera || layout == recgen::HeaderLayout::Standard);
+    }
+};
+
+// By name: test names then stay the same from one build to the next.
+inline void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
+// The camera's standard and shifted layouts in both modes, a lost header (answered prompt: always a
+// new file), then other recorders' files, cut off and finalised, in both modes.
+const std::vector<Scenario>& AllScenarios();
+// The camera's scenarios alone, for tests that write their own camera recording.
+std::vector<Scenario> CameraScenarios();
+
+// Where the footage of a recording lies: a repair in place may write anywhere but here, except the
+// id of a chunk the end of the file cut off.
+struct FootageSpan {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    std::optional<uint64_t> cutChunk;
+};
+
+// A scenario's recording, with a companion, written into a folder of its own. A camera recording
+// has `frames` video frames; another recorder's file has the length ffmpeg gave it.
 class ScenarioFolder {
 public:
     ScenarioFolder(const Scenario& scenario, uint64_t frames, const std::filesystem::path& root = {});
@@ -35,10 +66,13 @@ public:
     // Runs the job as the desktop program would, answering the settings prompt.
     FixOutcome Run(std::vector<std::string>* messages = nullptr) const;
 
-    // The footage is still in the folder: for an in-place repair in replace mode, every byte from
-    // the first chunk to the old end is still in the recording (header fields may be half patched);
-    // otherwise the recording's bytes are whole under its own name or the temporary name.
+    // The footage is still in the folder: for a repair in place, every byte of the footage span is
+    // still in the recording (header fields may be half patched); otherwise the recording's bytes are
+    // whole under its own name or the temporary name.
     ::testing::AssertionResult FootageSurvives() const;
+    const FootageSpan& Footage() const { return footage_; }
+    // For another recorder's file: ffprobe reads every complete chunk of the recording from `file`.
+    ::testing::AssertionResult ReadsInFull(const std::filesystem::path& file) const;
     // Nothing but the documented outputs is in the folder.
     ::testing::AssertionResult OnlyDocumentedFiles() const;
 
@@ -47,6 +81,8 @@ private:
     ScratchDir dir_;
     Bytes original_;
     Bytes companion_;
+    FootageSpan footage_;
+    std::map<std::string, uint64_t> packets_; // complete chunks by ffprobe's codec type
 };
 
 } // namespace clipwright::test
