@@ -266,7 +266,7 @@ void AnalyseOtherRecorder(ReadOnlyFile& file, const AviStructure& structure, Che
         else if (stream.kind == StreamKind::Audio)
             report.audioChunks += found.chunks;
     }
-    // Palette changes are indexed but counted in no stream.
+    // Text and other streams, and palette changes, are indexed too.
     report.otherChunks = static_cast<uint32_t>(entries.size()) - report.videoChunks - report.audioChunks;
     if (scan.walk.end == WalkEnd::Filler && WordAt(file, scan.dataEnd) == fourcc::kIdx1)
         report.indexOffset = scan.dataEnd;
