@@ -37,6 +37,12 @@ std::optional<std::string> AudioCodec(std::optional<uint16_t> format) {
         return "PCM";
     case 2:
         return "MS-ADPCM";
+    case 6:
+        return "A-law";
+    case 7:
+        return "mu-law";
+    case 0x55:
+        return "MP3";
     default:
         return "format " + Number(*format);
     }
@@ -158,7 +164,39 @@ std::string SettingsText(const ImageSettings& settings) {
 }
 
 uint32_t Chunks(const CheckReport& report) {
-    return report.videoChunks + report.audioChunks;
+    return report.videoChunks + report.audioChunks + report.otherChunks;
+}
+
+// The camera's layouts by the probe's names; another recorder's file by what it is.
+const char* LayoutText(const CheckReport& report) {
+    return report.otherRecorder ? "another recorder" : LayoutName(report.layout);
+}
+
+const char* StreamKindName(StreamKind kind) {
+    switch (kind) {
+    case StreamKind::Video:
+        return "video";
+    case StreamKind::Audio:
+        return "audio";
+    case StreamKind::Text:
+        return "text";
+    case StreamKind::Other:
+        break;
+    }
+    return "other";
+}
+
+std::optional<std::string> StreamCodec(const StreamInfo& stream) {
+    switch (stream.kind) {
+    case StreamKind::Video:
+        return FourCCText(stream.compression);
+    case StreamKind::Audio:
+        return AudioCodec(stream.formatTag);
+    case StreamKind::Text:
+    case StreamKind::Other:
+        break;
+    }
+    return std::nullopt;
 }
 
 // What a repair in one mode would do, as one phrase for the user.
@@ -170,6 +208,8 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
         return "needs --resolution and --fps";
     case PlannedResult::NothingFound:
         return "nothing to repair";
+    case PlannedResult::NoRepairNeeded:
+        return "no repair needed, the file is left as it is";
     case PlannedResult::Refused:
         // The report's problem is printed once, above.
         return plan.reason == report.problem ? "refused" : "refused. " + plan.reason;
@@ -245,18 +285,72 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
     }
 }
 
+void AppendStreamLines(std::string& text, const OtherRecorderCheck& other) {
+    const OtherRecorderFindings& found = other.findings;
+    text +=
+        "  found: " + messages::OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds) +
+        "\n";
+    for (size_t number = 0; number < other.streams.size(); ++number) {
+        const CheckedStream& stream = other.streams[number];
+        const StreamInfo& header = stream.header;
+        text += "  stream " + Number(number) + ": " + StreamKindName(header.kind) + ", ";
+        // An audio stream's handler says nothing: its format does.
+        if (header.kind == StreamKind::Audio)
+            text += StreamCodec(header).value_or("?") + ", " + Number(header.sampleRate) + " Hz, " +
+                    Number(header.channels) + " channel" + (header.channels == 1 ? "" : "s");
+        else
+            text += FourCCText(header.handler);
+        if (header.kind == StreamKind::Video)
+            text += " (" + FourCCText(header.compression) + "), " + Number(header.width) + "x" +
+                    Number(header.height);
+        text += ", rate " + Number(header.rate) + " / scale " + Number(header.scale) + ", header length " +
+                Number(header.length) + "; found " + Number(stream.found.chunks) + " chunks";
+        if (stream.seconds)
+            text += ", " + Decimal(*stream.seconds) + " s";
+        text += "\n";
+    }
+}
+
+const char* ChunkIdsText(CheckedIds ids) {
+    switch (ids) {
+    case CheckedIds::InPlace:
+        return "as the in-place repair indexes them";
+    case CheckedIds::Rebuild:
+        return "as the rebuild copies them";
+    case CheckedIds::Streams:
+        break;
+    }
+    return "of every stream the header names, as the repair indexes them";
+}
+
+const char* ChunkIdsName(CheckedIds ids) {
+    switch (ids) {
+    case CheckedIds::InPlace:
+        return "in place";
+    case CheckedIds::Rebuild:
+        return "rebuild";
+    case CheckedIds::Streams:
+        break;
+    }
+    return "streams";
+}
+
 // Everything the reading found, from the streams to where the data ends.
 void AppendFindings(std::string& text, const CheckReport& report) {
-    AppendHeaderLines(text, report);
+    if (report.otherRecorder)
+        AppendStreamLines(text, *report.otherRecorder);
+    else
+        AppendHeaderLines(text, report);
     text += "  chunks: " + Number(report.videoChunks) + " video, " + Number(report.audioChunks) + " audio (" +
-            (report.ids == CheckedIds::InPlace ? "as the in-place repair indexes them"
-                                               : "as the rebuild copies them") +
-            ", from offset " + Number(report.chunkStart) + ")\n";
+            ChunkIdsText(report.ids) + ", from offset " + Number(report.chunkStart) + ")\n";
     text += "  data ends: " + WalkEndText(report.walk) + "\n";
     const std::string skipped = messages::SkippedSummary(report.walk);
     text += "  damage: " + (skipped.empty() ? std::string("none") : skipped) + "\n";
     text += "  idx1 index: " +
-            (report.indexOffset ? "at offset " + Number(*report.indexOffset) : std::string("none")) + "\n";
+            (report.indexOffset ? "at offset " + Number(*report.indexOffset) : std::string("none"));
+    if (report.otherRecorder && report.otherRecorder->needsNoRepair)
+        text += ", listing every chunk; the header agrees";
+    text += "\n";
     AppendSettingsLine(text, report);
 }
 
@@ -273,6 +367,101 @@ void WritePlan(JsonWriter& json, const CheckReport& report, const ModePlan& plan
     json.EndObject();
 }
 
+// The camera's header fields and what its video says: null for another recorder's file, whose
+// repair reads neither.
+void WriteCameraReading(JsonWriter& json, const CheckReport& report) {
+    if (report.otherRecorder) {
+        json.Key("header").Null().Key("video").Null();
+        return;
+    }
+    const HeaderSettings& header = report.header;
+    json.Key("header").BeginObject();
+    json.Key("video").BeginObject();
+    json.Key("handler").Optional(FourCCText(header.videoHandler));
+    json.Key("compression").Optional(FourCCText(header.videoCompression));
+    json.Key("width").Optional(header.width);
+    json.Key("height").Optional(header.height);
+    json.Key("scale").Optional(header.scale);
+    json.Key("rate").Optional(header.rate);
+    json.Key("fps").Number(uint64_t{header.framesPerSecond});
+    json.EndObject();
+    json.Key("audio");
+    if (header.audioStream) {
+        json.BeginObject();
+        json.Key("format").Optional(header.audioFormat);
+        json.Key("codec").Optional(AudioCodec(header.audioFormat));
+        json.Key("sample_rate").Optional(header.audioSampleRate);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+    json.Key("usable").Bool(header.usable);
+    json.EndObject();
+
+    const DetectedSettings& video = report.video;
+    json.Key("video").BeginObject();
+    json.Key("start").Number(report.chunkStart);
+    json.Key("codec").Optional(VideoCodec(video));
+    json.Key("width").Optional(video.width);
+    json.Key("height").Optional(video.height);
+    json.Key("fps").Optional(video.framesPerSecond);
+    const char* source = RateSourceName(video.rateSource);
+    json.Key("fps_from");
+    source != nullptr ? json.String(source) : json.Null();
+    json.Key("measured_fps").Optional(video.measuredRate);
+    json.Key("video_chunks").Number(video.videoChunks);
+    json.Key("audio_blocks").Number(video.audioBlocks);
+    json.Key("audio_clock_fps").Optional(video.audioClockRate);
+    json.EndObject();
+}
+
+// The frame size and rate a rebuild would write with.
+void WriteSettings(JsonWriter& json, const CheckReport& report) {
+    json.Key("settings");
+    if (const char* from = SettingsSourceName(report.settingsSource)) {
+        json.BeginObject();
+        json.Key("from").String(from);
+        if (report.settings) {
+            const Size size = SizeOf(report.settings->resolution);
+            json.Key("width").Number(uint64_t{size.width});
+            json.Key("height").Number(uint64_t{size.height});
+            json.Key("fps").Number(uint64_t{report.settings->framesPerSecond});
+        } else {
+            json.Key("width").Null().Key("height").Null().Key("fps").Null();
+        }
+        json.EndObject();
+    } else {
+        json.Null();
+    }
+}
+
+void WriteStreams(JsonWriter& json, const CheckReport& report) {
+    json.Key("streams").BeginArray();
+    if (report.otherRecorder) {
+        for (const CheckedStream& stream : report.otherRecorder->streams) {
+            const StreamInfo& header = stream.header;
+            const bool video = header.kind == StreamKind::Video;
+            const bool audio = header.kind == StreamKind::Audio;
+            json.BeginObject();
+            json.Key("kind").String(StreamKindName(header.kind));
+            json.Key("handler").String(FourCCText(header.handler));
+            json.Key("codec").Optional(StreamCodec(header));
+            json.Key("format").Optional(audio ? std::optional(header.formatTag) : std::nullopt);
+            json.Key("width").Optional(video ? std::optional(header.width) : std::nullopt);
+            json.Key("height").Optional(video ? std::optional(header.height) : std::nullopt);
+            json.Key("sample_rate").Optional(audio ? std::optional(header.sampleRate) : std::nullopt);
+            json.Key("channels").Optional(audio ? std::optional(header.channels) : std::nullopt);
+            json.Key("scale").Number(uint64_t{header.scale});
+            json.Key("rate").Number(uint64_t{header.rate});
+            json.Key("length").Number(uint64_t{header.length});
+            json.Key("chunks").Number(uint64_t{stream.found.chunks});
+            json.Key("seconds").Optional(stream.seconds);
+            json.EndObject();
+        }
+    }
+    json.EndArray();
+}
+
 } // namespace
 
 bool PassesCheck(const CheckReport& report) {
@@ -282,8 +471,7 @@ bool PassesCheck(const CheckReport& report) {
 std::string CheckText(const CheckReport& report) {
     std::string text = report.path + "\n";
     if (report.read) {
-        text +=
-            std::string("  layout: ") + LayoutName(report.layout) + ", " + Number(report.size) + " bytes\n";
+        text += std::string("  layout: ") + LayoutText(report) + ", " + Number(report.size) + " bytes\n";
         AppendFindings(text, report);
     }
     if (!report.problem.empty())
@@ -308,54 +496,17 @@ std::string CheckJson(const CheckReport& report) {
         for (const char* key :
              {"layout", "header", "video", "chunks", "data_end", "damage_summary", "idx1_offset", "settings"})
             json.Key(key).Null();
+        json.Key("streams").BeginArray().EndArray();
         json.Key("damaged").BeginArray().EndArray();
         json.Key("healthy").Bool(false);
     } else {
         json.Key("size").Number(report.size);
-        json.Key("layout").String(LayoutName(report.layout));
-
-        const HeaderSettings& header = report.header;
-        json.Key("header").BeginObject();
-        json.Key("video").BeginObject();
-        json.Key("handler").Optional(FourCCText(header.videoHandler));
-        json.Key("compression").Optional(FourCCText(header.videoCompression));
-        json.Key("width").Optional(header.width);
-        json.Key("height").Optional(header.height);
-        json.Key("scale").Optional(header.scale);
-        json.Key("rate").Optional(header.rate);
-        json.Key("fps").Number(uint64_t{header.framesPerSecond});
-        json.EndObject();
-        json.Key("audio");
-        if (header.audioStream) {
-            json.BeginObject();
-            json.Key("format").Optional(header.audioFormat);
-            json.Key("codec").Optional(AudioCodec(header.audioFormat));
-            json.Key("sample_rate").Optional(header.audioSampleRate);
-            json.EndObject();
-        } else {
-            json.Null();
-        }
-        json.Key("usable").Bool(header.usable);
-        json.EndObject();
-
-        const DetectedSettings& video = report.video;
-        json.Key("video").BeginObject();
-        json.Key("start").Number(report.chunkStart);
-        json.Key("codec").Optional(VideoCodec(video));
-        json.Key("width").Optional(video.width);
-        json.Key("height").Optional(video.height);
-        json.Key("fps").Optional(video.framesPerSecond);
-        const char* source = RateSourceName(video.rateSource);
-        json.Key("fps_from");
-        source != nullptr ? json.String(source) : json.Null();
-        json.Key("measured_fps").Optional(video.measuredRate);
-        json.Key("video_chunks").Number(video.videoChunks);
-        json.Key("audio_blocks").Number(video.audioBlocks);
-        json.Key("audio_clock_fps").Optional(video.audioClockRate);
-        json.EndObject();
+        json.Key("layout").String(LayoutText(report));
+        WriteCameraReading(json, report);
+        WriteStreams(json, report);
 
         json.Key("chunks").BeginObject();
-        json.Key("ids").String(report.ids == CheckedIds::InPlace ? "in place" : "rebuild");
+        json.Key("ids").String(ChunkIdsName(report.ids));
         json.Key("start").Number(report.chunkStart);
         json.Key("video").Number(uint64_t{report.videoChunks});
         json.Key("audio").Number(uint64_t{report.audioChunks});
@@ -368,23 +519,8 @@ std::string CheckJson(const CheckReport& report) {
         json.EndObject();
         json.Key("damage_summary").TextOrNull(messages::SkippedSummary(report.walk));
         json.Key("idx1_offset").Optional(report.indexOffset);
+        WriteSettings(json, report);
 
-        json.Key("settings");
-        if (const char* from = SettingsSourceName(report.settingsSource)) {
-            json.BeginObject();
-            json.Key("from").String(from);
-            if (report.settings) {
-                const Size size = SizeOf(report.settings->resolution);
-                json.Key("width").Number(uint64_t{size.width});
-                json.Key("height").Number(uint64_t{size.height});
-                json.Key("fps").Number(uint64_t{report.settings->framesPerSecond});
-            } else {
-                json.Key("width").Null().Key("height").Null().Key("fps").Null();
-            }
-            json.EndObject();
-        } else {
-            json.Null();
-        }
         json.Key("damaged").BeginArray();
         for (const DamagedStretch& stretch : report.walk.damaged)
             json.BeginObject()

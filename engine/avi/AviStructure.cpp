@@ -78,10 +78,19 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
             stream.kind = KindOf(stream.type);
             haveHeader = true;
         } else if (piece.id == fourcc::kStrf && haveHeader && !haveFormat) {
-            if (stream.kind == StreamKind::Video && piece.payload.size() >= 20)
+            if (stream.kind == StreamKind::Video && piece.payload.size() >= 20) {
                 stream.compression = FourCC::FromBytes(piece.payload.data() + 16);
-            else if (stream.kind == StreamKind::Audio && piece.payload.size() >= 2)
+                stream.width = le::ReadU32(piece.payload, 4);
+                // A negative height only says the rows are stored top down.
+                const int64_t height = le::ReadI32(piece.payload, 8);
+                stream.height = static_cast<uint32_t>(height < 0 ? -height : height);
+            } else if (stream.kind == StreamKind::Audio && piece.payload.size() >= 2) {
                 stream.formatTag = le::ReadU16(piece.payload, 0);
+                if (piece.payload.size() >= 8) {
+                    stream.channels = le::ReadU16(piece.payload, 2);
+                    stream.sampleRate = le::ReadU32(piece.payload, 4);
+                }
+            }
             haveFormat = true;
         } else if (piece.id == fourcc::kIndx && piece.payload.size() >= 8) {
             stream.superIndex =

@@ -2,6 +2,7 @@
 // that what it says of a recording is what a repair then does with it.
 #include "repair/RecordingCheck.h"
 
+#include "avi/AviStructure.h"
 #include "avi/LittleEndian.h"
 #include "platform/FileOperations.h"
 #include "platform/ReadOnlyFile.h"
@@ -143,15 +144,27 @@ ModePlan Refused(RepairAction action, std::string reason) {
     return Ends(action, PlannedResult::Refused, std::move(reason));
 }
 
+uint32_t IndexedChunks(const CheckReport& report) {
+    return report.videoChunks + report.audioChunks + report.otherChunks;
+}
+
+// The camera's standard layout and another recorder's AVI are both indexed where they stand: in a
+// copy made first, or in the recording itself.
 ModePlan PlanInPlace(const CheckReport& report, OutputMode mode, const OutputNames& names,
                      const Obstacles& obstacles) {
     const RepairAction action = RepairAction::IndexInPlace;
     const bool replacing = mode == OutputMode::ReplaceOriginal;
     if (!replacing && obstacles.folderError != 0)
         return Refused(action, messages::CopyToFixNameFailed(names.fixName, obstacles.folderError));
-    const uint32_t chunks = report.videoChunks + report.audioChunks;
+    const OtherRecorderCheck* other = report.otherRecorder ? &*report.otherRecorder : nullptr;
+    if (other != nullptr && other->riffParts > 1)
+        return Refused(action, messages::MoreThanOneRiffPart());
+    const uint32_t chunks = IndexedChunks(report);
     if (chunks == 0)
         return Ends(action, PlannedResult::NothingFound, messages::NoRecordingData());
+    // A new file is indexed all the same: the copy is the user's to keep either way.
+    if (replacing && other != nullptr && other->needsNoRepair)
+        return Plan(RepairAction::None, PlannedResult::NoRepairNeeded, {}, messages::NoRepairNeeded());
     ModePlan plan = Plan(action, PlannedResult::Complete, replacing ? report.path : names.fixName);
     if (!report.walk.Complete()) {
         plan.result = PlannedResult::Partial;
@@ -193,8 +206,9 @@ ModePlan PlanRebuild(const CheckReport& report, OutputMode mode, const OutputNam
 // the repair itself.
 ModePlan PlanMode(const CheckReport& report, OutputMode mode, const OutputNames& names,
                   const Obstacles& obstacles) {
-    const RepairAction action =
-        report.layout == LayoutStandard ? RepairAction::IndexInPlace : RepairAction::Rebuild;
+    const RepairAction action = report.layout == LayoutStandard || report.otherRecorder
+                                    ? RepairAction::IndexInPlace
+                                    : RepairAction::Rebuild;
     if (mode == OutputMode::ReplaceOriginal && obstacles.symbolicLink)
         return Refused(action, messages::ReplacingThroughLink());
     if (!obstacles.unwritable.empty())
@@ -206,6 +220,7 @@ ModePlan PlanMode(const CheckReport& report, OutputMode mode, const OutputNames&
 CheckVerdict VerdictOf(const CheckReport& report) {
     switch (report.newFile.result) {
     case PlannedResult::Complete:
+    case PlannedResult::NoRepairNeeded:
         return report.healthy ? CheckVerdict::Healthy : CheckVerdict::Repairable;
     case PlannedResult::Partial:
     case PlannedResult::Stops:
@@ -225,9 +240,51 @@ std::string BaseName(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+std::optional<double> SecondsOf(const StreamInfo& stream, const StreamTally& found) {
+    if (stream.rate == 0)
+        return std::nullopt;
+    return static_cast<double>(StreamLength(stream, found)) * stream.scale / stream.rate;
+}
+
+// What the repair of another recorder's file reads: its stream lists, and a walk of its movi list.
+void AnalyseOtherRecorder(ReadOnlyFile& file, const AviStructure& structure, CheckReport& report) {
+    report.ids = CheckedIds::Streams;
+    report.chunkStart = structure.MoviBody();
+    IndexEntryList entries;
+    const OtherRecorderScan scan = ScanOtherRecorder(file, report.size, structure, entries);
+    report.walk = scan.walk;
+
+    OtherRecorderCheck other;
+    other.findings = FindingsOf(structure, scan);
+    other.riffParts = static_cast<uint32_t>(1 + scan.walk.extraParts.size());
+    for (size_t number = 0; number < structure.streams.size(); ++number) {
+        const StreamInfo& stream = structure.streams[number];
+        const StreamTally& found = scan.tallies[number];
+        other.streams.push_back({stream, found, SecondsOf(stream, found)});
+        if (stream.kind == StreamKind::Video)
+            report.videoChunks += found.chunks;
+        else if (stream.kind == StreamKind::Audio)
+            report.audioChunks += found.chunks;
+    }
+    // Text and other streams, and palette changes, are indexed too.
+    report.otherChunks = static_cast<uint32_t>(entries.size()) - report.videoChunks - report.audioChunks;
+    if (scan.walk.end == WalkEnd::Filler && WordAt(file, scan.dataEnd) == fourcc::kIdx1)
+        report.indexOffset = scan.dataEnd;
+    other.needsNoRepair = NeedsNoRepair(file, report.size, structure, scan, entries);
+    report.healthy = other.needsNoRepair;
+    report.otherRecorder = std::move(other);
+}
+
 void Analyse(ReadOnlyFile& file, CheckReport& report) {
     report.size = file.Length();
     report.layout = ProbeLayoutOf(file);
+    // As the job decides: neither of the camera's own layouts, and a header a reader can follow.
+    if (report.layout != LayoutStandard && report.layout != LayoutShifted) {
+        if (const std::optional<AviStructure> structure = ReadAviStructure(file, report.size)) {
+            AnalyseOtherRecorder(file, *structure, report);
+            return;
+        }
+    }
     report.header = ReadHeaderSettings(file);
 
     report.chunkStart =
@@ -266,6 +323,8 @@ const char* PlannedResultName(PlannedResult result) {
         return "needs settings";
     case PlannedResult::NothingFound:
         return "nothing found";
+    case PlannedResult::NoRepairNeeded:
+        return "no repair needed";
     case PlannedResult::Refused:
         break;
     }

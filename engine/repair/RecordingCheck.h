@@ -1,17 +1,20 @@
 // A look at a recording that writes nothing: its layout, its streams as the header and as the
 // video say, the chunks a repair would find, where the data ends, and what a repair would do in
 // each mode. Meant for a camera's recording that may still be written: the file is only read.
+// Another recorder's AVI is looked at as its own repair reads it: by its header's stream lists.
 #pragma once
 
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
 #include "codec/CameraSettingsDetector.h"
 #include "repair/ImageSettings.h"
+#include "repair/OtherRecorderScan.h"
 #include "repair/RepairEngine.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace clipwright {
 
@@ -31,8 +34,9 @@ struct HeaderSettings {
     std::optional<uint32_t> audioSampleRate; // audio strf nSamplesPerSec
 };
 
-// Which chunk ids the walk took for footage: the in-place repair's or the rebuild's.
-enum class CheckedIds { InPlace, Rebuild };
+// Which chunk ids the walk took for footage: the in-place repair's, the rebuild's, or those of the
+// streams another recorder's header names.
+enum class CheckedIds { InPlace, Rebuild, Streams };
 
 // Where a rebuild's frame size and rate would come from.
 enum class SettingsSource {
@@ -45,12 +49,13 @@ enum class SettingsSource {
 enum class RepairAction { None, IndexInPlace, Rebuild };
 
 enum class PlannedResult {
-    Complete,      // the repair would write its output whole
-    Partial,       // it would stop at damaged data; `outputPath` would hold what lies before it
-    Stops,         // it would stop at damaged data and leave everything as it was
-    NeedsSettings, // it would write nothing without the frame size and rate from the user
-    NothingFound,  // it would find no chunk and write nothing
-    Refused,       // it would not start, or could not write; `reason` says why
+    Complete,       // the repair would write its output whole
+    Partial,        // it would stop at damaged data; `outputPath` would hold what lies before it
+    Stops,          // it would stop at damaged data and leave everything as it was
+    NeedsSettings,  // it would write nothing without the frame size and rate from the user
+    NothingFound,   // it would find no chunk and write nothing
+    NoRepairNeeded, // in place: the file is finalised and indexed, and is left as it is
+    Refused,        // it would not start, or could not write; `reason` says why
 };
 
 // What a repair in one mode would do.
@@ -63,13 +68,30 @@ struct ModePlan {
 };
 
 enum class CheckVerdict {
-    Healthy,         // finalised: standard layout, its idx1 where the data ends, no damage
+    // Finalised: the camera's standard layout with its idx1 where the data ends and no damage, or
+    // another recorder's file whose index lists every chunk.
+    Healthy,
     Repairable,      // a repair in "Make new file" mode would complete
     Incomplete,      // damaged data the walk could not get past: a repair would stop there
     NeedsSettings,   // the frame size and rate must come from the user
     NothingToRepair, // no chunk found
     Refused,         // 2 GB or more, moved to tmp_NAME, or not writable: a repair would not start
     Unreadable,      // the file could not be read; `problem` holds the file error's sentence
+};
+
+// One stream of another recorder's AVI: what its header says, and what the walk found of it.
+struct CheckedStream {
+    StreamInfo header;
+    StreamTally found;
+    std::optional<double> seconds; // of the chunks found, by the stream's own rate and scale
+};
+
+// What the check learnt of another recorder's AVI, beyond what it learns of every file.
+struct OtherRecorderCheck {
+    std::vector<CheckedStream> streams;
+    OtherRecorderFindings findings; // as the repair's summary says them
+    uint32_t riffParts = 1;
+    bool needsNoRepair = false; // finalised: an index lists every chunk and the header says so
 };
 
 struct CheckReport {
@@ -84,6 +106,10 @@ struct CheckReport {
     bool tooLarge = false; // 2 GB or more: refused before anything is read
     uint64_t size = 0;
     LayoutCode layout = LayoutOther;
+    // Set when the probe found neither of the camera's own layouts and the file is a RIFF AVI with
+    // a readable header: the repair then indexes what its movi list holds, and `header`, `video` and
+    // the settings are not read.
+    std::optional<OtherRecorderCheck> otherRecorder;
     HeaderSettings header;
 
     // Where the repair's walk starts, and the detector with it: the first chunk of the movi list,
@@ -94,6 +120,7 @@ struct CheckReport {
     CheckedIds ids = CheckedIds::InPlace;
     uint32_t videoChunks = 0; // as the repair counts them: the rebuild passes over empty chunks
     uint32_t audioChunks = 0;
+    uint32_t otherChunks = 0; // another recorder's: text and other streams, palette changes; indexed too
     WalkSummary walk;
     std::optional<uint64_t> indexOffset; // of an 'idx1' standing where the data ended on filler
     bool healthy = false;

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 using Fields = std::map<std::string, std::string>;
 
 // Each JSON line's values by dotted key, read back by Python's own parser: objects as "{}", arrays
-// as "[]" with their members' keys under "key[]", null as "null", booleans as "true"/"false".
+// as "[]" with their members' keys under "key[]" (the members' values joined by commas), null as
+// "null", booleans as "true"/"false".
 std::vector<Fields> ParseJsonLines(const std::string& text) {
     static const std::string kFlatten = R"(
 import json, sys
@@ -50,8 +51,9 @@ for line in open(sys.argv[1], encoding='utf-8'):
         const size_t tab = line.find('\t');
         if (tab == 0)
             lines.emplace_back();
-        else
-            lines.back()[line.substr(0, tab)] = line.substr(tab + 1);
+        else if (auto [field, added] = lines.back().emplace(line.substr(0, tab), line.substr(tab + 1));
+                 !added)
+            field->second += "," + line.substr(tab + 1);
     }
     lines.pop_back();
     return lines;
@@ -381,6 +383,151 @@ TEST_P(CheckAgreesWithTheRepair, AndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Recordings, CheckAgreesWithTheRepair, ::testing::ValuesIn(Cases()),
                          [](const auto& param) { return std::string(param.param.name); });
 
+using Edit = std::function<void(Bytes&)>;
+
+// Another recorder's AVI, written by ffmpeg at test time: as a write to a pipe that was cut off
+// leaves it, or finalised.
+Make Ffmpeg(bool cutOff, const Edit& change = {}) {
+    return [=](const fs::path& folder) {
+        const fs::path clip = folder / "clip.avi";
+        const std::string ffmpeg =
+            "ffmpeg -nostdin -v quiet -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi -i "
+            "sine=sample_rate=8000 -t 4 -c:v mpeg4 -g 10 -c:a adpcm_ms -f avi ";
+        // In a subshell: the output of the pipeline is the recording, not what RunCommand captures.
+        ASSERT_EQ(RunCommand(cutOff ? "(" + ffmpeg + "pipe:1 | head -c 60000 > " + ShellQuote(clip) + ")"
+                                    : ffmpeg + ShellQuote(clip))
+                      .exitStatus,
+                  0);
+        if (change) {
+            Bytes bytes = ReadBytes(clip);
+            change(bytes);
+            WriteBytes(clip, bytes);
+        }
+    };
+}
+
+// A second RIFF part behind the first, as a recorder writes past 1 GiB, holding one video chunk.
+void AppendRiffPart(Bytes& bytes) {
+    const Bytes part = {'R', 'I', 'F', 'F', 32, 0, 0, 0, 'A', 'V', 'I', 'X',
+                        'L', 'I', 'S', 'T', 16, 0, 0, 0, 'm', 'o', 'v', 'i',
+                        '0', '0', 'd', 'c', 4,  0, 0, 0, 0,   0,   0,   0};
+    bytes.insert(bytes.end(), part.begin(), part.end());
+}
+
+// The file ends where the movi list's first chunk would begin.
+void CutAtFirstChunk(Bytes& bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    bytes.resize(text.find("movi") + 4);
+}
+
+struct OtherCase {
+    const char* name;
+    Make make;
+    const char* verdict;
+    const char* dataEnd;
+    const char* newFile; // new_file.result
+    const char* replace; // replace.result
+};
+
+void PrintTo(const OtherCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::vector<OtherCase>& OtherCases() {
+    static const std::vector<OtherCase> cases = {
+        {"CutOffPipeWrite", Ffmpeg(true), "repairable", "cut chunk", "complete", "complete"},
+        {"Finalised", Ffmpeg(false), "healthy", "filler", "complete", "no repair needed"},
+        {"SecondRiffPart", Ffmpeg(false, AppendRiffPart), "refused", "end of file", "refused", "refused"},
+        {"NoChunks", Ffmpeg(false, CutAtFirstChunk), "nothing to repair", "end of file", "nothing found",
+         "nothing found"},
+    };
+    return cases;
+}
+
+std::vector<std::string> Split(const std::string& joined) {
+    std::vector<std::string> parts;
+    std::istringstream in(joined);
+    for (std::string part; std::getline(in, part, ',');)
+        parts.push_back(part);
+    return parts;
+}
+
+class CheckOfAnotherRecordersFile : public ::testing::TestWithParam<OtherCase> {};
+
+TEST_P(CheckOfAnotherRecordersFile, AgreesWithItsRepairAndChangesNothing) {
+    const OtherCase& c = GetParam();
+    ScratchDir dir;
+    c.make(dir.Path());
+    const Bytes original = ReadBytes(dir / "clip.avi");
+    auto folderFor = [&](const std::string& name) {
+        fs::create_directory(dir / name);
+        fs::copy_file(dir / "clip.avi", dir / name / "clip.avi");
+        return dir / name;
+    };
+    const fs::path checked = folderFor("checked");
+    const auto before = FolderState(checked);
+    int exitStatus = -1;
+    Fields check = Check(checked / "clip.avi", false, &exitStatus);
+
+    EXPECT_TRUE(FolderState(checked) == before) << "a byte, a time or a name in the folder changed";
+    EXPECT_EQ(check["layout"], "another recorder");
+    EXPECT_EQ(check["verdict"], c.verdict);
+    EXPECT_EQ(exitStatus, check["verdict"] == "healthy" || check["verdict"] == "repairable" ? 0 : 1);
+    EXPECT_EQ(check["data_end.reason"], c.dataEnd);
+    EXPECT_EQ(check["new_file.result"], c.newFile);
+    EXPECT_EQ(check["replace.result"], c.replace);
+    EXPECT_EQ(check["header"] + check["video"] + check["settings"], "nullnullnull");
+    EXPECT_EQ(check["streams[].kind"], "video,audio");
+    EXPECT_EQ(check["streams[].codec"], "FMP4,MS-ADPCM");
+    EXPECT_EQ(check["streams[].width"] + "x" + check["streams[].height"], "160,nullx120,null");
+    EXPECT_EQ(check["streams[].sample_rate"], "null,8000");
+    const std::vector<std::string> chunks = Split(check["streams[].chunks"]);
+    const std::vector<std::string> seconds = Split(check["streams[].seconds"]);
+    ASSERT_EQ(chunks.size(), 2u);
+    ASSERT_EQ(seconds.size(), 2u);
+    EXPECT_EQ(check["chunks.video"], chunks[0]);
+    EXPECT_EQ(check["chunks.audio"], chunks[1]);
+
+    for (const std::string mode : {"new_file", "replace"}) {
+        SCOPED_TRACE(mode);
+        const fs::path folder = folderFor(mode);
+        const fs::path clip = folder / "clip.avi";
+        CommandResult run = Cli((mode == "replace" ? "--replace " : "") + ShellQuote(clip), false);
+        static const std::regex summary("AVI from another recorder: 2 streams, ([0-9,]+) video frames?, "
+                                        "([0-9]+) s of audio, (.*)\n");
+        const std::string prefix = clip.string() + ": ";
+        std::smatch match;
+        const std::string rest = run.out.starts_with(prefix) ? run.out.substr(prefix.size()) : "";
+        ASSERT_TRUE(std::regex_match(rest, match, summary)) << run.out << run.err;
+        // What the summary says of the first video and audio streams is what the check found.
+        EXPECT_EQ(match[1].str(), chunks[0]);
+        EXPECT_EQ(match[2].str(), std::to_string(static_cast<uint64_t>(std::stod(seconds[1]) + 0.5)));
+
+        const std::string result = check[mode + ".result"];
+        EXPECT_EQ(run.exitStatus, result == "complete" || result == "no repair needed" ? 0 : 1) << run.err;
+        if (result != "complete") {
+            EXPECT_EQ(match[3].str(), result == "no repair needed" ? "no repair needed" : "not repaired");
+            EXPECT_NE(run.err.find(check[mode + ".reason"]), std::string::npos)
+                << run.err << " does not say: " << check[mode + ".reason"];
+            EXPECT_EQ(ReadBytes(clip), original);
+            EXPECT_FALSE(fs::exists(folder / "fix_clip.avi"));
+            continue;
+        }
+        const fs::path output = folder / fs::path(check[mode + ".output"]).filename();
+        EXPECT_EQ(match[3].str(), "index rebuilt -> " + output.string());
+        // Other readers see every chunk the check counted, and the check sees nothing left to repair.
+        auto streams = Probe(output);
+        EXPECT_EQ(std::to_string(streams["video"].packets), chunks[0]);
+        EXPECT_EQ(std::to_string(streams["audio"].packets), chunks[1]);
+        Fields again = Check(output, false);
+        EXPECT_EQ(again["verdict"], "healthy");
+        EXPECT_EQ(again["streams[].chunks"], check["streams[].chunks"]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherRecorders, CheckOfAnotherRecordersFile, ::testing::ValuesIn(OtherCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
 // The keys of the table in docs/check-json.md, as the JSON lines name them.
 std::set<std::string> DocumentedKeys() {
     const Bytes page = ReadBytes(CLIPWRIGHT_CHECK_JSON_DOC);
@@ -401,20 +548,29 @@ std::set<std::string> DocumentedKeys() {
 TEST(CheckOutput, JsonLinesParseAndCarryTheDocumentedFieldsAndTheTextSaysTheSame) {
     ScratchDir dir;
     std::string files;
-    for (const char* name :
-         {"StandardCutOff", "HeaderLostWithoutSettings", "ZeroedSectorShifted", "Missing"}) {
+    auto named = [](const char* name) {
+        return std::find_if(Cases().begin(), Cases().end(),
+                            [&](const CheckCase& c) { return c.name == std::string(name); })
+            ->make;
+    };
+    const std::vector<std::pair<std::string, Make>> makers = {
+        {"StandardCutOff", named("StandardCutOff")},
+        {"HeaderLostWithoutSettings", named("HeaderLostWithoutSettings")},
+        {"ZeroedSectorShifted", named("ZeroedSectorShifted")},
+        {"Missing", named("Missing")},
+        {"AnotherRecorder", OtherCases().front().make},
+    };
+    for (const auto& [name, make] : makers) {
         const fs::path folder = dir / name;
         fs::create_directory(folder);
-        std::find_if(Cases().begin(), Cases().end(), [&](const CheckCase& c) {
-            return c.name == std::string(name);
-        })->make(folder);
+        make(folder);
         files += " " + ShellQuote(folder / "clip.avi");
     }
     CommandResult json = Cli("--check --json" + files, false);
     CommandResult text = Cli("--check" + files, false);
 
     const std::vector<Fields> lines = ParseJsonLines(json.out);
-    ASSERT_EQ(lines.size(), 4u) << json.out;
+    ASSERT_EQ(lines.size(), makers.size()) << json.out;
     EXPECT_EQ(json.exitStatus, 1);
     EXPECT_EQ(text.exitStatus, 1);
     std::set<std::string> keys;
