@@ -19,13 +19,13 @@ cmake --build "$build" --target fuzz_structure clipwright-recgen >/dev/null
 
 corpus="$build/structure-corpus"
 seeds="$build/structure-seeds"
-mkdir -p "$corpus" "$build/structure-crashes" "$seeds"
+mkdir -p "$corpus" "$build/structure-crashes" "$seeds" tests/fuzz/structure-corpus
 fuzzer="$build/tests/fuzz/fuzz_structure"
 max_len=16384
 
 if [ "${1:-}" = "merge" ]; then
     # Edges only, not hit counts: the stored corpus stays small.
-    "$fuzzer" -merge=1 -use_counters=0 -max_len=$max_len tests/fuzz/structure-corpus "$corpus"
+    "$fuzzer" -merge=1 -use_counters=0 -max_len=$max_len tests/fuzz/structure-corpus "$corpus" "$seeds"
     exit 0
 fi
 
