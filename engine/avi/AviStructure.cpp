@@ -135,7 +135,8 @@ bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStr
 } // namespace
 
 size_t MemorySource::ReadAt(uint64_t position, void* buffer, size_t count) {
-    if (position >= bytes_.size())
+    // An empty buffer may have no address at all, which memcpy must not be given.
+    if (position >= bytes_.size() || count == 0)
         return 0;
     const size_t available = std::min<uint64_t>(count, bytes_.size() - position);
     std::memcpy(buffer, bytes_.data() + position, available);

@@ -1,36 +1,20 @@
 // Fuzz target: any bytes through the codec header readers and the camera settings detector, in
 // memory. Besides not crashing, whatever they give must be a value the formats allow.
+#include "avi/AviStructure.h"
 #include "codec/CameraSettingsDetector.h"
 #include "codec/H264Headers.h"
 #include "codec/MjpegHeaders.h"
 #include "codec/Mpeg4Headers.h"
 #include "codec/VopRateMeter.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 
 namespace {
 
 using namespace clipwright;
 using namespace clipwright::codec;
-
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-    size_t ReadAt(uint64_t position, void* buffer, size_t count) override {
-        if (position >= bytes_.size())
-            return 0;
-        const size_t got = std::min<uint64_t>(count, bytes_.size() - position);
-        std::memcpy(buffer, bytes_.data() + position, got);
-        return got;
-    }
-
-private:
-    std::span<const uint8_t> bytes_;
-};
 
 void Require(bool condition) {
     if (!condition)
