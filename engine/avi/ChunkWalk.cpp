@@ -145,7 +145,11 @@ bool ChunkWalk::StartsChunk(const ChunkHeader& header) {
 }
 
 ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget) {
-    searchBlock_.resize(kSearchBlockBytes);
+    // Only as large as the stretch searched: a short search needs no megabyte of fresh pages.
+    const auto needed =
+        static_cast<size_t>(std::min<uint64_t>(kSearchBlockBytes, limit - std::min(from, limit) + 3));
+    if (searchBlock_.size() < needed)
+        searchBlock_.resize(needed);
     std::optional<uint64_t> firstCut;
     uint64_t spent = 0;
     uint64_t position = from;
