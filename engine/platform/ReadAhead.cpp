@@ -4,7 +4,7 @@
 
 namespace clipwright {
 
-ReadAhead::ReadAhead(SourceFile& file, size_t blockSize) : file_(file), block_(blockSize) {}
+ReadAhead::ReadAhead(ByteSource& file, size_t blockSize) : file_(file), block_(blockSize) {}
 
 bool ReadAhead::Holds(uint64_t position, size_t count) const {
     return position >= blockStart_ && position + count <= blockStart_ + blockBytes_;

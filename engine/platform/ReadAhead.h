@@ -1,5 +1,6 @@
-// Reading a recording front to back in large blocks: a rebuild copies every byte, and one system
-// call per chunk would cost more than the copying itself.
+// Reading a recording front to back in blocks: a rebuild copies every byte, and one system call
+// per chunk would cost more than the copying itself. A walk reads its chunk headers through a
+// small block, which holds the next header too when a chunk is short.
 #pragma once
 
 #include "platform/SourceFile.h"
@@ -12,7 +13,7 @@ namespace clipwright {
 
 class ReadAhead : public ByteSource {
 public:
-    explicit ReadAhead(SourceFile& file, size_t blockSize = size_t{1} << 20);
+    explicit ReadAhead(ByteSource& file, size_t blockSize = size_t{1} << 20);
 
     // As SourceFile::ReadAt: fewer bytes, or none, at the end of the file.
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
@@ -25,7 +26,7 @@ private:
     bool Holds(uint64_t position, size_t count) const;
     void Fill(uint64_t position);
 
-    SourceFile& file_;
+    ByteSource& file_;
     std::vector<uint8_t> block_;
     uint64_t blockStart_ = 0;
     size_t blockBytes_ = 0;
