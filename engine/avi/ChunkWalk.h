@@ -104,7 +104,8 @@ private:
     void Finish(WalkEnd end, uint64_t offset);
 
     ByteSource& file_;
-    ReadAhead headers_; // chunk headers, and the short chunks behind them
+    ReadAhead headerBlock_;
+    ByteSource& headers_; // the header block, or the file when that is read in blocks already
     const MediaIds& media_;
     const uint64_t fileSize_;
     const PadBytes pad_;

@@ -17,6 +17,7 @@ public:
 
     // As SourceFile::ReadAt: fewer bytes, or none, at the end of the file.
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
+    bool ReadsInBlocks() const override { return true; }
 
     // The bytes from `position` on, in place in the block, when the file holds all `count` of them
     // and they fit one block; nullptr otherwise. Valid until the next call.
