@@ -93,7 +93,7 @@ uint64_t WalkSummary::DamagedBytes() const {
 }
 
 ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media, PadBytes pad)
-    : file_(file), headerBlock_(file, kHeaderBlockBytes),
+    : file_(file), headerBlock_(file, kHeaderBlockBytes, 0),
       headers_(file.ReadsInBlocks() ? file : headerBlock_), media_(media), fileSize_(fileSize), pad_(pad),
       position_(start) {}
 

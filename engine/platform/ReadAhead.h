@@ -13,7 +13,11 @@ namespace clipwright {
 
 class ReadAhead : public ByteSource {
 public:
-    explicit ReadAhead(ByteSource& file, size_t blockSize = size_t{1} << 20);
+    // A block that moves forward keeps up to `keptBehind` bytes in front of the position read: a
+    // walk judges the header behind a chunk before the chunk's payload is read, and that payload
+    // should not have to be read again.
+    explicit ReadAhead(ByteSource& file, size_t blockSize = size_t{1} << 20,
+                       size_t keptBehind = size_t{64} << 10);
 
     // As SourceFile::ReadAt: fewer bytes, or none, at the end of the file.
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
@@ -25,10 +29,12 @@ public:
 
 private:
     bool Holds(uint64_t position, size_t count) const;
-    void Fill(uint64_t position);
+    // Reads the block that holds `count` bytes from `position` on, or as many as the file has.
+    void Fill(uint64_t position, size_t count);
 
     ByteSource& file_;
     std::vector<uint8_t> block_;
+    size_t keptBehind_;
     uint64_t blockStart_ = 0;
     size_t blockBytes_ = 0;
 };
