@@ -31,7 +31,8 @@ size_t ReadAhead::ReadAt(uint64_t position, void* buffer, size_t count) {
     }
     size_t available = position - blockStart_ < blockBytes_ ? blockBytes_ - (position - blockStart_) : 0;
     size_t copied = count < available ? count : available;
-    std::memcpy(buffer, block_.data() + (position - blockStart_), copied);
+    if (copied > 0) // an empty read may come with no buffer at all
+        std::memcpy(buffer, block_.data() + (position - blockStart_), copied);
     return copied;
 }
 
