@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Repairs generated 1 GiB recordings and reports, measured in this one run with a warm cache, the
-# repair's wall time, CPU time and peak memory beside the least work such a repair must do:
+# repair's wall time, CPU time and peak memory beside the plainest way to do the same reading:
 #   camera, in place      vs  chunk-walk-floor (one 12-byte read per chunk)
 #   camera, rebuild       vs  dd bs=1M conv=fsync of the same file, and ffmpeg -c copy of a standard twin;
 #                             vs  dd bs=1M of the same file, both on tmpfs

@@ -1,6 +1,6 @@
-// The least work any in-place repair must do: read each chunk's id, size and first four payload
+// The plainest walk an in-place repair could make: each chunk's id, size and first four payload
 // bytes, one 12-byte read per chunk, from the first chunk to the end. The benchmark compares the
-// real repair's time with this floor.
+// real repair's time with this floor; a repair that reads several headers at once may beat it.
 //   chunk-walk-floor RECORDING          a camera recording: chunks from 2060 on, no pad bytes
 //   chunk-walk-floor --riff RECORDING   any AVI: chunks from the RIFF header on, padded to even
 //                                       sizes, entering movi lists, 'rec ' groups and AVIX parts
