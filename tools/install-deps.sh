@@ -8,7 +8,6 @@ packages=(
     ffmpeg          # ffmpeg and ffprobe: the payload script and the tests' independent readers
     util-linux      # setpriv, for tests that run as an unprivileged user
     python3         # reads back the JSON lines of clipwright-cli --check in its tests
-    time            # /usr/bin/time, for the benchmark's peak memory
     qt6-base-dev qt6-qpa-plugins libgl-dev   # the desktop program and its artwork
     fonts-dejavu-core desktop-file-utils     # the banner's font; the desktop entry's validator
     xvfb xauth      # screenshots and tests of the desktop program under a real X server

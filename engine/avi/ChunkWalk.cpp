@@ -8,6 +8,9 @@ namespace clipwright {
 namespace {
 
 constexpr size_t kSearchBlockBytes = size_t{1} << 20;
+// Headers are read a block at a time: behind a short chunk (a sound block, a small frame) the next
+// header is then read already, and a system call costs more than copying the block.
+constexpr size_t kHeaderBlockBytes = 4096;
 constexpr size_t kIdBytes = 4;
 constexpr size_t kListHeaderBytes = 12; // 'LIST', size, list type: the list's chunks follow
 constexpr uint64_t kUnlimited = ~uint64_t{0};
@@ -91,12 +94,13 @@ uint64_t WalkSummary::DamagedBytes() const {
 
 ChunkWalk::ChunkWalk(ByteSource& file, uint64_t start, uint64_t fileSize, const MediaIds& media, PadBytes pad,
                      uint32_t cutOffAllowance)
-    : file_(file), media_(media), fileSize_(fileSize), pad_(pad), allowance_(cutOffAllowance),
-      position_(start) {}
+    : file_(file), headerBlock_(file, kHeaderBlockBytes, 0),
+      headers_(file.ReadsInBlocks() ? file : headerBlock_), media_(media), fileSize_(fileSize), pad_(pad),
+      allowance_(cutOffAllowance), position_(start) {}
 
 const ChunkHeader& ChunkWalk::HeaderAt(uint64_t position) {
     if (!cacheValid_ || cached_.position != position) {
-        cached_ = ReadChunkHeader(file_, position, 4);
+        cached_ = ReadChunkHeader(headers_, position, 4);
         cacheValid_ = true;
     }
     return cached_;
@@ -128,7 +132,7 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
         // The file ends inside this header: a chunk the recording was cut off in, if its first
         // bytes could begin one.
         std::array<uint8_t, kIdBytes> bytes{};
-        size_t got = file_.ReadAt(position, bytes.data(), std::min(header.headerBytes, kIdBytes));
+        size_t got = headers_.ReadAt(position, bytes.data(), std::min(header.headerBytes, kIdBytes));
         bool structure = got == kIdBytes && IsStructure(FourCC::FromBytes(bytes.data()));
         return structure || media_.CouldBegin(bytes.data(), got) ? Successor::EndOfData : Successor::Damage;
     }

@@ -6,6 +6,7 @@
 
 #include "avi/ChunkReader.h"
 #include "avi/FourCC.h"
+#include "platform/ReadAhead.h"
 #include "platform/SourceFile.h"
 
 #include <array>
@@ -103,6 +104,8 @@ private:
     void Finish(WalkEnd end, uint64_t offset);
 
     ByteSource& file_;
+    ReadAhead headerBlock_;
+    ByteSource& headers_; // the header block, or the file when that is read in blocks already
     const MediaIds& media_;
     const uint64_t fileSize_;
     const PadBytes pad_;

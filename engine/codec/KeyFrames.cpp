@@ -32,13 +32,20 @@ std::optional<VideoCoding> CodingNamed(const FourCC& code) {
 }
 
 // A frame with no start code at all is not one we can read: it is not judged a delta frame.
+// Start codes are looked for one after another, never to the end of a unit: behind the VOP's
+// start code lies the picture, where a search would cost more than the rest of a repair.
 bool StartsWithIntraVop(std::span<const uint8_t> frame) {
-    auto unit = NextStartCodeUnit(frame, 0);
-    if (!unit)
+    std::optional<size_t> at = FindStartCode(frame, 0);
+    if (!at || *at + 4 > frame.size())
         return true;
-    for (; unit; unit = NextStartCodeUnit(frame, unit->End())) {
-        if (unit->code == kMpeg4Vop)
-            return !unit->body.empty() && (unit->body[0] >> 6) == static_cast<uint8_t>(VopCodingType::Intra);
+    for (; at && *at + 4 <= frame.size(); at = FindStartCode(frame, *at + 4)) {
+        if (frame[*at + 3] != kMpeg4Vop)
+            continue;
+        const size_t body = *at + 4;
+        // A start code right behind it leaves the VOP without a header to read.
+        const bool empty = body == frame.size() ||
+                           FindStartCode(frame.first(std::min(frame.size(), body + 3)), body) == body;
+        return !empty && (frame[body] >> 6) == static_cast<uint8_t>(VopCodingType::Intra);
     }
     return false;
 }

@@ -25,6 +25,7 @@ public:
     // Through a block of `kBlockBytes`, so that a walk from chunk to chunk costs one read per block.
     // Fewer bytes, or none, at the end of the file; raises FileError on failure.
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
+    bool ReadsInBlocks() const override { return true; }
 
     // As it stood when opened: a file still being written is looked at up to there.
     const struct stat& Status() const { return status_; }

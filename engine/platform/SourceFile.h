@@ -26,6 +26,9 @@ public:
     virtual ~ByteSource() = default;
     // Fewer bytes than asked, or none, at the end of the file; raises FileError on failure.
     virtual size_t ReadAt(uint64_t position, void* buffer, size_t count) = 0;
+    // True when small reads are served from a block read before: a second block on top of it
+    // would only copy the bytes once more.
+    virtual bool ReadsInBlocks() const { return false; }
 };
 enum class SeekFrom { Begin, Current, End };
 

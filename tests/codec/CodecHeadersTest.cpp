@@ -236,24 +236,68 @@ TEST(H264RandomAccess, IdrSlicesAndRecoveryPointsStartDecoding) {
     EXPECT_EQ(std::count(refreshed.begin(), refreshed.end(), true), 5);
 }
 
-TEST(KeyFrames, IntraVopsStartDecodingAndUnreadableFramesAreNotCalledDeltas) {
-    // ffmpeg's frames: the VOL and GOV headers before a key frame's VOP belong to that frame.
-    const Bytes stream = Encode("160x120", "25", 2, "-c:v mpeg4 -g 5 -bf 0 -f m4v");
-    std::vector<bool> keys;
-    size_t frameStart = 0;
-    for (auto unit = NextStartCodeUnit(stream, 0); unit; unit = NextStartCodeUnit(stream, unit->End())) {
-        if (unit->code != kMpeg4Vop)
-            continue;
-        keys.push_back(IsKeyFrame(VideoCoding::Mpeg4Visual,
-                                  std::span(stream).subspan(frameStart, unit->End() - frameStart)));
-        frameStart = unit->End();
+// Each picture of an MPEG-4 stream as a recorder stores it: the headers before a VOP, and the VOP.
+std::vector<Bytes> Mpeg4Pictures(const Bytes& stream) {
+    std::vector<Bytes> pictures;
+    size_t begin = 0;
+    for (auto at = FindStartCode(stream, 0); at;) {
+        const auto next = FindStartCode(stream, *at + 4);
+        if (*at + 3 < stream.size() && stream[*at + 3] == kMpeg4Vop) {
+            const size_t end = next.value_or(stream.size());
+            pictures.emplace_back(stream.begin() + static_cast<ptrdiff_t>(begin),
+                                  stream.begin() + static_cast<ptrdiff_t>(end));
+            begin = end;
+        }
+        at = next;
     }
-    ASSERT_EQ(keys.size(), 50u);
-    for (size_t i = 0; i < keys.size(); ++i)
-        EXPECT_EQ(keys[i], i % 5 == 0) << i;
+    return pictures;
+}
+
+TEST(Mpeg4KeyFrames, IntraVopsStartDecodingWhateverStandsBeforeOrBehindThem) {
+    const auto isKey = [](const Bytes& frame) {
+        return IsKeyFrame(VideoCoding::Mpeg4Visual,
+                          std::span(frame).first(std::min(frame.size(), kKeyFrameProbeBytes)));
+    };
+    // A picture every 10 is intra; larger pictures run past the probe's bytes.
+    const std::vector<Bytes> pictures =
+        Mpeg4Pictures(Encode("640x480", "25", 2, kMpeg4 + "-g 10 -bf 0 -q:v 2"));
+    ASSERT_EQ(pictures.size(), 50u);
+    for (size_t i = 0; i < pictures.size(); ++i)
+        EXPECT_EQ(isKey(pictures[i]), i % 10 == 0) << i;
+
+    const Bytes vol = {0, 0, 1, 0x20, 0x08};
+    const Bytes longData(3000, 0x55);
+    auto joined = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    struct Case {
+        std::string name;
+        Bytes frame;
+        bool key;
+    };
+    for (const Case& c : {
+             Case{"no start code: not judged a delta frame", {0x12, 0x34, 0x56}, true},
+             Case{"a start code cut before its code", {0x12, 0, 0, 1}, true},
+             Case{"intra", {0, 0, 1, 0xB6, 0x10}, true},
+             Case{"predicted", {0, 0, 1, 0xB6, 0x50}, false},
+             Case{"bidirectional", {0, 0, 1, 0xB6, 0x90}, false},
+             Case{"sprite", {0, 0, 1, 0xB6, 0xD0}, false},
+             Case{"headers, then intra", joined({vol, {0, 0, 1, 0xB3, 0x01}, {0, 0, 1, 0xB6, 0x20}}), true},
+             Case{"headers, then predicted", joined({vol, {0, 0, 1, 0xB6, 0x60}, longData}), false},
+             Case{"predicted, with data", joined({{0, 0, 1, 0xB6, 0x40}, longData}), false},
+             Case{"a VOP cut behind its code", joined({vol, {0, 0, 1, 0xB6}}), false},
+             Case{"a VOP without a body", {0, 0, 1, 0xB6, 0, 0, 1, 0xB6, 0x00}, false},
+             Case{"a VOP without a body, then zeros", {0, 0, 1, 0xB6, 0, 0, 1}, false},
+             Case{"headers without a VOP", joined({vol, longData}), false},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(isKey(c.frame), c.key);
+    }
 
     const Bytes noStartCode = {0x12, 0x34, 0x56, 0x78};
-    EXPECT_TRUE(IsKeyFrame(VideoCoding::Mpeg4Visual, noStartCode));
     EXPECT_TRUE(IsKeyFrame(VideoCoding::H264, noStartCode)); // length-prefixed units
     EXPECT_TRUE(IsKeyFrame(VideoCoding::AllKey, {}));
 
