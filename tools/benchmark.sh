@@ -193,14 +193,19 @@ avix_size=$(((1 << 30) + (1 << 30) / 10))
 loop_clip -fs $((avix_size + (64 << 20))) -y "$tmpfs/avix.avi"
 truncate -s "$avix_size" "$tmpfs/avix.avi"
 avix_sum=$(sha256sum <"$tmpfs/avix.avi")
-for mode in "new file" replace; do
+# Both modes, the recording copied for the one in place; what ffprobe and GStreamer then read.
+cp "$tmpfs/avix.avi" "$tmpfs/avix-in-place.avi"
+for target in avix.avi avix-in-place.avi; do
     options=()
-    [ "$mode" = replace ] && options=(--replace)
+    [ "$target" = avix-in-place.avi ] && options=(--replace)
     status=0
-    said=$("$cli" "${options[@]}" "$tmpfs/avix.avi" 2>&1) || status=$?
-    echo "clipwright-cli, $mode: exit status $status"
+    said=$("$cli" "${options[@]}" "$tmpfs/$target" 2>&1) || status=$?
+    echo "clipwright-cli ${options[*]:-(new file)}: exit status $status"
     echo "$said" | sed 's/^/  /'
 done
-echo "the recording is $([ "$(sha256sum <"$tmpfs/avix.avi")" = "$avix_sum" ] && echo unchanged || echo CHANGED)," \
-    "$([ -e "$tmpfs/fix_avix.avi" ] && echo "a fix_avix.avi was left" || echo "no fix_avix.avi was left")"
+echo "the recording is $([ "$(sha256sum <"$tmpfs/avix.avi")" = "$avix_sum" ] && echo unchanged || echo CHANGED) by the new-file repair"
+for output in fix_avix.avi avix-in-place.avi; do
+    echo "$output: ffprobe packets $(ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets \
+        -of csv=p=0 "$tmpfs/$output" | tr '\n' ' '); GStreamer $(gst-discoverer-1.0 "$tmpfs/$output" | grep -m1 Duration)"
+done
 rm -rf "$work"
