@@ -77,7 +77,8 @@ size_t ReadOnlyFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     const uint64_t offset = position - blockStart_;
     const size_t available = offset < blockBytes_ ? blockBytes_ - static_cast<size_t>(offset) : 0;
     const size_t copied = std::min(count, available);
-    std::memcpy(buffer, block_.data() + offset, copied);
+    if (copied > 0) // an empty read may come with no buffer at all
+        std::memcpy(buffer, block_.data() + offset, copied);
     return copied;
 }
 
