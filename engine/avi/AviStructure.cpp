@@ -90,6 +90,10 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
                     stream.channels = le::ReadU16(piece.payload, 2);
                     stream.sampleRate = le::ReadU32(piece.payload, 4);
                 }
+                if (piece.payload.size() >= 14)
+                    stream.blockAlign = le::ReadU16(piece.payload, 12);
+                if (piece.payload.size() >= 20)
+                    stream.samplesPerBlock = le::ReadU16(piece.payload, 18);
             }
             haveFormat = true;
         } else if (piece.id == fourcc::kIndx && piece.payload.size() >= 8) {

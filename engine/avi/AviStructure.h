@@ -30,14 +30,16 @@ struct SuperIndexInfo {
 
 struct StreamInfo {
     StreamKind kind = StreamKind::Other;
-    FourCC type;             // strh fccType
-    FourCC handler;          // strh fccHandler
-    FourCC compression;      // video: the format's biCompression
-    uint32_t width = 0;      // video: the format's biWidth
-    uint32_t height = 0;     // video: the format's biHeight, whichever way up the rows are stored
-    uint16_t formatTag = 0;  // audio: the format's wFormatTag
-    uint16_t channels = 0;   // audio: nChannels
-    uint32_t sampleRate = 0; // audio: nSamplesPerSec
+    FourCC type;                  // strh fccType
+    FourCC handler;               // strh fccHandler
+    FourCC compression;           // video: the format's biCompression
+    uint32_t width = 0;           // video: the format's biWidth
+    uint32_t height = 0;          // video: the format's biHeight, whichever way up the rows are stored
+    uint16_t formatTag = 0;       // audio: the format's wFormatTag
+    uint16_t channels = 0;        // audio: nChannels
+    uint32_t sampleRate = 0;      // audio: nSamplesPerSec
+    uint16_t blockAlign = 0;      // audio: nBlockAlign
+    uint16_t samplesPerBlock = 0; // MS and IMA ADPCM: wSamplesPerBlock
     uint32_t scale = 0;
     uint32_t rate = 0;
     uint32_t length = 0;

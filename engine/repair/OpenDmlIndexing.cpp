@@ -85,6 +85,20 @@ bool EveryPartIndexed(const AviStructure& structure, size_t furtherParts) {
     });
 }
 
+bool PartsRepairable(const AviStructure& structure, const std::vector<uint64_t>& furtherParts) {
+    return furtherParts.empty() || CanIndexLastPart(structure, furtherParts.size()) ||
+           EveryPartIndexed(structure, furtherParts.size());
+}
+
+bool IsFinalised(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
+                 const OtherRecorderScan& scan, const IndexEntryList& entries,
+                 const std::vector<uint64_t>& furtherParts) {
+    if (furtherParts.empty())
+        return NeedsNoRepair(file, fileSize, structure, scan, entries);
+    return EveryPartIndexed(structure, furtherParts.size()) && scan.walk.end == WalkEnd::Filler &&
+           !scan.cutChunk && scan.walk.damaged.empty();
+}
+
 uint64_t WriteLastPartIndexes(SourceFile& file, uint64_t fileSize, const AviStructure& structure,
                               const OtherRecorderScan& scan, const IndexEntryList& entries,
                               const std::vector<uint64_t>& parts) {

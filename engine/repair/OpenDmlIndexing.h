@@ -21,6 +21,13 @@ bool CanIndexLastPart(const AviStructure& structure, size_t furtherParts);
 // True when every part, the last included, is in each stream's super index already.
 bool EveryPartIndexed(const AviStructure& structure, size_t furtherParts);
 
+// Whether the repair can index the file: always for one RIFF form; past it, as above.
+bool PartsRepairable(const AviStructure& structure, const std::vector<uint64_t>& furtherParts);
+// A file that needs no repair, of one RIFF form or more.
+bool IsFinalised(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
+                 const OtherRecorderScan& scan, const IndexEntryList& entries,
+                 const std::vector<uint64_t>& furtherParts);
+
 // Writes the last part's standard indexes behind its data, adds them to the super indexes and sets
 // the sizes and counts; returns where the file now ends.
 uint64_t WriteLastPartIndexes(SourceFile& file, uint64_t fileSize, const AviStructure& structure,

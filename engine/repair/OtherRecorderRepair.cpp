@@ -101,8 +101,7 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
         }
         const std::vector<uint64_t> parts = FurtherParts(structure, scan.walk);
         std::string problem;
-        if (!parts.empty() && !CanIndexLastPart(structure, parts.size()) &&
-            !EveryPartIndexed(structure, parts.size()))
+        if (!PartsRepairable(structure, parts))
             problem = messages::MoreThanOneRiffPart();
         else if (entries.empty())
             problem = messages::NoRecordingData();
@@ -113,10 +112,7 @@ void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStruc
             entries.clear();
             return;
         }
-        const bool healthy = parts.empty() ? NeedsNoRepair(sourceFile, fileSize, structure, scan, entries)
-                                           : EveryPartIndexed(structure, parts.size()) &&
-                                                 scan.walk.end == WalkEnd::Filler && !scan.cutChunk &&
-                                                 scan.walk.damaged.empty();
+        const bool healthy = IsFinalised(sourceFile, fileSize, structure, scan, entries, parts);
         if (!newFile && healthy) {
             sourceFile.Close();
             outcome.otherRecorder->neededNoRepair = true;

@@ -112,17 +112,45 @@ std::optional<size_t> FirstStreamOf(const AviStructure& structure, StreamKind ki
     return std::nullopt;
 }
 
+namespace {
+
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatMsAdpcm = 2;
+constexpr uint16_t kFormatALaw = 6;
+constexpr uint16_t kFormatMuLaw = 7;
+constexpr uint16_t kFormatImaAdpcm = 0x11;
+
+} // namespace
+
+std::optional<double> StreamSeconds(const StreamInfo& stream, const StreamTally& tally) {
+    uint32_t samplesPerBlock = 0;
+    switch (stream.formatTag) {
+    case kFormatPcm:
+    case kFormatALaw:
+    case kFormatMuLaw:
+        samplesPerBlock = 1;
+        break;
+    case kFormatMsAdpcm:
+    case kFormatImaAdpcm:
+        samplesPerBlock = stream.samplesPerBlock;
+        break;
+    default:
+        break;
+    }
+    if (samplesPerBlock > 0 && stream.blockAlign > 0 && stream.sampleRate > 0)
+        return static_cast<double>(tally.bytes / stream.blockAlign) * samplesPerBlock / stream.sampleRate;
+    if (stream.rate > 0)
+        return static_cast<double>(StreamLength(stream, tally)) * stream.scale / stream.rate;
+    return std::nullopt;
+}
+
 OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecorderScan& scan) {
     OtherRecorderFindings findings;
     findings.streams = static_cast<uint32_t>(structure.streams.size());
     if (auto video = FirstStreamOf(structure, StreamKind::Video))
         findings.videoFrames = scan.tallies[*video].chunks;
-    if (auto audio = FirstStreamOf(structure, StreamKind::Audio)) {
-        const StreamInfo& stream = structure.streams[*audio];
-        if (stream.rate > 0)
-            findings.audioSeconds =
-                static_cast<double>(StreamLength(stream, scan.tallies[*audio])) * stream.scale / stream.rate;
-    }
+    if (auto audio = FirstStreamOf(structure, StreamKind::Audio))
+        findings.audioSeconds = StreamSeconds(structure.streams[*audio], scan.tallies[*audio]);
     return findings;
 }
 

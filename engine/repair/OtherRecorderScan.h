@@ -33,6 +33,10 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
                                     IndexEntryList& entries);
 // The length a stream header gives, in the stream's own units.
 uint32_t StreamLength(const StreamInfo& stream, const StreamTally& tally);
+// The time the chunks found take: sound whose blocks hold a fixed number of samples by its own
+// samples (recorders and remuxers get the header's rate and scale wrong for ADPCM), the rest by the
+// stream header's rate and scale.
+std::optional<double> StreamSeconds(const StreamInfo& stream, const StreamTally& tally);
 std::optional<size_t> FirstStreamOf(const AviStructure& structure, StreamKind kind);
 OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecorderScan& scan);
 // A finalised file: its data ends in an index that lists every chunk, and its header says so.

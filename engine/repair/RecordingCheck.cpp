@@ -7,6 +7,7 @@
 #include "platform/FileOperations.h"
 #include "platform/ReadOnlyFile.h"
 #include "repair/Messages.h"
+#include "repair/OpenDmlIndexing.h"
 #include "repair/OutputNaming.h"
 #include "repair/RecordingLayout.h"
 
@@ -157,7 +158,7 @@ ModePlan PlanInPlace(const CheckReport& report, OutputMode mode, const OutputNam
     if (!replacing && obstacles.folderError != 0)
         return Refused(action, messages::CopyToFixNameFailed(names.fixName, obstacles.folderError));
     const OtherRecorderCheck* other = report.otherRecorder ? &*report.otherRecorder : nullptr;
-    if (other != nullptr && other->riffParts > 1)
+    if (other != nullptr && !other->partsRepairable)
         return Refused(action, messages::MoreThanOneRiffPart());
     const uint32_t chunks = IndexedChunks(report);
     if (chunks == 0)
@@ -240,12 +241,6 @@ std::string BaseName(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-std::optional<double> SecondsOf(const StreamInfo& stream, const StreamTally& found) {
-    if (stream.rate == 0)
-        return std::nullopt;
-    return static_cast<double>(StreamLength(stream, found)) * stream.scale / stream.rate;
-}
-
 // What the repair of another recorder's file reads: its stream lists, and a walk of its movi list.
 void AnalyseOtherRecorder(ReadOnlyFile& file, const AviStructure& structure, CheckReport& report) {
     report.ids = CheckedIds::Streams;
@@ -256,11 +251,13 @@ void AnalyseOtherRecorder(ReadOnlyFile& file, const AviStructure& structure, Che
 
     OtherRecorderCheck other;
     other.findings = FindingsOf(structure, scan);
-    other.riffParts = static_cast<uint32_t>(1 + scan.walk.extraParts.size());
+    const std::vector<uint64_t> parts = FurtherParts(structure, scan.walk);
+    other.riffParts = static_cast<uint32_t>(1 + parts.size());
+    other.partsRepairable = PartsRepairable(structure, parts);
     for (size_t number = 0; number < structure.streams.size(); ++number) {
         const StreamInfo& stream = structure.streams[number];
         const StreamTally& found = scan.tallies[number];
-        other.streams.push_back({stream, found, SecondsOf(stream, found)});
+        other.streams.push_back({stream, found, StreamSeconds(stream, found)});
         if (stream.kind == StreamKind::Video)
             report.videoChunks += found.chunks;
         else if (stream.kind == StreamKind::Audio)
@@ -270,7 +267,7 @@ void AnalyseOtherRecorder(ReadOnlyFile& file, const AviStructure& structure, Che
     report.otherChunks = static_cast<uint32_t>(entries.size()) - report.videoChunks - report.audioChunks;
     if (scan.walk.end == WalkEnd::Filler && WordAt(file, scan.dataEnd) == fourcc::kIdx1)
         report.indexOffset = scan.dataEnd;
-    other.needsNoRepair = NeedsNoRepair(file, report.size, structure, scan, entries);
+    other.needsNoRepair = IsFinalised(file, report.size, structure, scan, entries, parts);
     report.healthy = other.needsNoRepair;
     report.otherRecorder = std::move(other);
 }

@@ -91,7 +91,8 @@ struct OtherRecorderCheck {
     std::vector<CheckedStream> streams;
     OtherRecorderFindings findings; // as the repair's summary says them
     uint32_t riffParts = 1;
-    bool needsNoRepair = false; // finalised: an index lists every chunk and the header says so
+    bool partsRepairable = true; // past one RIFF form: the earlier parts are indexed, and there is room
+    bool needsNoRepair = false;  // finalised: an index lists every chunk and the header says so
 };
 
 struct CheckReport {

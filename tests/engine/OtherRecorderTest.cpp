@@ -94,5 +94,21 @@ TEST(OtherRecorder, ASecondRiffPartWithoutSuperIndexesIsRefusedAndNothingIsWritt
     }
 }
 
+// ffmpeg's remux rewrites MS-ADPCM's rate and scale from the byte rate; the summary's seconds of
+// sound come from the samples the blocks hold, which the file does not get wrong.
+TEST(OtherRecorder, SecondsOfSoundComeFromItsSamplesNotFromARewrittenRate) {
+    ScratchDir dir;
+    const fs::path clip = dir / "remuxed.avi";
+    const CommandResult made = RunCommand(
+        "(ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=22050 -t 20 -c:a adpcm_ms -f avi pipe:1 | "
+        "ffmpeg -nostdin -v error -f avi -i pipe:0 -c copy -f avi pipe:1 > " +
+        ShellQuote(clip.string()) + ")");
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
+    EngineJob job;
+    job.Run(clip, false);
+    ASSERT_TRUE(job.fixer.LastOutcome().otherRecorder) << job.Messages();
+    EXPECT_NEAR(job.fixer.LastOutcome().otherRecorder->audioSeconds.value_or(0), 20.0, 0.2);
+}
+
 } // namespace
 } // namespace clipwright::test
