@@ -132,6 +132,7 @@ const char* SettingsSourceName(SettingsSource source) {
     case SettingsSource::Header:
         return "header";
     case SettingsSource::Video:
+    case SettingsSource::User: // the check takes what the command line would: the video's
         return "video";
     case SettingsSource::Missing:
         return "needed";
@@ -272,6 +273,7 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
         text += "  settings: from the header, " + SettingsText(*report.settings) + "\n";
         return;
     case SettingsSource::Video:
+    case SettingsSource::User:
         text += "  settings: from the video, " + SettingsText(*report.settings) + " (the rate from " +
                 RateSourceText(report.video.rateSource) +
                 "); the header's are unusable, so both modes make a new file\n";

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "repair/FixerHost.h"
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 
 #include <iosfwd>
 #include <optional>

@@ -162,7 +162,6 @@ int main(int argc, char** argv) {
     cli::CliHost host(std::cerr, answer);
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
     int exitStatus = kExitAllRepaired;
     for (const std::string& path : files) {
         host.StartJob(path);
@@ -170,7 +169,6 @@ int main(int argc, char** argv) {
         request.path = path;
         request.fileName = BaseName(path);
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
-        request.entries = &entries;
         fixer.RunFixJob(request);
         PrintSummary(path, fixer.LastOutcome(), host);
         if (fixer.LastOutcome().status != FixStatus::Repaired)

@@ -2,7 +2,7 @@
 // header lost them. After "Next", Settings() holds the answer; after "Cancel" it holds nothing.
 #pragma once
 
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 
 #include <QDialog>
 #include <QString>

@@ -358,7 +358,7 @@ void MainDialog::StartJob() {
     try {
         FixRequest request{
             QFile::encodeName(pathText).toStdString(), QFile::encodeName(fileName).toStdString(),
-            replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &indexEntries};
+            replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile};
         if (job.Start(std::move(request)))
             return;
     } catch (...) {

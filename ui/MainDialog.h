@@ -48,7 +48,6 @@ public:
     bool JobRunning() const;
     const QString& FileName() const { return fileName; }
     const QString& PathText() const { return pathText; }
-    IndexEntryList& IndexEntries() { return indexEntries; }
 
 public slots:
     void OnFix();
@@ -84,7 +83,6 @@ private:
     QString DroppedFile(const QMimeData* mime) const;
 
     QString fileName;
-    IndexEntryList indexEntries;
     QString pathText;
     QIcon appIcon;
     RepairJob job;

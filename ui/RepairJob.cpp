@@ -45,7 +45,6 @@ void RepairJob::Stop() {
 
 void RepairJob::Run(FixRequest request, std::stop_token stop, unsigned jobNumber) {
     host.BeginJob(stop);
-    IndexEntryList* entries = request.entries;
     std::string path;
     bool failed = false;
     bool outOfMemory = false;
@@ -71,9 +70,6 @@ void RepairJob::Run(FixRequest request, std::stop_token stop, unsigned jobNumber
         failed = true;
     }
     if (failed) {
-        // The next job must still start with an empty index list.
-        if (entries != nullptr)
-            entries->clear();
         ReportFailure(outOfMemory, detail, path);
     }
     try {

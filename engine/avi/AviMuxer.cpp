@@ -8,6 +8,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "avi/AviConstants.h"
 #include "avi/LittleEndian.h"
 #include "platform/FaultPoints.h"
 
@@ -21,9 +22,6 @@ constexpr uint32_t kChunkHeaderSize = 8;
 constexpr uint32_t kIndexEntrySize = 16;
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
-constexpr uint32_t kMainFlagHasIndex = 0x10;
-constexpr uint32_t kMainFlagInterleaved = 0x100;
-constexpr uint32_t kIndexKeyFrame = 0x10;
 
 constexpr uint32_t kVideoScale = 1000; // rate = frames per second x 1000
 constexpr uint32_t kQuality = 2000;
@@ -147,11 +145,11 @@ void AviMuxer::CloseUnfinished() {
 }
 
 bool AviMuxer::WriteVideoFrame(const uint8_t* data, uint32_t size, FrameKind kind) {
-    return WriteChunk(video_, data, size, PaddedSize(size), kind == FrameKind::Key ? kIndexKeyFrame : 0);
+    return WriteChunk(video_, data, size, PaddedSize(size), kind == FrameKind::Key ? avi::kIndexKeyFrame : 0);
 }
 
 bool AviMuxer::WriteRepeatFrame(FrameKind kind) {
-    return WriteChunk(video_, nullptr, 0, 0, kind == FrameKind::Key ? kIndexKeyFrame : 0);
+    return WriteChunk(video_, nullptr, 0, 0, kind == FrameKind::Key ? avi::kIndexKeyFrame : 0);
 }
 
 bool AviMuxer::WriteAudioBlock(const uint8_t* data, uint32_t size) {
@@ -422,7 +420,7 @@ void AviMuxer::PutMainHeader() {
     PutU32(microSecPerFrame);                                         // dwMicroSecPerFrame
     PutU32(ClampToU32(bytesPerSecond));                               // dwMaxBytesPerSec
     PutU32(0);                                                        // dwPaddingGranularity
-    PutU32(kMainFlagHasIndex | kMainFlagInterleaved);                 // dwFlags
+    PutU32(avi::kMainFlagHasIndex | avi::kMainFlagIsInterleaved);                 // dwFlags
     PutU32(video_.chunks);                                            // dwTotalFrames
     PutU32(0);                                                        // dwInitialFrames
     PutU32(streamCount_);                                             // dwStreams

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "avi/FourCC.h"
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 
 namespace clipwright {
 

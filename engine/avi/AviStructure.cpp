@@ -114,8 +114,8 @@ bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStr
         const uint64_t payloadPosition = bodyPosition + piece.offset;
         if (piece.id == fourcc::kAvih && piece.payload.size() >= kMainHeaderBytes && !declaredStreams) {
             structure.mainHeaderPosition = payloadPosition;
-            structure.mainFlags = le::ReadU32(piece.payload, kMainFlagsOffset);
-            structure.totalFrames = le::ReadU32(piece.payload, kMainTotalFramesOffset);
+            structure.mainFlags = le::ReadU32(piece.payload, avi::kMainFlagsOffset);
+            structure.totalFrames = le::ReadU32(piece.payload, avi::kMainTotalFramesOffset);
             declaredStreams = le::ReadU32(piece.payload, 24);
             continue;
         }

@@ -4,6 +4,7 @@
 // behind, so nothing here depends on them.
 #pragma once
 
+#include "avi/AviConstants.h"
 #include "avi/FourCC.h"
 #include "platform/SourceFile.h"
 
@@ -63,13 +64,6 @@ struct AviStructure {
     uint64_t MoviTypePosition() const { return moviListPosition + 8; } // idx1 offsets count from here
     uint64_t MoviBody() const { return moviListPosition + 12; }
 };
-
-// Offsets of the fields the repair patches.
-inline constexpr uint64_t kRiffSizePosition = 4;
-inline constexpr uint64_t kMainFlagsOffset = 12; // in the avih payload
-inline constexpr uint64_t kMainTotalFramesOffset = 16;
-inline constexpr uint32_t kMainFlagHasIndex = 0x10;
-inline constexpr uint32_t kMainFlagMustUseIndex = 0x20;
 
 // Reads the structure, or nothing when the file has no RIFF 'AVI ' form with a readable header list
 // (a main header, as many stream lists as it names streams, each with a stream header and format)

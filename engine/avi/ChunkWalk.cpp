@@ -295,16 +295,4 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
     return std::nullopt;
 }
 
-const MediaIds& CameraIndexedIds() {
-    using namespace fourcc;
-    static const MediaIds ids({kVideo00db, kVideo00dc, kVideo01db, kVideo01dc, kAudio00wb, kAudio01wb});
-    return ids;
-}
-
-const MediaIds& CameraCopiedIds() {
-    using namespace fourcc;
-    static const MediaIds ids({kVideo00db, kVideo00dc, kAudio01wb});
-    return ids;
-}
-
 } // namespace clipwright

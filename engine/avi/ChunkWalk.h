@@ -119,8 +119,4 @@ private:
     WalkSummary summary_;
 };
 
-// The ids each repair takes for footage.
-const MediaIds& CameraIndexedIds(); // the in-place scan: 00db 00dc 01db 01dc 00wb 01wb
-const MediaIds& CameraCopiedIds();  // the rebuild: 00db 00dc 01wb
-
 } // namespace clipwright

@@ -2,6 +2,7 @@
 
 #include "Mpeg4Headers.h"
 #include "VopRateMeter.h"
+#include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 
 #include <array>

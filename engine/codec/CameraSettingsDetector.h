@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/SourceFile.h"
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 
 #include <cstdint>
 #include <optional>

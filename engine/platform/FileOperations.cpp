@@ -73,7 +73,7 @@ std::string PartialName(const std::string& target) {
     return DirectoryPrefix(target) + "." + BaseName(target) + ".partial";
 }
 
-int CopyFileReplacing(const std::string& from, const std::string& to) {
+int CopyToNewFile(const std::string& from, const std::string& partial) {
     if (int injected = faults::Check(faults::Operation::Open, {from}))
         return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -85,7 +85,6 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
         ::close(source);
         return reason;
     }
-    std::string partial = PartialName(to);
     // A partial file left by an interrupted run is ours to remove; a link there is removed, not followed.
     DeleteFileQuietly(partial);
     int target = CreatePrivateFile(partial);
@@ -103,8 +102,13 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
         reason = injected;
     if (::close(target) != 0 && reason == 0)
         reason = errno;
-    if (reason == 0)
-        reason = SyncDirectoryOf(partial);
+    if (reason != 0)
+        DeleteFileQuietly(partial);
+    return reason;
+}
+
+int PlaceNewFile(const std::string& partial, const std::string& to) {
+    int reason = SyncDirectoryOf(partial);
     if (reason == 0)
         reason = RenameReplacing(partial, to);
     if (reason == 0)
@@ -112,6 +116,12 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     if (reason != 0)
         DeleteFileQuietly(partial);
     return reason;
+}
+
+int CopyFileReplacing(const std::string& from, const std::string& to) {
+    const std::string partial = PartialName(to);
+    int reason = CopyToNewFile(from, partial);
+    return reason != 0 ? reason : PlaceNewFile(partial, to);
 }
 
 int CreatePrivateFile(const std::string& path) {
@@ -190,6 +200,11 @@ int MoveFileNoReplace(const std::string& from, const std::string& to) {
 void DeleteFileQuietly(const std::string& path) {
     if (faults::Check(faults::Operation::Remove, {path}) == 0)
         ::unlink(path.c_str());
+}
+
+bool IsSymbolicLink(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
 bool FileExists(const std::string& path) {

@@ -18,6 +18,13 @@ std::string PartialName(const std::string& target);
 // of the failure.
 int CopyFileReplacing(const std::string& from, const std::string& to);
 
+// The first half of CopyFileReplacing: copies `from` to the new file `partial` (a hidden name that
+// nobody else uses), with the source's owner and mode, synced. Removes it on failure. Returns 0,
+// or the errno of the failure.
+int CopyToNewFile(const std::string& from, const std::string& partial);
+// The second half: the folder synced, `partial` renamed to `to` (replacing what stands there) and
+// the folder synced again; on failure `partial` is removed. Returns 0, or the errno.
+int PlaceNewFile(const std::string& partial, const std::string& to);
 // Renames `from` to `to`, replacing what stands there (a link is replaced, never followed).
 // Returns 0, or the errno of the failure.
 int RenameReplacing(const std::string& from, const std::string& to);
@@ -30,6 +37,7 @@ void DeleteFileQuietly(const std::string& path);
 
 // True when anything, a dangling link included, stands under `path`.
 bool FileExists(const std::string& path);
+bool IsSymbolicLink(const std::string& path);
 
 // Creates a new file that only its owner can read until it is finished, never through a link.
 // Returns the descriptor, or -1 with errno set.

@@ -30,6 +30,7 @@ public:
     // As it stood when opened: a file still being written is looked at up to there.
     const struct stat& Status() const { return status_; }
     uint64_t Length() const { return static_cast<uint64_t>(status_.st_size); }
+    int Descriptor() const { return descriptor_; }
 
     static constexpr size_t kBlockBytes = size_t{1} << 20;
 

@@ -18,20 +18,31 @@ namespace {
 // ends it. The signal is moved to SIGURG, which is ignored unless a handler was set for it, so
 // that not even the moment between taking and giving back can end the process. Where leases are
 // not offered (other file systems, files of other owners), the file counts as free.
-bool NobodyElseHasOpen(int descriptor) {
+// False when the lease of `type` was refused because of another open, true when it was granted or
+// leases are not offered here.
+bool LeaseGranted(int descriptor, int type) {
     struct sigaction current {};
     if (::sigaction(SIGURG, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
         (current.sa_flags & SA_SIGINFO) != 0)
         return true;
     if (::fcntl(descriptor, F_SETSIG, SIGURG) != 0)
         return true;
-    if (::fcntl(descriptor, F_SETLEASE, F_WRLCK) != 0)
+    if (::fcntl(descriptor, F_SETLEASE, type) != 0)
         return !(errno == EAGAIN || errno == EBUSY);
     ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
     return true;
 }
 
+bool NobodyElseHasOpen(int descriptor) {
+    return LeaseGranted(descriptor, F_WRLCK);
+}
+
 } // namespace
+
+// A read lease is refused while any descriptor of the file is open for writing.
+bool HeldOpenForWriting(int readOnlyDescriptor) {
+    return !LeaseGranted(readOnlyDescriptor, F_RDLCK);
+}
 
 SourceFile::~SourceFile() {
     Abandon();

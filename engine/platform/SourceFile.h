@@ -30,6 +30,11 @@ public:
     // would only copy the bytes once more.
     virtual bool ReadsInBlocks() const { return false; }
 };
+// True when another descriptor holds the file open for writing, seen through a read lease taken
+// and given back at once on `readOnlyDescriptor` (which must be the caller's only one). False
+// where leases are not offered: other file systems, files of other owners.
+bool HeldOpenForWriting(int readOnlyDescriptor);
+
 enum class SeekFrom { Begin, Current, End };
 
 class SourceFile : public ByteSource {

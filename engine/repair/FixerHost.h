@@ -3,7 +3,7 @@
 // so an implementation that owns windows on another thread must hand the call over and wait.
 #pragma once
 
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,6 @@
 #include "repair/IndexWriting.h"
 
 #include "avi/LittleEndian.h"
-#include "repair/RepairEngine.h"
 
 #include <algorithm>
 #include <array>
@@ -35,6 +34,16 @@ uint64_t CoverRest(SourceFile& file, uint64_t position, uint64_t fileSize) {
         end += 1;
     }
     return end;
+}
+
+void CoverDamage(SourceFile& file, const WalkSummary& walk) {
+    for (const DamagedStretch& stretch : walk.damaged) {
+        if (stretch.bytes < 8)
+            continue;
+        const uint64_t payload = (stretch.bytes - 8) & ~uint64_t{1};
+        WriteFourCCAt(file, stretch.offset, fourcc::kJunk);
+        WriteU32At(file, stretch.offset + 4, static_cast<uint32_t>(std::min<uint64_t>(payload, 0x7FFFFFFEu)));
+    }
 }
 
 uint64_t WriteIdx1(SourceFile& file, uint64_t position, const std::deque<IndexEntry>& entries) {

@@ -1,7 +1,7 @@
 #include "repair/LayoutProbe.h"
 
 #include "avi/FourCC.h"
-#include "repair/RecordingLayout.h"
+#include "avi/CameraLayout.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,20 @@
 #include <optional>
 #include <string>
 
+namespace clipwright {
+struct Inspection;
+struct RepairPlan;
+} // namespace clipwright
+
 namespace clipwright::messages {
+
+// Why a plan runs no repair, or what it would leave: the sentence for its refusal or its expected end.
+std::string PlanEnd(const Inspection& inspection, const RepairPlan& plan);
+std::string EmptyFile();
+std::string NotAnAviFile(const std::string& whatItIs);
+std::string OpenForWriting();
+std::string ChangedWhileRead();
+std::string RepairAlreadyRunning();
 
 std::string RecordingTooLarge();
 std::string CopyToFixNameFailed(const std::string& fixName, int systemError);

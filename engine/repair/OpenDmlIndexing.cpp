@@ -12,7 +12,6 @@ namespace {
 constexpr uint32_t kSuperIndexHeaderBytes = 24; // after the chunk header
 constexpr uint32_t kSuperIndexEntryBytes = 16;
 constexpr uint32_t kStandardIndexHeaderBytes = 24;
-constexpr uint32_t kDeltaFrameBit = 0x80000000u; // in a standard index entry's size
 constexpr uint8_t kIndexOfChunks = 1;
 constexpr uint64_t kMoviListOffsetInPart = 12; // 'RIFF' size 'AVIX', then 'LIST' size 'movi'
 
@@ -52,7 +51,7 @@ StandardIndex BuildStandardIndex(const StreamInfo& stream, uint32_t number,
         const uint64_t payloadStart = moviType + chunk->offset + 8;
         le::WriteU32(at + slot, static_cast<uint32_t>(payloadStart - base));
         le::WriteU32(at + slot + 4,
-                     chunk->size | ((chunk->flags & kIndexKeyFrame) != 0 ? 0 : kDeltaFrameBit));
+                     chunk->size | ((chunk->flags & avi::kIndexKeyFrame) != 0 ? 0 : avi::kStandardIndexDeltaFrame));
         slot += 8;
         bytes += chunk->size;
     }
@@ -111,9 +110,9 @@ uint64_t WriteLastPartIndexes(SourceFile& file, uint64_t fileSize, const AviStru
         const uint64_t position = moviType + entry.offset;
         const auto number =
             static_cast<size_t>((entry.chunkId.Bytes()[0] - '0') * 10 + (entry.chunkId.Bytes()[1] - '0'));
-        if (position > lastPart && (entry.flags & kIndexNoTime) == 0)
+        if (position > lastPart && (entry.flags & avi::kIndexNoTime) == 0)
             byStream[number].push_back(&entry);
-        if (video && number == *video && position < parts.front() && (entry.flags & kIndexNoTime) == 0)
+        if (video && number == *video && position < parts.front() && (entry.flags & avi::kIndexNoTime) == 0)
             ++firstPartFrames;
     }
 
@@ -148,10 +147,10 @@ uint64_t WriteLastPartIndexes(SourceFile& file, uint64_t fileSize, const AviStru
     WriteU32At(file, lastPart + 4, static_cast<uint32_t>(end - lastPart - 8));
     WriteU32At(file, lastPart + kMoviListOffsetInPart + 4,
                static_cast<uint32_t>(end - lastPart - kMoviListOffsetInPart - 8));
-    WriteU32At(file, structure.mainHeaderPosition + kMainFlagsOffset,
-               (structure.mainFlags | kMainFlagHasIndex) & ~kMainFlagMustUseIndex);
+    WriteU32At(file, structure.mainHeaderPosition + avi::kMainFlagsOffset,
+               (structure.mainFlags | avi::kMainFlagHasIndex) & ~avi::kMainFlagMustUseIndex);
     if (video) {
-        WriteU32At(file, structure.mainHeaderPosition + kMainTotalFramesOffset, firstPartFrames);
+        WriteU32At(file, structure.mainHeaderPosition + avi::kMainTotalFramesOffset, firstPartFrames);
         if (structure.extendedTotalFramesPosition)
             WriteU32At(file, *structure.extendedTotalFramesPosition, scan.tallies[*video].chunks);
     }

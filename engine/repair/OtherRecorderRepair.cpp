@@ -1,16 +1,17 @@
-// Repairs an AVI that another recorder was cut off writing: walks its movi list, indexes every
-// complete chunk with key flags read from the video itself, and sets the header's counts and sizes.
+// Repairs an AVI that another recorder was cut off writing: indexes every complete chunk of its
+// movi list with key flags read from the video itself, and sets the header's counts and sizes.
 // Footage is never moved or written over: the index goes behind the last byte that may hold any.
 // A chunk cut off by the end of the file keeps its bytes but becomes JUNK: players that read the
-// movi list chunk by chunk would otherwise decode half a frame.
-#include "repair/RepairEngine.h"
+// movi list chunk by chunk would otherwise decode half a frame. The index reaches the disk before
+// the header says there is one, and the RIFF size is written last.
+#include "repair/Executors.h"
 
 #include "platform/FileOperations.h"
+#include "repair/InPlaceTarget.h"
 #include "repair/IndexWriting.h"
 #include "repair/Messages.h"
 #include "repair/OpenDmlIndexing.h"
 #include "repair/OtherRecorderScan.h"
-#include "repair/OutputNaming.h"
 
 #include <algorithm>
 #include <new>
@@ -31,16 +32,17 @@ void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& struct
     const uint64_t indexEnd = WriteIdx1(file, scan.dataEnd, entries);
     // An old, longer index: its remains become filler.
     const uint64_t end = CoverRest(file, indexEnd, fileSize);
+    file.Sync();
 
     WriteU32At(file, structure.moviListPosition + 4,
                static_cast<uint32_t>(scan.dataEnd - structure.MoviTypePosition()));
     // An index to use if wanted, never one a player must use: then it plays the file interleaved.
-    WriteU32At(file, structure.mainHeaderPosition + kMainFlagsOffset,
-               (structure.mainFlags | kMainFlagHasIndex) & ~kMainFlagMustUseIndex);
+    WriteU32At(file, structure.mainHeaderPosition + avi::kMainFlagsOffset,
+               (structure.mainFlags | avi::kMainFlagHasIndex) & ~avi::kMainFlagMustUseIndex);
     uint32_t totalFrames = structure.totalFrames;
     if (auto video = FirstStreamOf(structure, StreamKind::Video))
         totalFrames = scan.tallies[*video].chunks;
-    WriteU32At(file, structure.mainHeaderPosition + kMainTotalFramesOffset, totalFrames);
+    WriteU32At(file, structure.mainHeaderPosition + avi::kMainTotalFramesOffset, totalFrames);
     if (structure.extendedTotalFramesPosition)
         WriteU32At(file, *structure.extendedTotalFramesPosition, totalFrames);
     for (size_t number = 0; number < structure.streams.size(); ++number) {
@@ -50,107 +52,62 @@ void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& struct
         if (stream.superIndex && stream.superIndex->entriesInUse == 0)
             WriteFourCCAt(file, stream.superIndex->position, fourcc::kJunk);
     }
-    WriteU32At(file, kRiffSizePosition, static_cast<uint32_t>(end - 8));
+    WriteU32At(file, avi::kRiffSizePosition, static_cast<uint32_t>(end - 8));
 }
 
 } // namespace
 
-void RepairEngine::RepairOtherRecorder(const FixRequest& request, const AviStructure& structure) {
-    workingPath = request.path;
-    IndexEntryList ownEntries;
-    IndexEntryList& entries = request.entries != nullptr ? *request.entries : ownEntries;
-    const OutputNames names = MakeOutputNames(request.path, request.fileName);
-    const bool newFile = request.mode == OutputMode::NewFile;
-    outcome.outputPath = newFile ? names.fixName : request.path;
+void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, const JobContext& job) {
+    const OtherRecorderInspection& other = *inspection.other;
+    FixOutcome& outcome = job.outcome;
+    outcome.outputPath = plan.outputPath;
     outcome.status = FixStatus::Failed;
-
-    bool companionCopied = false;
-    // A copy that was not made whole must not pass for a repair.
-    auto dropCopy = [&] {
-        if (!newFile)
-            return;
-        DeleteFileQuietly(names.fixName);
-        if (companionCopied)
-            DeleteFileQuietly(names.companionCopy);
-    };
-    if (newFile) {
-        companionCopied = CopyCompanionFile(request.path, request.fileName);
-        if (const int copyError = CopyFileReplacing(request.path, names.fixName); copyError != 0) {
-            if (companionCopied)
-                DeleteFileQuietly(names.companionCopy);
-            ShowProblem(messages::CopyToFixNameFailed(names.fixName, copyError), names.fixName);
-            return;
-        }
+    outcome.walk = other.scan.walk;
+    outcome.otherRecorder = FindingsOf(other.structure, other.scan);
+    for (size_t number = 0; number < other.structure.streams.size(); ++number) {
+        if (other.structure.streams[number].kind == StreamKind::Video)
+            outcome.videoChunks += other.scan.tallies[number].chunks;
+        else if (other.structure.streams[number].kind == StreamKind::Audio)
+            outcome.audioChunks += other.scan.tallies[number].chunks;
     }
-    FileError openError;
-    if (!sourceFile.Open(outcome.outputPath, ShareMode::DenyNone, openError)) {
-        ReportFileError(openError);
-        dropCopy();
+
+    SourceFile file;
+    InPlaceTarget target(inspection, plan, job);
+    if (!target.Open(file))
+        return;
+    try {
+        CoverDamage(file, other.scan.walk);
+        if (other.furtherParts.empty())
+            WriteRepair(file, inspection.size, other.structure, other.scan, other.entries);
+        else
+            WriteLastPartIndexes(file, inspection.size, other.structure, other.scan, other.entries,
+                                 other.furtherParts);
+        file.Sync();
+    } catch (const FileError& error) {
+        target.Abandon(file);
+        job.ReportFileError(FileError(error.cause, error.systemError, outcome.outputPath));
+        return;
+    } catch (const std::bad_alloc&) {
+        target.Abandon(file);
+        job.ShowProblem(messages::OutOfMemory(), inspection.path);
         return;
     }
-    try {
-        const uint64_t fileSize = sourceFile.Length();
-        const OtherRecorderScan scan = ScanOtherRecorder(sourceFile, fileSize, structure, entries);
-        outcome.walk = scan.walk;
-        outcome.otherRecorder = FindingsOf(structure, scan);
-        for (size_t number = 0; number < structure.streams.size(); ++number) {
-            if (structure.streams[number].kind == StreamKind::Video)
-                outcome.videoChunks += scan.tallies[number].chunks;
-            else if (structure.streams[number].kind == StreamKind::Audio)
-                outcome.audioChunks += scan.tallies[number].chunks;
-        }
-        const std::vector<uint64_t> parts = FurtherParts(structure, scan.walk);
-        std::string problem;
-        if (!PartsRepairable(structure, parts))
-            problem = messages::MoreThanOneRiffPart();
-        else if (entries.empty())
-            problem = messages::NoRecordingData();
-        if (!problem.empty()) {
-            sourceFile.Abandon();
-            dropCopy();
-            ShowProblem(problem, request.path);
-            entries.clear();
-            return;
-        }
-        const bool healthy = IsFinalised(sourceFile, fileSize, structure, scan, entries, parts);
-        if (!newFile && healthy) {
-            sourceFile.Close();
-            outcome.otherRecorder->neededNoRepair = true;
-            outcome.status = FixStatus::Repaired;
-            ShowProblem(messages::NoRepairNeeded(), request.path);
-            entries.clear();
-            return;
-        }
-        if (parts.empty())
-            WriteRepair(sourceFile, fileSize, structure, scan, entries);
-        else if (!healthy)
-            WriteLastPartIndexes(sourceFile, fileSize, structure, scan, entries, parts);
-        sourceFile.Sync();
-        sourceFile.Close();
-        if (!scan.walk.Complete()) {
-            outcome.status = FixStatus::Partial;
-            ShowProblem(messages::InPlaceStopped(scan.walk.endOffset, static_cast<uint32_t>(entries.size())),
-                        request.path);
-        } else {
-            outcome.status = FixStatus::Repaired;
-            if (std::string notice = messages::SkippedNotice(scan.walk, true); !notice.empty())
-                ShowProblem(notice, request.path);
-            const OtherRecorderFindings& found = *outcome.otherRecorder;
-            if (host != nullptr)
-                host->ShowFindings(
-                    messages::OtherRecorderRepaired(found.streams, found.videoFrames, found.audioSeconds),
-                    outcome.outputPath);
-        }
-    } catch (const FileError& error) {
-        ReportFileError(error);
-        sourceFile.Abandon();
-        dropCopy();
-    } catch (const std::bad_alloc&) {
-        ShowProblem(messages::OutOfMemory(), request.path);
-        sourceFile.Abandon();
-        dropCopy();
+    if (!target.Finish(file))
+        return;
+    if (!other.scan.walk.Complete()) {
+        outcome.status = FixStatus::Partial;
+        job.ShowProblem(messages::InPlaceStopped(other.scan.walk.endOffset,
+                                                 static_cast<uint32_t>(other.entries.size())),
+                        inspection.path);
+        return;
     }
-    entries.clear();
+    outcome.status = FixStatus::Repaired;
+    if (std::string notice = messages::SkippedNotice(other.scan.walk, true); !notice.empty())
+        job.ShowProblem(notice, inspection.path);
+    const OtherRecorderFindings& found = *outcome.otherRecorder;
+    if (job.host != nullptr)
+        job.host->ShowFindings(messages::OtherRecorderRepaired(found.streams, found.videoFrames, found.audioSeconds),
+                               outcome.outputPath);
 }
 
 } // namespace clipwright

@@ -64,9 +64,9 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         entry.chunkId = header->id;
         entry.offset = static_cast<uint32_t>(header->position - structure.MoviTypePosition());
         entry.size = header->size;
-        entry.flags = kIndexKeyFrame;
+        entry.flags = avi::kIndexKeyFrame;
         if (IsPaletteChange(header->id)) {
-            entry.flags = kIndexNoTime;
+            entry.flags = avi::kIndexNoTime;
         } else {
             if (structure.streams[stream].kind == StreamKind::Video) {
                 const size_t wanted = std::min<size_t>(header->size, probe.size());
@@ -154,10 +154,6 @@ OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecor
     return findings;
 }
 
-namespace {
-
-// True when the idx1 at `position` lists exactly the chunks walked, offsets counted from the movi
-// list or from the start of the file.
 bool IndexMatches(ByteSource& file, uint64_t position, uint64_t moviType, const IndexEntryList& entries) {
     uint8_t header[8];
     if (file.ReadAt(position, header, sizeof header) < sizeof header ||
@@ -184,12 +180,10 @@ bool IndexMatches(ByteSource& file, uint64_t position, uint64_t moviType, const 
     return true;
 }
 
-} // namespace
-
 bool NeedsNoRepair(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
                    const OtherRecorderScan& scan, const IndexEntryList& entries) {
     if (scan.walk.end != WalkEnd::Filler || scan.cutChunk || !scan.walk.damaged.empty() ||
-        (structure.mainFlags & kMainFlagHasIndex) == 0 ||
+        (structure.mainFlags & avi::kMainFlagHasIndex) == 0 ||
         structure.moviListSize != scan.dataEnd - structure.MoviTypePosition())
         return false;
     for (size_t number = 0; number < structure.streams.size(); ++number) {

@@ -5,16 +5,14 @@
 
 #include "avi/AviStructure.h"
 #include "avi/ChunkWalk.h"
-#include "repair/RepairEngine.h"
+#include "repair/FixOutcome.h"
+#include "repair/IndexEntry.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace clipwright {
-
-inline constexpr uint32_t kIndexKeyFrame = 0x10;
-inline constexpr uint32_t kIndexNoTime = 0x100; // a palette change takes no time
 
 struct StreamTally {
     uint32_t chunks = 0; // palette changes not counted
@@ -39,6 +37,9 @@ uint32_t StreamLength(const StreamInfo& stream, const StreamTally& tally);
 std::optional<double> StreamSeconds(const StreamInfo& stream, const StreamTally& tally);
 std::optional<size_t> FirstStreamOf(const AviStructure& structure, StreamKind kind);
 OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecorderScan& scan);
+// True when the idx1 at `position` lists exactly the chunks walked, offsets counted from the movi
+// list or from the start of the file.
+bool IndexMatches(ByteSource& file, uint64_t position, uint64_t moviType, const IndexEntryList& entries);
 // A finalised file: its data ends in an index that lists every chunk, and its header says so.
 bool NeedsNoRepair(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
                    const OtherRecorderScan& scan, const IndexEntryList& entries);

@@ -1,5 +1,7 @@
 #include "repair/OutputNaming.h"
 
+#include "platform/SourceFile.h"
+
 namespace clipwright {
 
 namespace {
@@ -24,6 +26,17 @@ OutputNames MakeOutputNames(const std::string& path, const std::string& fileName
     names.companionPath = names.directoryPrefix + companion;
     names.companionCopy = names.directoryPrefix + kFixPrefix + companion;
     return names;
+}
+
+bool CopyCompanionFile(const OutputNames& names) {
+    SourceFile companion;
+    FileError notShown;
+    // Only a companion that nobody else holds open, and that may be written, is copied.
+    if (!companion.Open(names.companionPath, ShareMode::Exclusive, notShown))
+        return false;
+    // Its close cannot lose anything: the companion was not written.
+    companion.Abandon();
+    return CopyFileReplacing(names.companionPath, names.companionCopy) == 0;
 }
 
 std::string CompanionName(const std::string& fileName) {

@@ -18,6 +18,10 @@ struct OutputNames {
 // Paths are kept whole, however long: a shortened path could name another file.
 OutputNames MakeOutputNames(const std::string& path, const std::string& fileName);
 
+// Copies the recording's companion file to its fix_ name, when there is one that nobody else holds
+// open. True when it was copied.
+bool CopyCompanionFile(const OutputNames& names);
+
 // `fileName` less its last four characters (the extension, in normal use), plus ".sub".
 std::string CompanionName(const std::string& fileName);
 

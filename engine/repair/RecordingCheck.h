@@ -7,9 +7,11 @@
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
 #include "codec/CameraSettingsDetector.h"
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
+#include "repair/FixOutcome.h"
+#include "repair/Inspection.h"
 #include "repair/OtherRecorderScan.h"
-#include "repair/RepairEngine.h"
+#include "repair/RepairPlan.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,45 +20,11 @@
 
 namespace clipwright {
 
-// The old header's fixed fields, read where and as the rebuild reads them. In a recording whose
-// header is lost they hold whatever bytes stand there.
-struct HeaderSettings {
-    std::optional<FourCC> videoHandler;     // video strh fccHandler
-    std::optional<FourCC> videoCompression; // video strf biCompression
-    std::optional<uint32_t> width, height;  // avih dwWidth, dwHeight
-    std::optional<uint32_t> scale, rate;    // video strh dwScale, dwRate
-    uint32_t framesPerSecond = 0;           // rate / scale in whole frames; 0 when either is 0 or missing
-    ResolutionCode resolution = kResolutionUnknown;
-    bool usable = false; // a size the camera records and a rate from 1 to 120: the rebuild asks nothing
-
-    bool audioStream = false;                // 'auds' at the audio stream header's place
-    std::optional<uint16_t> audioFormat;     // audio strf wFormatTag
-    std::optional<uint32_t> audioSampleRate; // audio strf nSamplesPerSec
-};
-
 // Which chunk ids the walk took for footage: the in-place repair's, the rebuild's, or those of the
 // streams another recorder's header names.
 enum class CheckedIds { InPlace, Rebuild, Streams };
 
-// Where a rebuild's frame size and rate would come from.
-enum class SettingsSource {
-    NotNeeded, // the in-place repair keeps the header as it is
-    Header,
-    Video,   // the header's are unusable; the video and sound give both
-    Missing, // neither: the repair needs them from the user
-};
-
 enum class RepairAction { None, IndexInPlace, Rebuild };
-
-enum class PlannedResult {
-    Complete,       // the repair would write its output whole
-    Partial,        // it would stop at damaged data; `outputPath` would hold what lies before it
-    Stops,          // it would stop at damaged data and leave everything as it was
-    NeedsSettings,  // it would write nothing without the frame size and rate from the user
-    NothingFound,   // it would find no chunk and write nothing
-    NoRepairNeeded, // in place: the file is finalised and indexed, and is left as it is
-    Refused,        // it would not start, or could not write; `reason` says why
-};
 
 // What a repair in one mode would do.
 struct ModePlan {
@@ -75,8 +43,8 @@ enum class CheckVerdict {
     Incomplete,      // damaged data the walk could not get past: a repair would stop there
     NeedsSettings,   // the frame size and rate must come from the user
     NothingToRepair, // no chunk found
-    Refused,         // 2 GB or more, moved to tmp_NAME, or not writable: a repair would not start
-    Unreadable,      // the file could not be read; `problem` holds the file error's sentence
+    Refused,         // 2 GB or more, moved to tmp_NAME, still being written, or not writable
+    Unreadable,      // the file could not be read, is empty or is no AVI; `problem` says which
 };
 
 // One stream of another recorder's AVI: what its header says, and what the walk found of it.
@@ -137,6 +105,5 @@ struct CheckReport {
 CheckReport CheckRecording(const std::string& path);
 
 const char* VerdictName(CheckVerdict verdict);
-const char* PlannedResultName(PlannedResult result);
 
 } // namespace clipwright

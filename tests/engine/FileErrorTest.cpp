@@ -96,8 +96,7 @@ TEST(FileErrorsInAJob, DirectoryAndReadOnlyRecordingAreNotAccessible) {
         RecordingHost host;
         RepairEngine fixer;
         fixer.SetHost(&host);
-        IndexEntryList entries;
-        fixer.RunFixJob(FixRequest{(dir / name).string(), name, OutputMode::ReplaceOriginal, &entries});
+        fixer.RunFixJob(FixRequest{(dir / name).string(), name, OutputMode::ReplaceOriginal});
         ASSERT_EQ(host.messages.size(), 1u) << name << ": told once, by the probe";
         EXPECT_EQ(host.messages[0].text, "ERROR: The file could not be accessed.");
     }
@@ -168,17 +167,15 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
     RecordingHost host;
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal});
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "ERROR: disk full !");
-    EXPECT_TRUE(entries.empty());
     const Bytes halfway = ReadBytes(clip);
     EXPECT_TRUE(std::equal(before.begin() + 2060, before.end(), halfway.begin() + 2060)) << "footage intact";
 
     // New-file mode on the full disk: the copy fails and nothing is patched.
     host.messages.clear();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile});
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].text.find("could not be copied"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "disk" / "fix_clip.avi"));
@@ -186,7 +183,7 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
 
     disk.Free();
     host.messages.clear();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal, &entries});
+    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::ReplaceOriginal});
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(Probe(clip)["video"].packets, summary.videoCount);
     EXPECT_EQ(DecodeErrors(clip), "");
@@ -199,8 +196,7 @@ TEST(CompanionFile, HeldOpenReadOnlyOrMissingIsNotCopiedAndNothingIsShown) {
     RecordingHost host;
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
-    auto run = [&] { fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile, &entries}); };
+    auto run = [&] { fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile}); };
 
     run(); // no companion at all
     EXPECT_FALSE(fs::exists(dir / "fix_clip.sub"));

@@ -105,7 +105,6 @@ TEST(InPlaceRebuild, ReplaceModePatchesTheRecordingExactlyAndPlayersAcceptIt) {
     EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired);
     EXPECT_EQ(job.fixer.LastOutcome().videoChunks, summary.videoCount);
     EXPECT_EQ(job.fixer.LastOutcome().audioChunks, summary.audioCount);
-    EXPECT_TRUE(job.entries.empty()) << "the next job must start with an empty list";
 
     auto streams = Probe(clip);
     EXPECT_EQ(streams["video"].packets, summary.videoCount);

@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 LayoutCode LayoutOfJob(const fs::path& path, RecordingHost& host) {
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
-    fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), OutputMode::NewFile, &entries});
+    fixer.RunFixJob(FixRequest{path.string(), path.filename().string(), OutputMode::NewFile});
     return fixer.LastOutcome().layout;
 }
 

@@ -81,8 +81,8 @@ void CheckStructure(const Input& input, const AviStructure& structure) {
 
     Require(header->Holds(structure.mainHeaderPosition, 40));
     Require(input.IdAt(structure.mainHeaderPosition - 8) == fourcc::kAvih);
-    Require(structure.mainFlags == input.U32At(structure.mainHeaderPosition + kMainFlagsOffset));
-    Require(structure.totalFrames == input.U32At(structure.mainHeaderPosition + kMainTotalFramesOffset));
+    Require(structure.mainFlags == input.U32At(structure.mainHeaderPosition + avi::kMainFlagsOffset));
+    Require(structure.totalFrames == input.U32At(structure.mainHeaderPosition + avi::kMainTotalFramesOffset));
     Require(structure.streams.size() >= 1 && structure.streams.size() <= kMostStreams);
     Require(input.U32At(structure.mainHeaderPosition + 24) == structure.streams.size());
 

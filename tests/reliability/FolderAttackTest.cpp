@@ -35,9 +35,8 @@ public:
         host.answer = {{kResolutionQqvga, 15}};
         RepairEngine fixer;
         fixer.SetHost(&host);
-        IndexEntryList entries;
         fixer.RunFixJob(FixRequest{Recording().string(), name_,
-                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
         if (status != nullptr)
             *status = fixer.LastOutcome().status;
         std::vector<std::string> texts;
@@ -143,10 +142,8 @@ TEST(RecordingThatIsALink, IsRepairedAsANewFileButNeverReplaced) {
             RecordingHost host;
             RepairEngine fixer;
             fixer.SetHost(&host);
-            IndexEntryList entries;
             fixer.RunFixJob(FixRequest{link.string(), "clip.avi",
-                                       replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
-                                       &entries});
+                                       replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
             return std::make_pair(fixer.LastOutcome().status, host.messages);
         };
 

@@ -26,7 +26,6 @@ size_t HeapBound(size_t chunks, size_t fileSize) {
 struct Job {
     RecordingHost host;
     RepairEngine fixer;
-    IndexEntryList entries;
     size_t peakHeap = 0;
 
     Job() {
@@ -37,7 +36,7 @@ struct Job {
         const size_t before = HeapBytesInUse();
         ResetPeakHeapBytes();
         fixer.RunFixJob(FixRequest{path.string(), path.filename().string(),
-                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
         peakHeap = PeakHeapBytes() - before;
     }
 };
@@ -152,12 +151,10 @@ TEST_P(ExtremeChunkSize, EndsCleanlyKeepsTheFootageAndStaysInItsMemoryBound) {
     host.answer = {{kResolutionQqvga, 15}};
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
     const size_t before = HeapBytesInUse();
     ResetPeakHeapBytes();
     fixer.RunFixJob(FixRequest{clip.string(), "clip.avi",
-                               scenario.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
-                               &entries});
+                               scenario.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
     const size_t peak = PeakHeapBytes() - before;
 
     EXPECT_LE(peak, HeapBound(chunks, original.size()));

@@ -25,7 +25,6 @@ TEST(Repetition, AThousandRepairsHoldNoMoreMemoryOrFilesThanTheFirstHundred) {
     host.answer = {{kResolutionQqvga, 15}};
     RepairEngine fixer; // one engine for every job, as in the desktop program
     fixer.SetHost(&host);
-    IndexEntryList entries;
     const auto& scenarios = AllScenarios();
 
     size_t heapAfterWarmUp = 0;
@@ -35,7 +34,7 @@ TEST(Repetition, AThousandRepairsHoldNoMoreMemoryOrFilesThanTheFirstHundred) {
         folders[which]->Reset();
         fixer.RunFixJob(FixRequest{
             folders[which]->Recording().string(), "clip.avi",
-            scenarios[which].replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
+            scenarios[which].replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
         ASSERT_EQ(fixer.LastOutcome().status, FixStatus::Repaired) << "repair " << repair;
         host.messages.clear();
         if (repair == 100) {

@@ -163,10 +163,8 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     AnsweringHost host;
     RepairEngine fixer;
     fixer.SetHost(&host);
-    IndexEntryList entries;
     fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi",
-                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile,
-                               &entries});
+                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
     if (messages != nullptr)
         for (const auto& message : host.messages)
             messages->push_back(message.text);

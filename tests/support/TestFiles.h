@@ -3,7 +3,7 @@
 #pragma once
 
 #include "repair/FixerHost.h"
-#include "repair/ImageSettings.h"
+#include "avi/CameraLayout.h"
 #include "repair/RepairEngine.h"
 
 #include <cstdint>
@@ -91,12 +91,11 @@ public:
 struct EngineJob {
     RecordingHost host;
     RepairEngine fixer;
-    IndexEntryList entries;
 
     EngineJob() { fixer.SetHost(&host); }
     void Run(const std::filesystem::path& path, bool replace) {
         fixer.RunFixJob(FixRequest{path.string(), path.filename().string(),
-                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, &entries});
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
     }
     // Every message shown, one a line.
     std::string Messages() const {

@@ -2,7 +2,7 @@
 
 #include "RiffBuilder.h"
 #include "avi/LittleEndian.h"
-#include "repair/RecordingLayout.h"
+#include "avi/CameraLayout.h"
 
 #include <array>
 #include <stdexcept>

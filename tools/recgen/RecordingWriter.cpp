@@ -2,7 +2,7 @@
 
 #include "MediaPayloads.h"
 #include "avi/LittleEndian.h"
-#include "repair/RecordingLayout.h"
+#include "avi/CameraLayout.h"
 
 #include <algorithm>
 #include <array>

@@ -1,15 +1,15 @@
 // Rebuilds a recording whose header block cannot be patched: the raw chunks are copied in file
 // order into a brand-new AVI file through the AVI muxer.
-#include "repair/RepairEngine.h"
+#include "repair/Executors.h"
 
+#include "avi/AviMuxer.h"
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
-#include "codec/CameraSettingsDetector.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
 #include "repair/Messages.h"
 #include "repair/OutputNaming.h"
-#include "repair/RecordingLayout.h"
+#include "avi/CameraLayout.h"
 
 #include <algorithm>
 #include <array>
@@ -25,18 +25,9 @@ namespace clipwright {
 
 namespace {
 
-constexpr uint32_t kHighestFrameRate = 120;
 // Nobody else reads footage while it is written; the recording's own mode is given at the end.
 constexpr mode_t kPrivateFileMode = 0600;
 constexpr size_t kRepeatPrefixBytes = 100;
-
-// A field the file ends before is no value at all, never a 0.
-std::optional<uint32_t> ReadU32At(SourceFile& file, uint32_t position) {
-    uint8_t bytes[4] = {};
-    if (file.ReadAt(position, bytes, sizeof bytes) < sizeof bytes)
-        return std::nullopt;
-    return le::ReadU32(bytes);
-}
 
 enum class CopyEnd {
     EndOfData,    // the walk found the end of the recording's data: the copy is whole
@@ -66,70 +57,31 @@ std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
 
 } // namespace
 
-void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMode mode, LayoutCode layout) {
-    workingPath = path;
+void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan, const JobContext& job) {
+    FixOutcome& outcome = job.outcome;
     outcome.status = FixStatus::Failed;
-    const OutputNames names = MakeOutputNames(path, fileName);
-
+    const std::string& path = inspection.path;
+    const OutputNames& names = inspection.names;
+    const ImageSettings settings = *plan.settings;
+    const uint64_t start = plan.dataStart;
+    const struct stat& recording = inspection.status;
+    SourceFile sourceFile;
+    AviMuxer muxer;
     FileError openError;
-    if (!sourceFile.Open(workingPath, ShareMode::DenyNone, openError)) {
-        ReportFileError(openError);
-        return;
-    }
-
-    // The capture settings the old header still holds, the user's answer when it does not, and
-    // where the chunks begin.
-    ResolutionCode resolution = kResolutionUnknown;
-    uint32_t framesPerSecond = 0;
-    uint64_t start = layout::kMoviList;
-    struct stat recording {};
-    try {
-        std::optional<uint32_t> scale = ReadU32At(sourceFile, layout::kVideoScale);
-        std::optional<uint32_t> rate = ReadU32At(sourceFile, layout::kVideoRate);
-        framesPerSecond = (scale.value_or(0) != 0 && rate.value_or(0) != 0) ? *rate / *scale : 0;
-        resolution = ResolutionFromSize(ReadU32At(sourceFile, layout::kMainWidth),
-                                        ReadU32At(sourceFile, layout::kMainHeight));
-
-        start = RebuildDataStart(sourceFile, layout);
-
-        // Above 120 frames per second is no camera setting, and would overflow the writer's rate.
-        if (framesPerSecond == 0 || framesPerSecond > kHighestFrameRate || resolution == kResolutionUnknown) {
-            outcome.askedForImageSettings = true;
-            if (host != nullptr)
-                host->ShowProgress(false);
-            // The recording's own video and sound usually still say what its header lost.
-            ReadAhead source(sourceFile);
-            const std::optional<ImageSettings> readFromVideo =
-                SuggestedImageSettings(DetectCameraSettings(source, start, sourceFile.Length()));
-            const std::optional<ImageSettings> answer =
-                host != nullptr ? host->AskImageSettings(readFromVideo) : std::nullopt;
-            if (!answer) {
-                sourceFile.Close();
-                outcome.status = FixStatus::Cancelled;
-                return;
-            }
-            host->ShowProgress(true);
-            resolution = answer->resolution;
-            framesPerSecond = answer->framesPerSecond;
-            mode = OutputMode::NewFile; // the prompt says so: such a repair is always a new file
-        }
-        if (::fstat(sourceFile.Descriptor(), &recording) != 0)
-            throw FileError::FromErrno(errno, path);
-        sourceFile.Close();
-    } catch (const FileError& error) {
-        ReportFileError(error);
-        sourceFile.Abandon();
-        return;
-    }
 
     // Naming: which file is read and where the new file goes. The new file is written under a
     // hidden name and renamed into place once it is whole and on disk, so a failed or interrupted
     // rebuild never leaves a broken file under the output's name.
-    const bool replacing = mode == OutputMode::ReplaceOriginal;
-    const std::string outputPath = replacing ? path : names.fixName;
+    const bool replacing = plan.mode == OutputMode::ReplaceOriginal;
+    const std::string& outputPath = plan.outputPath;
     const std::string readPath = replacing ? names.temporaryName : path;
-    const std::string partialPath = PartialName(outputPath);
+    const std::string& partialPath = plan.partialPath;
     outcome.outputPath = outputPath;
+    // Another program may have gone on writing since the look.
+    if (!StillAsInspected(inspection)) {
+        job.ShowProblem(messages::ChangedWhileRead(), path);
+        return;
+    }
     interruption::UndoOnSignal undo(partialPath, names.temporaryName, path);
     using UndoState = interruption::UndoOnSignal::State;
     if (replacing) {
@@ -137,7 +89,7 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         int moveError = undo.Change([&] { return MoveFileNoReplace(path, names.temporaryName); },
                                     UndoState::RecordingMoved);
         if (moveError != 0) {
-            ShowProblem(messages::MoveToTemporaryNameFailed(names.temporaryName, moveError), path);
+            job.ShowProblem(messages::MoveToTemporaryNameFailed(names.temporaryName, moveError), path);
             return;
         }
     }
@@ -149,18 +101,18 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
     if (!sourceFile.Open(readPath, ShareMode::DenyNone, openError)) {
         restoreRecording();
         openError.fileName = path; // the user knows the recording by its own name
-        ReportFileError(openError);
+        job.ReportFileError(openError);
         return;
     }
     undo.AlsoRemove(PartialName(names.companionCopy));
-    const bool companionCopied = !replacing && CopyCompanionFile(path, fileName);
+    const bool companionCopied = !replacing && CopyCompanionFile(names);
 
     DeleteFileQuietly(partialPath);
-    muxer.SetImageFormat(resolution, framesPerSecond);
+    muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
     if (!muxer.Open(partialPath, kPrivateFileMode)) {
         sourceFile.Abandon();
         restoreRecording();
-        ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
+        job.ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
         return;
     }
 
@@ -246,7 +198,7 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
     const bool copiedAnything = videoCopied + audioCopied != 0;
     // A file the size limit stopped is still finished: what it holds plays.
     const bool outputPlays = muxer.Complete() || muxer.Failure() == MuxerFailure::SizeLimit;
-    const bool keepPartial = end != CopyEnd::EndOfData && !replacing && copiedAnything && outputPlays;
+    const bool keepPartial = end != CopyEnd::EndOfData && KeepsPartialCopy(plan, copiedAnything) && outputPlays;
     if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
         // On disk, with the recording's owner and mode, before its name makes it the repair.
         int placeError = FinishNewFile(partialPath, recording);
@@ -257,12 +209,12 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         if (placeError != 0) {
             DeleteFileQuietly(partialPath);
             restoreRecording();
-            ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
+            job.ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
             return;
         }
         if (int syncError = SyncDirectoryOf(outputPath)) {
             // Until the new name is on disk the recording must stay: under its temporary name.
-            ShowProblem(
+            job.ShowProblem(
                 messages::NewNameNotOnDisk(outputPath, replacing ? names.temporaryName : "", syncError),
                 outputPath);
             return;
@@ -270,8 +222,8 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         if (keepPartial) {
             outcome.status = FixStatus::Partial;
             if (readError)
-                ReportFileError(*readError);
-            ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, false), path);
+                job.ReportFileError(*readError);
+            job.ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, false), path);
             return;
         }
         if (replacing) {
@@ -281,7 +233,7 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
         outcome.status = FixStatus::Repaired;
         std::string notice = messages::SkippedNotice(walkSummary, false);
         if (!notice.empty())
-            ShowProblem(notice, path);
+            job.ShowProblem(notice, path);
         return;
     }
 
@@ -291,11 +243,11 @@ void RepairEngine::RebuildFile(std::string path, std::string fileName, OutputMod
     if (companionCopied && !copiedAnything)
         DeleteFileQuietly(names.companionCopy);
     if (readError)
-        ReportFileError(*readError);
+        job.ReportFileError(*readError);
     if (!copiedAnything && end == CopyEnd::EndOfData)
-        ShowProblem(messages::NoRecordingData(), path);
+        job.ShowProblem(messages::NoRecordingData(), path);
     else
-        ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, true), path);
+        job.ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, true), path);
 }
 
 } // namespace clipwright

@@ -1,0 +1,52 @@
+// What a job is asked to do, and what it did, for hosts that tell the user more than "Fix AVI done".
+#pragma once
+
+#include "avi/ChunkWalk.h"
+#include "repair/LayoutProbe.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace clipwright {
+
+enum class OutputMode {
+    NewFile,         // "Make new file": fix_NAME beside the recording, which is never written
+    ReplaceOriginal, // "Replace original file"
+};
+
+struct FixRequest {
+    std::string path;
+    std::string fileName;
+    OutputMode mode = OutputMode::NewFile;
+};
+
+enum class FixStatus {
+    NotRun,
+    Repaired,  // the output is complete
+    Partial,   // an output was written but the copy stopped before the end of the data
+    Failed,    // nothing usable was written; the user has been told why
+    Cancelled, // the image settings prompt was cancelled
+};
+
+// What the repair of another recorder's AVI found.
+struct OtherRecorderFindings {
+    uint32_t streams = 0;
+    uint32_t videoFrames = 0;           // chunks of the first video stream, dropped frames included
+    std::optional<double> audioSeconds; // of the first audio stream, by its own rate
+    bool neededNoRepair = false;        // finalised and indexed already
+};
+
+struct FixOutcome {
+    FixStatus status = FixStatus::NotRun;
+    LayoutCode layout = LayoutOther;
+    bool layoutProbed = false; // false when the job ended before the file was read
+    std::string outputPath;
+    uint32_t videoChunks = 0; // indexed, or copied into the new file
+    uint32_t audioChunks = 0;
+    bool askedForImageSettings = false;
+    WalkSummary walk; // where the recording's data ended, and the damage skipped on the way
+    std::optional<OtherRecorderFindings> otherRecorder;
+};
+
+} // namespace clipwright

@@ -1,0 +1,78 @@
+#include "repair/InPlaceTarget.h"
+
+#include "platform/FileOperations.h"
+#include "repair/Messages.h"
+
+namespace clipwright {
+
+InPlaceTarget::InPlaceTarget(const Inspection& inspection, const RepairPlan& plan, const JobContext& job)
+    : inspection_(inspection), plan_(plan), job_(job), copying_(plan.mode == OutputMode::NewFile) {}
+
+InPlaceTarget::~InPlaceTarget() {
+    if (copying_ && !placed_)
+        DeleteFileQuietly(plan_.partialPath);
+}
+
+bool InPlaceTarget::Open(SourceFile& file) {
+    const std::string& path = inspection_.path;
+    if (!copying_) {
+        // Another program may have gone on writing since the look: an index written now would
+        // land on its footage.
+        if (!StillAsInspected(inspection_)) {
+            job_.ShowProblem(messages::ChangedWhileRead(), path);
+            return false;
+        }
+        FileError openError;
+        if (!file.Open(path, ShareMode::DenyNone, openError)) {
+            job_.ReportFileError(openError);
+            return false;
+        }
+        return true;
+    }
+    undo_.emplace(plan_.partialPath, std::string(), path);
+    undo_->AlsoRemove(PartialName(inspection_.names.companionCopy));
+    companionCopied_ = CopyCompanionFile(inspection_.names);
+    if (const int copyError = CopyToNewFile(path, plan_.partialPath); copyError != 0) {
+        Abandon(file);
+        job_.ShowProblem(messages::CopyToFixNameFailed(plan_.outputPath, copyError), plan_.outputPath);
+        return false;
+    }
+    // The copy holds what the inspection read only if the recording did not change meanwhile.
+    if (!StillAsInspected(inspection_)) {
+        Abandon(file);
+        job_.ShowProblem(messages::ChangedWhileRead(), path);
+        return false;
+    }
+    FileError openError;
+    if (!file.Open(plan_.partialPath, ShareMode::DenyNone, openError)) {
+        Abandon(file);
+        openError.fileName = plan_.outputPath; // the user knows the copy by its final name
+        job_.ReportFileError(openError);
+        return false;
+    }
+    return true;
+}
+
+bool InPlaceTarget::Finish(SourceFile& file) {
+    file.Close();
+    if (!copying_)
+        return true;
+    if (const int placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath); placeError != 0) {
+        Abandon(file);
+        job_.ShowProblem(messages::OutputNotCreated(plan_.outputPath), plan_.outputPath);
+        return false;
+    }
+    placed_ = true;
+    return true;
+}
+
+void InPlaceTarget::Abandon(SourceFile& file) noexcept {
+    file.Abandon();
+    if (!copying_)
+        return;
+    DeleteFileQuietly(plan_.partialPath);
+    if (companionCopied_)
+        DeleteFileQuietly(inspection_.names.companionCopy);
+}
+
+} // namespace clipwright

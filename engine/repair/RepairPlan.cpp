@@ -1,0 +1,192 @@
+#include "repair/RepairPlan.h"
+
+#include "platform/FileOperations.h"
+
+#include <cerrno>
+
+namespace clipwright {
+
+namespace {
+
+RepairPlan Refuse(RepairKind kind, Refusal refusal, PlannedResult result = PlannedResult::Refused) {
+    RepairPlan plan;
+    plan.kind = kind;
+    plan.result = result;
+    plan.refusal = refusal;
+    return plan;
+}
+
+RepairKind KindOf(const Inspection& inspection) {
+    if (inspection.other)
+        return RepairKind::OtherRecorder;
+    return inspection.layout == LayoutStandard ? RepairKind::CameraInPlace : RepairKind::CameraRebuild;
+}
+
+uint32_t ChunksIndexed(const Inspection& inspection) {
+    if (inspection.other)
+        return static_cast<uint32_t>(inspection.other->entries.size());
+    return inspection.inPlace ? static_cast<uint32_t>(inspection.inPlace->entries.size()) : 0;
+}
+
+// The camera's standard layout and another recorder's AVI are both indexed where they stand: in a
+// copy made first, or in the recording itself.
+RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind kind) {
+    const bool replacing = mode == OutputMode::ReplaceOriginal;
+    if (!replacing && inspection.folderError != 0) {
+        RepairPlan plan = Refuse(kind, Refusal::CopyNotMade);
+        plan.systemError = inspection.folderError;
+        return plan;
+    }
+    if (inspection.other && !inspection.other->partsRepairable)
+        return Refuse(kind, Refusal::MoreThanOneRiffPart);
+    if (ChunksIndexed(inspection) == 0)
+        return Refuse(kind, Refusal::NothingFound, PlannedResult::NothingFound);
+    // Another recorder's finalised file is the same in both modes: a copy would only be the same file.
+    if (inspection.other && inspection.other->finalised)
+        return Refuse(RepairKind::None, Refusal::NoRepairNeeded, PlannedResult::NoRepairNeeded);
+    RepairPlan plan;
+    plan.kind = kind;
+    plan.mode = mode;
+    plan.result = inspection.walk.Complete() ? PlannedResult::Complete : PlannedResult::Partial;
+    plan.outputPath = replacing ? inspection.path : inspection.names.fixName;
+    if (!replacing)
+        plan.partialPath = PartialName(inspection.names.fixName);
+    return plan;
+}
+
+RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode, const std::optional<ImageSettings>& answer) {
+    RepairPlan plan;
+    plan.kind = RepairKind::CameraRebuild;
+    plan.dataStart = inspection.chunkStart;
+    if (inspection.header.usable) {
+        plan.settingsSource = SettingsSource::Header;
+        plan.settings = ImageSettings{inspection.header.resolution, inspection.header.framesPerSecond};
+    } else if (answer) {
+        plan.settingsSource = SettingsSource::User;
+        plan.settings = answer;
+    } else {
+        plan.settingsSource = SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;
+        plan.result = PlannedResult::NeedsSettings;
+        return plan;
+    }
+    // Settings that did not come from the header always make a new file: the prompt says so.
+    const bool replacing = mode == OutputMode::ReplaceOriginal && plan.settingsSource == SettingsSource::Header;
+    plan.mode = replacing ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
+    const OutputNames& names = inspection.names;
+    if (replacing && FileExists(names.temporaryName)) {
+        plan.result = PlannedResult::Refused;
+        plan.refusal = Refusal::TemporaryNameBlocked;
+        plan.systemError = EEXIST;
+        return plan;
+    }
+    if (inspection.folderError != 0) {
+        plan.result = PlannedResult::Refused;
+        plan.refusal = replacing ? Refusal::TemporaryNameBlocked : Refusal::OutputNotCreatable;
+        plan.systemError = inspection.folderError;
+        return plan;
+    }
+    plan.outputPath = replacing ? inspection.path : names.fixName;
+    plan.partialPath = PartialName(plan.outputPath);
+    plan.keptAs = replacing ? names.temporaryName : "";
+    plan.result = PlannedResult::Complete;
+    // Only a check walks ahead of the copy; a repair learns this as it copies, by the same rule.
+    if (!inspection.rebuildVideoChunks)
+        return plan;
+    const bool copiesAnything = *inspection.rebuildVideoChunks + *inspection.rebuildAudioChunks != 0;
+    if (inspection.walk.Complete()) {
+        if (!copiesAnything) {
+            plan.result = PlannedResult::NothingFound;
+            plan.refusal = Refusal::NothingFound;
+            plan.outputPath.clear();
+            plan.partialPath.clear();
+            plan.keptAs.clear();
+        }
+        return plan;
+    }
+    if (KeepsPartialCopy(plan, copiesAnything)) {
+        plan.result = PlannedResult::Partial;
+        return plan;
+    }
+    plan.result = PlannedResult::Stops;
+    plan.refusal = Refusal::WalkStops;
+    plan.outputPath.clear();
+    plan.partialPath.clear();
+    plan.keptAs.clear();
+    return plan;
+}
+
+} // namespace
+
+std::optional<ImageSettings> SettingsReadFromVideo(const Inspection& inspection) {
+    return inspection.video ? SuggestedImageSettings(*inspection.video) : std::nullopt;
+}
+
+bool KeepsPartialCopy(const RepairPlan& plan, bool copiedAnything) {
+    return plan.mode == OutputMode::NewFile && copiedAnything;
+}
+
+RepairPlan MakePlan(const Inspection& inspection, OutputMode mode, const std::optional<ImageSettings>& answer) {
+    const bool replacing = mode == OutputMode::ReplaceOriginal;
+    // In the order the user can do something about them: what the file is, then what stops a write.
+    switch (inspection.access) {
+    case Access::TooLarge:
+        return Refuse(RepairKind::None, Refusal::TooLarge);
+    case Access::UnderTemporaryName:
+        return Refuse(RepairKind::None, Refusal::UnderTemporaryName);
+    case Access::Missing:
+    case Access::OpenFailed: {
+        if (replacing && inspection.symbolicLink)
+            return Refuse(RepairKind::None, Refusal::ReplacingThroughLink);
+        RepairPlan plan = Refuse(RepairKind::None, Refusal::Unreadable);
+        plan.fileCause = inspection.openCause;
+        return plan;
+    }
+    case Access::Empty:
+        return Refuse(RepairKind::None, Refusal::Empty);
+    case Access::NotAvi: {
+        RepairPlan plan = Refuse(RepairKind::None, Refusal::NotAvi);
+        plan.foreign = inspection.foreign;
+        return plan;
+    }
+    case Access::Read:
+        break;
+    }
+    const RepairKind kind = KindOf(inspection);
+    if (replacing && inspection.symbolicLink)
+        return Refuse(kind, Refusal::ReplacingThroughLink);
+    if (inspection.repairRunning)
+        return Refuse(kind, Refusal::RepairRunning);
+    if (inspection.openForWriting)
+        return Refuse(kind, Refusal::OpenForWriting);
+    if (inspection.changedWhileRead)
+        return Refuse(kind, Refusal::ChangedWhileRead);
+    if (inspection.unwritableCause != 0) {
+        RepairPlan plan = Refuse(kind, Refusal::Unwritable);
+        plan.fileCause = inspection.unwritableCause;
+        return plan;
+    }
+    return kind == RepairKind::CameraRebuild ? PlanRebuild(inspection, mode, answer)
+                                             : PlanInPlace(inspection, mode, kind);
+}
+
+const char* PlannedResultName(PlannedResult result) {
+    switch (result) {
+    case PlannedResult::Complete:
+        return "complete";
+    case PlannedResult::Partial:
+        return "partial";
+    case PlannedResult::Stops:
+        return "stops";
+    case PlannedResult::NeedsSettings:
+        return "needs settings";
+    case PlannedResult::NothingFound:
+        return "nothing found";
+    case PlannedResult::NoRepairNeeded:
+        return "no repair needed";
+    case PlannedResult::Refused:
+        break;
+    }
+    return "refused";
+}
+
+} // namespace clipwright
