@@ -59,7 +59,7 @@ bool InPlaceTarget::Finish(SourceFile& file) {
         return true;
     if (const int placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath); placeError != 0) {
         Abandon(file);
-        job_.ShowProblem(messages::OutputNotCreated(plan_.outputPath), plan_.outputPath);
+        job_.ShowProblem(messages::CopyToFixNameFailed(plan_.outputPath, placeError), plan_.outputPath);
         return false;
     }
     placed_ = true;

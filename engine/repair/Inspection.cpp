@@ -104,6 +104,12 @@ ForeignKind ForeignKindOf(ByteSource& file) {
     return text ? ForeignKind::Text : ForeignKind::Unknown;
 }
 
+bool StartsWithZeros(ByteSource& file) {
+    std::array<uint8_t, 4096> head{};
+    const size_t got = file.ReadAt(0, head.data(), head.size());
+    return std::all_of(head.begin(), head.begin() + static_cast<ptrdiff_t>(got), [](uint8_t byte) { return byte == 0; });
+}
+
 bool HasCameraChunk(ByteSource& file, uint64_t start, uint64_t size) {
     ChunkWalk walk(file, start, size, CameraCopiedIds());
     return walk.Next().has_value();
@@ -270,10 +276,18 @@ void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspect
             return;
         }
     }
-    if (!IsRiffAvi(file) && !HasCameraChunk(file, RebuildDataStart(file, inspection.layout), inspection.size)) {
-        inspection.access = Access::NotAvi;
-        inspection.foreign = ForeignKindOf(file);
-        return;
+    if (inspection.layout != LayoutStandard) {
+        inspection.anyCameraChunk =
+            HasCameraChunk(file, RebuildDataStart(file, inspection.layout), inspection.size);
+        // No form a recorder writes and no chunk of the camera's: whatever this is, it is no
+        // recording. Zeros are what a lost recording's clusters read as, and say nothing.
+        if (!inspection.anyCameraChunk && inspection.layout == LayoutHeaderLost && !IsRiffAvi(file)) {
+            inspection.foreign = ForeignKindOf(file);
+            if (inspection.foreign != ForeignKind::Unknown || !StartsWithZeros(file)) {
+                inspection.access = Access::NotAvi;
+                return;
+            }
+        }
     }
     InspectCamera(file, purpose, inspection);
 }

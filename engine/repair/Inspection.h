@@ -114,6 +114,8 @@ struct Inspection {
     std::optional<CameraIndexScan> inPlace; // the standard layout
     // The rebuild's chunks as its walk finds them (a check only; a repair's copy is its walk).
     std::optional<uint32_t> rebuildVideoChunks, rebuildAudioChunks;
+    // The rebuild's layouts: whether the walk from `chunkStart` finds any chunk of the camera's.
+    bool anyCameraChunk = true;
     bool indexAtWalkEnd = false; // an 'idx1' id where the rebuild's walk ended on filler
     WalkSummary walk;
     // The frame size and rate the video and sound give: read by a check always, by a repair only

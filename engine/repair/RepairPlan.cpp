@@ -58,6 +58,12 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode, const std:
     RepairPlan plan;
     plan.kind = RepairKind::CameraRebuild;
     plan.dataStart = inspection.chunkStart;
+    // Nothing to copy: said before anyone is asked for settings.
+    if (!inspection.anyCameraChunk) {
+        plan.result = PlannedResult::NothingFound;
+        plan.refusal = Refusal::NothingFound;
+        return plan;
+    }
     if (inspection.header.usable) {
         plan.settingsSource = SettingsSource::Header;
         plan.settings = ImageSettings{inspection.header.resolution, inspection.header.framesPerSecond};

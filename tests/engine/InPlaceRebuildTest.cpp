@@ -38,8 +38,13 @@ std::vector<ExpectedChunk> FromSummary(const recgen::RecordingSummary& summary) 
 // What a repaired recording must hold, computed from the AVI rules: header fields patched, idx1
 // at the data end, JUNK to the next multiple of 2048 (or the one after, when fewer than 8 bytes
 // would be left), and the RIFF size ending with the index.
+struct Damage {
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+};
+
 Bytes ExpectedRepair(Bytes bytes, const std::vector<ExpectedChunk>& chunks, uint64_t dataEnd,
-                     size_t audioLengthAt = 520) {
+                     size_t audioLengthAt = 520, const std::vector<Damage>& damage = {}) {
     uint32_t video = 0;
     uint32_t audio = 0;
     for (const ExpectedChunk& chunk : chunks)
@@ -51,6 +56,13 @@ Bytes ExpectedRepair(Bytes bytes, const std::vector<ExpectedChunk>& chunks, uint
     PutU32(bytes, audioLengthAt, audio * 1024);
     if (chunks.empty())
         return bytes;
+    // Damaged bytes are stepped over by a JUNK header at their start.
+    for (const Damage& stretch : damage) {
+        if (stretch.bytes < 8)
+            continue;
+        PutFourCC(bytes, stretch.offset, "JUNK");
+        PutU32(bytes, stretch.offset + 4, static_cast<uint32_t>((stretch.bytes - 8) & ~uint64_t{1}));
+    }
     const uint64_t indexEnd = dataEnd + 8 + 16 * chunks.size();
     uint64_t filler = 2048 - indexEnd % 2048;
     if (filler < 8)
@@ -313,7 +325,9 @@ TEST(InPlaceRebuild, UnknownWordsArePassedOverFourBytesAtATime) {
 
     auto chunks = FromSummary(summary);
     ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(ReadBytes(clip), ExpectedRepair(before, chunks, EndOfLastChunk(chunks)));
+    const uint64_t garbage = chunks[0].position + 8 + 4 + 12;
+    EXPECT_EQ(ReadBytes(clip),
+              ExpectedRepair(before, chunks, EndOfLastChunk(chunks), 520, {{garbage, chunks[1].position - garbage}}));
 }
 
 struct ImplausibleCase {
@@ -345,7 +359,7 @@ TEST_P(ImplausibleChunk, IsSkippedAndTheChunksBehindItAreIndexed) {
     const uint64_t damagedAt = chunks[1].position;
     chunks.erase(chunks.begin() + 1);
     const Bytes after = ReadBytes(clip);
-    EXPECT_EQ(after, ExpectedRepair(before, chunks, before.size()));
+    EXPECT_EQ(after, ExpectedRepair(before, chunks, before.size(), 520, {{damagedAt, 72}}));
     EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired);
     EXPECT_EQ(job.Messages(),
               "The recording holds damaged data: 72 bytes of damaged data skipped at offset " +
@@ -397,9 +411,10 @@ TEST(InPlaceRebuild, FillerInTheMiddleFollowedByAnythingNeverCostsTheFootageBehi
         Job job;
         job.Run(clip, true);
 
-        EXPECT_EQ(ReadBytes(clip), ExpectedRepair(before, chunks, before.size())) << c.name;
-        EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << c.name;
         const bool damage = c.behindFiller != listHeader;
+        const std::vector<Damage> damaged = {{damagedAt, damage ? c.behindFiller.size() : 0}};
+        EXPECT_EQ(ReadBytes(clip), ExpectedRepair(before, chunks, before.size(), 520, damaged)) << c.name;
+        EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << c.name;
         EXPECT_EQ(job.Messages().find("skipped at offset " + std::to_string(damagedAt)) != std::string::npos,
                   damage)
             << c.name << ": " << job.Messages();

@@ -433,14 +433,21 @@ TEST(RebuildFile, NoRecordingDataIsReportedAndNeverTradesTheRecordingForAnEmptyF
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> write;
+        const char* message;
     };
+    const char* kNoData = "No recording data was found in this file. Nothing was written.\n";
     std::vector<Case> cases = {
-        {"lost header, no video tag anywhere", [](const fs::path& p) { WriteBytes(p, Bytes(9000, 0x55)); }},
-        {"too short for a chunk", [](const fs::path& p) {
+        {"lost header, no video tag anywhere", [](const fs::path& p) { WriteBytes(p, Bytes(9000, 0x55)); },
+         "This file is not an AVI file: it is text. Clipwright repairs AVI recordings only, so nothing was "
+         "written.\n"},
+        {"lost header, zeros", [](const fs::path& p) { WriteBytes(p, Bytes(9000, 0)); }, kNoData},
+        {"too short for a chunk",
+         [](const fs::path& p) {
              Bytes bytes(2044, 0);
              PutFourCC(bytes, 2036, "LIST");
              WriteBytes(p, bytes);
-         }}};
+         },
+         kNoData}};
     for (const Case& c : cases) {
         for (bool replace : {true, false}) {
             ScratchDir dir;
@@ -450,8 +457,8 @@ TEST(RebuildFile, NoRecordingDataIsReportedAndNeverTradesTheRecordingForAnEmptyF
             Job job;
             job.host.answer = {{kResolutionVga, 15}};
             job.Run(clip, replace);
-            EXPECT_EQ(job.Messages(), "No recording data was found in this file. Nothing was written.\n")
-                << c.name;
+            EXPECT_EQ(job.Messages(), c.message) << c.name;
+            EXPECT_FALSE(job.fixer.LastOutcome().askedForImageSettings) << c.name;
             EXPECT_EQ(ReadBytes(clip), before) << c.name;
             EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"}) << c.name << " replace " << replace;
             EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Failed);
