@@ -110,11 +110,17 @@ bool ChunkWalk::IsStructure(const FourCC& id) const {
     return IsFiller(id) || id == fourcc::kList || id == fourcc::kRiff;
 }
 
+bool ChunkWalk::HeaderCut(const ChunkHeader& header) const {
+    return !header.SizeWhole() || ((header.id == fourcc::kList || header.id == fourcc::kRiff) &&
+                                   header.position + kListHeaderBytes > fileSize_);
+}
+
 std::pair<uint64_t, ChunkWalk::Successor> ChunkWalk::After(uint64_t end, uint32_t size) {
     if (size % 2 == 0)
         return {end, JudgeSuccessor(end)};
-    const uint64_t first = pad_ == PadBytes::Expected ? end + 1 : end;
-    const uint64_t second = pad_ == PadBytes::Expected ? end : end + 1;
+    // A pad byte the file lacks: the data ends where the file does.
+    const uint64_t first = std::min(pad_ == PadBytes::Expected ? end + 1 : end, fileSize_);
+    const uint64_t second = std::min(pad_ == PadBytes::Expected ? end : end + 1, fileSize_);
     const Successor atFirst = JudgeSuccessor(first);
     if (atFirst != Successor::Damage)
         return {first, atFirst};
@@ -128,7 +134,7 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
     if (position >= fileSize_)
         return Successor::EndOfData;
     const ChunkHeader& header = HeaderAt(position);
-    if (!header.SizeWhole()) {
+    if (HeaderCut(header)) {
         // The file ends inside this header: a chunk the recording was cut off in, if its first
         // bytes could begin one.
         std::array<uint8_t, kIdBytes> bytes{};
@@ -213,7 +219,7 @@ void ChunkWalk::Finish(WalkEnd end, uint64_t offset) {
 std::optional<ChunkHeader> ChunkWalk::Next() {
     while (!finished_) {
         const ChunkHeader header = HeaderAt(position_);
-        if (!header.SizeWhole()) {
+        if (HeaderCut(header)) {
             if (fillerRunStart_)
                 Finish(WalkEnd::Filler, *fillerRunStart_);
             else if (header.headerBytes == 0 || JudgeSuccessor(position_) == Successor::EndOfData)

@@ -43,7 +43,7 @@ struct DamagedStretch {
 };
 
 enum class WalkEnd {
-    EndOfFile,     // the file ends behind the last chunk, or inside a chunk header
+    EndOfFile,     // the file ends behind the last chunk, or inside a chunk or list header
     CutChunk,      // the last chunk is cut off by the end of the file
     Filler,        // idx1 or JUNK chunks, with no footage behind them
     NoChunkBehind, // bytes that hold no chunk, and no footage behind them
@@ -52,8 +52,9 @@ enum class WalkEnd {
 
 struct WalkSummary {
     WalkEnd end = WalkEnd::EndOfFile;
-    // Where the walk ended: the end of the file, the cut chunk, the first filler chunk, or the
-    // first byte that could not be read as a chunk.
+    // Where the walk ended: the end of the file or the header it cuts, the cut chunk, the first
+    // filler chunk, or the first byte that could not be read as a chunk. Never past the end of the
+    // file, not even behind an odd chunk that lacks its pad byte.
     uint64_t endOffset = 0;
     std::vector<DamagedStretch> damaged; // stretches with footage behind them, in file order
     // With NoChunkBehind: the bytes from endOffset on are all zeros, space nothing was written to.
@@ -86,6 +87,9 @@ private:
     enum class Successor { Chunk, EndOfData, Damage };
 
     const ChunkHeader& HeaderAt(uint64_t position);
+    // The file ends inside the header: inside the id or size of any chunk, or inside the list type
+    // of a list or a further RIFF part, which the walk would step over.
+    bool HeaderCut(const ChunkHeader& header) const;
     bool IsStructure(const FourCC& id) const;
     // The position behind a chunk ending at `end` with a payload of `size` bytes, and what stands there.
     std::pair<uint64_t, Successor> After(uint64_t end, uint32_t size);

@@ -1,0 +1,133 @@
+// The walk from chunk to chunk on movi data built in memory, and on inputs the fuzzing found: where
+// it says the data ends, and which chunks it keeps as footage.
+#include "avi/ChunkWalk.h"
+#include "TestFiles.h"
+#include "avi/AviStructure.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace clipwright::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+Bytes& operator<<(Bytes& bytes, const std::string& text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+Bytes& operator<<(Bytes& bytes, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<uint8_t>(value >> shift));
+    return bytes;
+}
+
+// A chunk of `size` bytes of `fill`, padded to even size unless `pad` is false.
+Bytes& Chunk(Bytes& bytes, const std::string& id, uint32_t size, uint8_t fill = 0x5A, bool pad = true) {
+    bytes << id << size;
+    bytes.insert(bytes.end(), size + (pad ? size % 2 : 0), fill);
+    return bytes;
+}
+
+struct Walked {
+    std::vector<uint64_t> chunks; // positions
+    WalkSummary summary;
+};
+
+Walked Walk(const Bytes& bytes, uint64_t start, uint32_t streams, PadBytes pad) {
+    MemorySource source(bytes);
+    const MediaIds ids = MediaIds::ForStreams(streams);
+    ChunkWalk walk(source, start, bytes.size(), ids, pad, kLargeFrameCutOffAllowance);
+    Walked walked;
+    while (const std::optional<ChunkHeader> chunk = walk.Next())
+        walked.chunks.push_back(chunk->position);
+    walked.summary = walk.Summary();
+    return walked;
+}
+
+// Both found where the walk of a file ending in a cut list header reported the data's end behind the
+// file, and the repair wrote its index over a gap there.
+TEST(ChunkWalk, FuzzFindsEndingInACutListHeaderEndAtThatHeaderAndTheIndexFollowsTheFile) {
+    for (const char* name : {"structure-walk-ends-in-list-type", "structure-walk-ends-in-bare-list-header"}) {
+        SCOPED_TRACE(name);
+        const Bytes original = ReadBytes(fs::path(CLIPWRIGHT_FUZZ_FINDS) / name);
+        MemorySource source(original);
+        const std::optional<AviStructure> structure = ReadAviStructure(source, original.size());
+        ASSERT_TRUE(structure);
+        const Walked walked = Walk(original, structure->MoviBody(),
+                                   static_cast<uint32_t>(structure->streams.size()), PadBytes::Expected);
+        const std::string text(original.begin(), original.end());
+        EXPECT_EQ(walked.summary.end, WalkEnd::EndOfFile);
+        EXPECT_EQ(walked.summary.endOffset, text.rfind("LIST"));
+
+        ScratchDir dir;
+        const fs::path clip = dir / "clip.avi";
+        WriteBytes(clip, original);
+        EngineJob job;
+        job.Run(clip, true);
+        ASSERT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << job.Messages();
+        const Bytes repaired = ReadBytes(clip);
+        const size_t index = original.size() + original.size() % 2;
+        ASSERT_GT(repaired.size(), index + 4);
+        const auto movi = static_cast<ptrdiff_t>(structure->MoviBody());
+        EXPECT_TRUE(std::equal(original.begin() + movi, original.end(), repaired.begin() + movi));
+        EXPECT_EQ(std::string(repaired.begin() + static_cast<ptrdiff_t>(index),
+                              repaired.begin() + static_cast<ptrdiff_t>(index) + 4),
+                  "idx1");
+    }
+}
+
+struct EndCase {
+    const char* name;
+    Bytes tail; // behind a whole chunk of 4 bytes at offset 0
+    WalkEnd end;
+    bool atTail;   // the walk ends where the tail begins, else at the end of the file
+    size_t chunks; // media chunks given
+};
+
+void PrintTo(const EndCase& endCase, std::ostream* out) {
+    *out << endCase.name;
+}
+
+class ChunkWalkEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(ChunkWalkEnd, NeverPastTheEndOfTheFile) {
+    const EndCase& c = GetParam();
+    Bytes bytes;
+    Chunk(bytes, "00dc", 4);
+    const size_t tail = bytes.size();
+    bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+    const Walked walked = Walk(bytes, 0, 2, PadBytes::Expected);
+    EXPECT_EQ(walked.summary.end, c.end);
+    EXPECT_EQ(walked.summary.endOffset, c.atTail ? tail : bytes.size());
+    EXPECT_EQ(walked.chunks.size(), c.chunks);
+}
+
+Bytes Tail(std::initializer_list<std::string> words) {
+    Bytes bytes;
+    for (const std::string& word : words)
+        bytes << word;
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkWalkEnd,
+    ::testing::Values(
+        EndCase{"InsideAListSize", Tail({"LIST", "\x10\0"s}), WalkEnd::EndOfFile, true, 1},
+        EndCase{"InsideAListType", Tail({"LIST", "\0\0\0\0mo"s}), WalkEnd::EndOfFile, true, 1},
+        EndCase{"InsideARiffSize", Tail({"RIFF", "\xff\xff"}), WalkEnd::EndOfFile, true, 1},
+        EndCase{"InsideARiffAvixType", Tail({"RIFF", "\xff\xff\xff\xff", "AVI"}), WalkEnd::EndOfFile, true,
+                1},
+        EndCase{"InsideAChunkSize", Tail({"01wb", "\x08\0"s}), WalkEnd::EndOfFile, true, 1},
+        EndCase{"InsideAListTypeBehindFiller", Tail({"JUNK", "\0\0\0\0"s, "LIST", "\x04\0\0\0m"s}),
+                WalkEnd::Filler, true, 1},
+        EndCase{"OddChunkWithoutItsPadByte", Tail({"01wb", "\x03\0\0\0abc"s}), WalkEnd::EndOfFile, false, 2},
+        EndCase{"WholeListHeader", Tail({"LIST", "\x04\0\0\0movi"s}), WalkEnd::EndOfFile, false, 1},
+        EndCase{"CutChunk", Tail({"01wb", "\x40\0\0\0abcd"s}), WalkEnd::CutChunk, true, 2}),
+    [](const ::testing::TestParamInfo<EndCase>& param) { return std::string(param.param.name); });
+
+} // namespace
+} // namespace clipwright::test
