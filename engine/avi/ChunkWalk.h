@@ -95,15 +95,18 @@ private:
     std::pair<uint64_t, Successor> After(uint64_t end, uint32_t size);
     Successor JudgeSuccessor(uint64_t position);
     // The first position in [from, limit) where a media chunk that fits is followed by a chunk or
-    // by the end of the data. With `acceptCut`, a chunk cut off by the end of the file counts when
-    // no whole one is found behind it. Gives up after `budget` bytes other than zeros.
+    // by the end of the data. With `lastResort`, when there is none, the first chunk that can only
+    // end the footage: one cut off by the end of the file, or a whole one with damage behind it that
+    // stands in no index. Gives up after `budget` bytes other than zeros.
     struct Search {
         std::optional<uint64_t> found;
         bool gaveUp = false;
         uint64_t nonZeroBytes = 0;
     };
-    Search FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget);
+    Search FindChunk(uint64_t from, uint64_t limit, bool lastResort, uint64_t budget);
     bool StartsChunk(const ChunkHeader& header);
+    // Whether a media id stands 16 bytes before or behind `position`, as in the entries of an idx1.
+    bool AmongIndexEntries(uint64_t position);
     void NoteDamage(uint64_t from, uint64_t to);
     void Finish(WalkEnd end, uint64_t offset);
 

@@ -32,6 +32,20 @@ Bytes& Chunk(Bytes& bytes, const std::string& id, uint32_t size, uint8_t fill = 
     return bytes;
 }
 
+// Bytes no chunk reads from: no id of a stream, no zeros.
+Bytes& PutDamage(Bytes& bytes, size_t count = 40) {
+    bytes.insert(bytes.end(), count, 0xEE);
+    return bytes;
+}
+
+// An old idx1 with an entry for each of `chunks` chunks of 16 bytes, as a finalised file has.
+Bytes& PutOldIndex(Bytes& bytes, uint32_t chunks) {
+    bytes << "idx1" << 16 * chunks;
+    for (uint32_t i = 0; i < chunks; ++i)
+        bytes << "00dc" << 0x10u << 4 + 24 * i << 16u;
+    return bytes;
+}
+
 struct Walked {
     std::vector<uint64_t> chunks; // positions
     WalkSummary summary;
@@ -128,6 +142,89 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"WholeListHeader", Tail({"LIST", "\x04\0\0\0movi"s}), WalkEnd::EndOfFile, false, 1},
         EndCase{"CutChunk", Tail({"01wb", "\x40\0\0\0abcd"s}), WalkEnd::CutChunk, true, 2}),
     [](const ::testing::TestParamInfo<EndCase>& param) { return std::string(param.param.name); });
+
+// What a resynchronising search keeps behind damage, and where the walk then ends.
+enum class Piece { Frame, OldIndex, HeaderlessIndex, Junk, Damage, CutFrame };
+
+struct KeepCase {
+    const char* name;
+    std::vector<Piece> pieces;
+    std::vector<size_t> kept; // the pieces given as chunks
+    WalkEnd end;
+    size_t endPiece; // where the walk ends; pieces.size(): the end of the file
+};
+
+void PrintTo(const KeepCase& keepCase, std::ostream* out) {
+    *out << keepCase.name;
+}
+
+class ChunkWalkKeeps : public ::testing::TestWithParam<KeepCase> {};
+
+TEST_P(ChunkWalkKeeps, WholeChunksBehindDamage) {
+    const KeepCase& c = GetParam();
+    Bytes bytes;
+    std::vector<uint64_t> at;
+    for (Piece piece : c.pieces) {
+        at.push_back(bytes.size());
+        switch (piece) {
+        case Piece::Frame:
+            Chunk(bytes, "00dc", 24);
+            break;
+        case Piece::OldIndex:
+            PutOldIndex(bytes, 3);
+            break;
+        case Piece::HeaderlessIndex: // its header cleared: the entries alone
+            std::fill_n(PutOldIndex(bytes, 3).end() - 56, 8, 0);
+            break;
+        case Piece::Junk:
+            Chunk(bytes, "JUNK", 32, 0);
+            break;
+        case Piece::Damage:
+            PutDamage(bytes);
+            break;
+        case Piece::CutFrame:
+            bytes << "01wb" << 64u << "abcdefgh";
+            break;
+        }
+    }
+    at.push_back(bytes.size());
+    std::vector<uint64_t> kept;
+    for (size_t piece : c.kept)
+        kept.push_back(at[piece]);
+    const Walked walked = Walk(bytes, 0, 2, PadBytes::Rare);
+    EXPECT_EQ(walked.chunks, kept);
+    EXPECT_EQ(walked.summary.end, c.end);
+    EXPECT_EQ(walked.summary.endOffset, at[c.endPiece]);
+}
+
+using enum Piece;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkWalkKeeps,
+    ::testing::Values(
+        KeepCase{"LoneFrameBehindFillerAndDamage",
+                 {Frame, OldIndex, Damage, Frame, Damage},
+                 {0, 3},
+                 WalkEnd::NoChunkBehind,
+                 4},
+        KeepCase{"LoneFrameBehindFillerEndingTheFile",
+                 {Frame, OldIndex, Junk, Damage, Frame},
+                 {0, 4},
+                 WalkEnd::EndOfFile,
+                 5},
+        KeepCase{"LoneFrameThenCutFrame",
+                 {Frame, Junk, Damage, Frame, Damage, CutFrame},
+                 {0, 3, 5},
+                 WalkEnd::CutChunk,
+                 5},
+        KeepCase{"FinalisedFile", {Frame, Frame, OldIndex, Junk}, {0, 1}, WalkEnd::Filler, 2},
+        KeepCase{"FillerThenDamage", {Frame, OldIndex, Junk, Damage}, {0}, WalkEnd::Filler, 1},
+        KeepCase{"DamageBeforeAnOldIndex", {Frame, Damage, OldIndex, Junk}, {0}, WalkEnd::NoChunkBehind, 1},
+        KeepCase{"DamageBeforeAHeaderlessIndex",
+                 {Frame, Damage, HeaderlessIndex, Junk},
+                 {0},
+                 WalkEnd::NoChunkBehind,
+                 1}),
+    [](const ::testing::TestParamInfo<KeepCase>& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace clipwright::test
