@@ -110,11 +110,17 @@ bool ChunkWalk::IsStructure(const FourCC& id) const {
     return IsFiller(id) || id == fourcc::kList || id == fourcc::kRiff;
 }
 
+bool ChunkWalk::HeaderCut(const ChunkHeader& header) const {
+    return !header.SizeWhole() || ((header.id == fourcc::kList || header.id == fourcc::kRiff) &&
+                                   header.position + kListHeaderBytes > fileSize_);
+}
+
 std::pair<uint64_t, ChunkWalk::Successor> ChunkWalk::After(uint64_t end, uint32_t size) {
     if (size % 2 == 0)
         return {end, JudgeSuccessor(end)};
-    const uint64_t first = pad_ == PadBytes::Expected ? end + 1 : end;
-    const uint64_t second = pad_ == PadBytes::Expected ? end : end + 1;
+    // A pad byte the file lacks: the data ends where the file does.
+    const uint64_t first = std::min(pad_ == PadBytes::Expected ? end + 1 : end, fileSize_);
+    const uint64_t second = std::min(pad_ == PadBytes::Expected ? end : end + 1, fileSize_);
     const Successor atFirst = JudgeSuccessor(first);
     if (atFirst != Successor::Damage)
         return {first, atFirst};
@@ -128,7 +134,7 @@ ChunkWalk::Successor ChunkWalk::JudgeSuccessor(uint64_t position) {
     if (position >= fileSize_)
         return Successor::EndOfData;
     const ChunkHeader& header = HeaderAt(position);
-    if (!header.SizeWhole()) {
+    if (HeaderCut(header)) {
         // The file ends inside this header: a chunk the recording was cut off in, if its first
         // bytes could begin one.
         std::array<uint8_t, kIdBytes> bytes{};
@@ -148,13 +154,27 @@ bool ChunkWalk::StartsChunk(const ChunkHeader& header) {
            JudgeSuccessor(header.End()) != Successor::Damage;
 }
 
-ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget) {
+bool ChunkWalk::AmongIndexEntries(uint64_t position) {
+    constexpr uint64_t kEntryBytes = 16;
+    for (const uint64_t neighbour : {position - std::min(position, kEntryBytes), position + kEntryBytes}) {
+        std::array<uint8_t, kIdBytes> id{};
+        if (neighbour != position && headers_.ReadAt(neighbour, id.data(), id.size()) == id.size() &&
+            media_.Contains(FourCC::FromBytes(id.data())))
+            return true;
+    }
+    return false;
+}
+
+ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool lastResort, uint64_t budget) {
     // Only as large as the stretch searched: a short search needs no megabyte of fresh pages.
     const auto needed =
         static_cast<size_t>(std::min<uint64_t>(kSearchBlockBytes, limit - std::min(from, limit) + 3));
     if (searchBlock_.size() < needed)
         searchBlock_.resize(needed);
-    std::optional<uint64_t> firstCut;
+    std::optional<uint64_t> lastChunk;
+    // The entries of an old index look like small chunks with damage behind them: none of them is
+    // taken for the last chunk of the footage.
+    uint64_t fillerEnd = 0;
     uint64_t spent = 0;
     uint64_t position = from;
     while (position < limit) {
@@ -173,22 +193,32 @@ ChunkWalk::Search ChunkWalk::FindChunk(uint64_t from, uint64_t limit, bool accep
             // cleared after a power cut), and cost nothing to pass.
             if (++spent > budget)
                 return {std::nullopt, true, spent};
+            const uint64_t candidate = position + offset;
+            if (lastResort && !lastChunk && (byte == 'i' || byte == 'J') &&
+                IsFiller(FourCC::FromBytes(searchBlock_.data() + offset))) {
+                const ChunkHeader& filler = HeaderAt(candidate);
+                if (filler.SizeWhole() && JudgeChunk(filler, fileSize_, allowance_) == ChunkFit::Whole)
+                    fillerEnd = std::max(fillerEnd, filler.End());
+                continue;
+            }
             if (!media_.MayStartWith(byte) ||
                 !media_.Contains(FourCC::FromBytes(searchBlock_.data() + offset)))
                 continue;
-            const uint64_t candidate = position + offset;
             const ChunkHeader header = HeaderAt(candidate);
             if (StartsChunk(header))
                 return {candidate, false, spent};
-            if (acceptCut && !firstCut && header.SizeWhole() &&
-                JudgeChunk(header, fileSize_, allowance_) == ChunkFit::CutOff)
-                firstCut = candidate;
+            if (!lastResort || lastChunk || !header.SizeWhole())
+                continue;
+            const ChunkFit fit = JudgeChunk(header, fileSize_, allowance_);
+            if (fit == ChunkFit::CutOff ||
+                (fit == ChunkFit::Whole && candidate >= fillerEnd && !AmongIndexEntries(candidate)))
+                lastChunk = candidate;
         }
         if (got < wanted)
             break;
         position += candidates;
     }
-    return {firstCut, false, spent};
+    return {lastChunk, false, spent};
 }
 
 void ChunkWalk::NoteDamage(uint64_t from, uint64_t to) {
@@ -213,7 +243,7 @@ void ChunkWalk::Finish(WalkEnd end, uint64_t offset) {
 std::optional<ChunkHeader> ChunkWalk::Next() {
     while (!finished_) {
         const ChunkHeader header = HeaderAt(position_);
-        if (!header.SizeWhole()) {
+        if (HeaderCut(header)) {
             if (fillerRunStart_)
                 Finish(WalkEnd::Filler, *fillerRunStart_);
             else if (header.headerBytes == 0 || JudgeSuccessor(position_) == Successor::EndOfData)

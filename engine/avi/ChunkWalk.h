@@ -43,7 +43,7 @@ struct DamagedStretch {
 };
 
 enum class WalkEnd {
-    EndOfFile,     // the file ends behind the last chunk, or inside a chunk header
+    EndOfFile,     // the file ends behind the last chunk, or inside a chunk or list header
     CutChunk,      // the last chunk is cut off by the end of the file
     Filler,        // idx1 or JUNK chunks, with no footage behind them
     NoChunkBehind, // bytes that hold no chunk, and no footage behind them
@@ -52,8 +52,9 @@ enum class WalkEnd {
 
 struct WalkSummary {
     WalkEnd end = WalkEnd::EndOfFile;
-    // Where the walk ended: the end of the file, the cut chunk, the first filler chunk, or the
-    // first byte that could not be read as a chunk.
+    // Where the walk ended: the end of the file or the header it cuts, the cut chunk, the first
+    // filler chunk, or the first byte that could not be read as a chunk. Never past the end of the
+    // file, not even behind an odd chunk that lacks its pad byte.
     uint64_t endOffset = 0;
     std::vector<DamagedStretch> damaged; // stretches with footage behind them, in file order
     // With NoChunkBehind: the bytes from endOffset on are all zeros, space nothing was written to.
@@ -86,20 +87,26 @@ private:
     enum class Successor { Chunk, EndOfData, Damage };
 
     const ChunkHeader& HeaderAt(uint64_t position);
+    // The file ends inside the header: inside the id or size of any chunk, or inside the list type
+    // of a list or a further RIFF part, which the walk would step over.
+    bool HeaderCut(const ChunkHeader& header) const;
     bool IsStructure(const FourCC& id) const;
     // The position behind a chunk ending at `end` with a payload of `size` bytes, and what stands there.
     std::pair<uint64_t, Successor> After(uint64_t end, uint32_t size);
     Successor JudgeSuccessor(uint64_t position);
     // The first position in [from, limit) where a media chunk that fits is followed by a chunk or
-    // by the end of the data. With `acceptCut`, a chunk cut off by the end of the file counts when
-    // no whole one is found behind it. Gives up after `budget` bytes other than zeros.
+    // by the end of the data. With `lastResort`, when there is none, the first chunk that can only
+    // end the footage: one cut off by the end of the file, or a whole one with damage behind it that
+    // stands in no index. Gives up after `budget` bytes other than zeros.
     struct Search {
         std::optional<uint64_t> found;
         bool gaveUp = false;
         uint64_t nonZeroBytes = 0;
     };
-    Search FindChunk(uint64_t from, uint64_t limit, bool acceptCut, uint64_t budget);
+    Search FindChunk(uint64_t from, uint64_t limit, bool lastResort, uint64_t budget);
     bool StartsChunk(const ChunkHeader& header);
+    // Whether a media id stands 16 bytes before or behind `position`, as in the entries of an idx1.
+    bool AmongIndexEntries(uint64_t position);
     void NoteDamage(uint64_t from, uint64_t to);
     void Finish(WalkEnd end, uint64_t offset);
 
