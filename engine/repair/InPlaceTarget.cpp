@@ -54,7 +54,13 @@ bool InPlaceTarget::Open(SourceFile& file) {
 }
 
 bool InPlaceTarget::Finish(SourceFile& file) {
-    file.Close();
+    try {
+        file.Close();
+    } catch (const FileError& error) {
+        Abandon(file);
+        job_.ReportFileError(FileError(error.cause, error.systemError, plan_.outputPath));
+        return false;
+    }
     if (!copying_)
         return true;
     if (const int placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath); placeError != 0) {

@@ -32,6 +32,7 @@ void RepairEngine::RunFixJob(const FixRequest& request) {
         plan = MakePlan(inspection, request.mode, answer);
     }
     if (!plan.Runs()) {
+        outcome.layoutProbed = outcome.layoutProbed && !plan.beforeLayout;
         ReportPlanEnd(inspection, plan);
         return;
     }

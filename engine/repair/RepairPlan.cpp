@@ -10,6 +10,7 @@ namespace {
 
 RepairPlan Refuse(RepairKind kind, Refusal refusal, PlannedResult result = PlannedResult::Refused) {
     RepairPlan plan;
+    plan.beforeLayout = kind == RepairKind::None && result == PlannedResult::Refused;
     plan.kind = kind;
     plan.result = result;
     plan.refusal = refusal;
@@ -58,19 +59,20 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode, const std:
     RepairPlan plan;
     plan.kind = RepairKind::CameraRebuild;
     plan.dataStart = inspection.chunkStart;
+    if (inspection.header.usable) {
+        plan.settingsSource = SettingsSource::Header;
+        plan.settings = ImageSettings{inspection.header.resolution, inspection.header.framesPerSecond};
+    }
     // Nothing to copy: said before anyone is asked for settings.
     if (!inspection.anyCameraChunk) {
         plan.result = PlannedResult::NothingFound;
         plan.refusal = Refusal::NothingFound;
         return plan;
     }
-    if (inspection.header.usable) {
-        plan.settingsSource = SettingsSource::Header;
-        plan.settings = ImageSettings{inspection.header.resolution, inspection.header.framesPerSecond};
-    } else if (answer) {
+    if (!inspection.header.usable && answer) {
         plan.settingsSource = SettingsSource::User;
         plan.settings = answer;
-    } else {
+    } else if (!inspection.header.usable) {
         plan.settingsSource = SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;
         plan.result = PlannedResult::NeedsSettings;
         return plan;
@@ -158,16 +160,22 @@ RepairPlan MakePlan(const Inspection& inspection, OutputMode mode, const std::op
         break;
     }
     const RepairKind kind = KindOf(inspection);
+    // Refusals of the file as a whole, before its layout has any say.
+    auto refuseFile = [&](Refusal refusal) {
+        RepairPlan plan = Refuse(kind, refusal);
+        plan.beforeLayout = true;
+        return plan;
+    };
     if (replacing && inspection.symbolicLink)
-        return Refuse(kind, Refusal::ReplacingThroughLink);
+        return refuseFile(Refusal::ReplacingThroughLink);
     if (inspection.repairRunning)
-        return Refuse(kind, Refusal::RepairRunning);
+        return refuseFile(Refusal::RepairRunning);
     if (inspection.openForWriting)
-        return Refuse(kind, Refusal::OpenForWriting);
+        return refuseFile(Refusal::OpenForWriting);
     if (inspection.changedWhileRead)
-        return Refuse(kind, Refusal::ChangedWhileRead);
+        return refuseFile(Refusal::ChangedWhileRead);
     if (inspection.unwritableCause != 0) {
-        RepairPlan plan = Refuse(kind, Refusal::Unwritable);
+        RepairPlan plan = refuseFile(Refusal::Unwritable);
         plan.fileCause = inspection.unwritableCause;
         return plan;
     }

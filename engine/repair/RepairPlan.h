@@ -66,6 +66,7 @@ struct RepairPlan {
     PlannedResult result = PlannedResult::Refused;
 
     Refusal refusal = Refusal::None;
+    bool beforeLayout = false; // refused for what the file is or where it stands, whatever its layout
     int fileCause = 0;
     int systemError = 0;
     ForeignKind foreign = ForeignKind::Unknown;

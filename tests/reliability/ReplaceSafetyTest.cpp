@@ -102,6 +102,8 @@ TEST(Outputs, KeepTheRecordingsModeAndOwner) {
         }
         FixOutcome outcome = folder.Run();
         ASSERT_EQ(outcome.status, FixStatus::Repaired) << scenario.name;
+        if (outcome.otherRecorder && outcome.otherRecorder->neededNoRepair)
+            continue; // nothing was written
         struct stat output {};
         ASSERT_EQ(::stat(outcome.outputPath.c_str(), &output), 0) << scenario.name;
         EXPECT_EQ(output.st_mode & 07777, 0600u) << scenario.name;
