@@ -77,6 +77,7 @@ public:
                                    ShellQuote(chunk.string()) + " >&3; sleep 0.01; done";
         child_ = ::fork();
         if (child_ == 0) {
+            ::setpgid(0, 0); // its cat and sleep go with it
             ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -87,7 +88,7 @@ public:
     void Stop() {
         if (child_ <= 0)
             return;
-        ::kill(child_, SIGKILL);
+        ::kill(-child_, SIGKILL);
         ::waitpid(child_, nullptr, 0);
         child_ = -1;
     }
@@ -147,10 +148,11 @@ TEST(RealUse, AFullDiskLeavesTheEarlierRepairAndNoPartialCopy) {
 
 TEST(RealUse, AFullDiskInPlaceNeverLeavesAHeaderThatClaimsAnIndex) {
     ScratchDir dir;
-    SmallDisk disk(dir / "disk", "1m");
+    SmallDisk disk(dir / "disk", "8m");
     if (!disk.Mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here";
-    const fs::path clip = CameraRecording(dir / "disk" / "clip.avi", 60);
+    // Long enough for an index of several pages, which the disk's last free page cannot hold.
+    const fs::path clip = CameraRecording(dir / "disk" / "clip.avi", 600);
     const Bytes recording = ReadBytes(clip);
     disk.LeaveFree(0);
     const CommandResult full = Cli("--replace " + ShellQuote(clip));
@@ -175,8 +177,8 @@ TEST(RealUse, TwoNewFileRepairsAtOnceNeverSpoilEachOther) {
     fs::remove(dir / "fix_clip.avi");
 
     const std::string command = ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + ShellQuote(clip);
-    const CommandResult both =
-        RunCommand("(" + command + " & " + command + " & wait) 2>&1; echo; ls -a " + ShellQuote(dir.Path().string()));
+    const CommandResult both = RunCommand("{ (" + command + " & " + command + " & wait) 2>&1; ls -a " +
+                                          ShellQuote(dir.Path().string()) + "; }");
     EXPECT_FALSE(Contains(both.out, "could not be copied")) << both.out;
     EXPECT_FALSE(Contains(both.out, "partial")) << both.out;
     EXPECT_TRUE(Contains(both.out, "clip.avi: standard layout, repaired")) << both.out;
@@ -241,20 +243,23 @@ TEST(RealUse, DamageLeftInTheDataIsSteppedOverByReadersThatReadFrontToBack) {
     EXPECT_EQ(DecodeErrors(clip), "");
 }
 
-// A GStreamer MJPEG and PCM file written to a pipe, its header block padded with JUNK so that its
+// A GStreamer MJPEG and PCM file written to a pipe (its header keeps the placeholders), its header block padded with JUNK so that its
 // movi list starts at 2048, where the camera's does.
 fs::path ForeignFileInTheCamerasShape(const fs::path& dir) {
     const fs::path raw = dir / "raw.avi";
-    const CommandResult made = RunCommand(
-        "gst-launch-1.0 -q videotestsrc num-buffers=45 ! video/x-raw,width=160,height=120,framerate=15/1 ! "
-        "jpegenc ! avimux name=m ! fdsink fd=1 audiotestsrc num-buffers=24 ! "
-        "audio/x-raw,format=S16LE,rate=8000,channels=1 ! m. > " +
-        ShellQuote(raw.string()));
-    EXPECT_EQ(made.exitStatus, 0) << made.err;
+    // avimux fails at the end when it cannot seek back to the header: its exit status says nothing.
+    RunCommand("(gst-launch-1.0 -q -e videotestsrc num-buffers=45 ! "
+               "video/x-raw,width=160,height=120,framerate=15/1 ! jpegenc ! avimux name=m ! fdsink fd=1 "
+               "audiotestsrc num-buffers=24 ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! m. | cat > " +
+               ShellQuote(raw.string()) + ")");
     Bytes bytes = ReadBytes(raw);
-    const auto movi = std::search(bytes.begin(), bytes.end(), std::begin("movi"), std::end("movi") - 1);
+    const char* kMovi = "movi";
+    const auto movi = std::search(bytes.begin(), bytes.end(), kMovi, kMovi + 4);
+    if (movi == bytes.end() || movi - bytes.begin() < 8 || movi - bytes.begin() > 2040) {
+        ADD_FAILURE() << "no movi list where avimux puts it";
+        return raw;
+    }
     const auto listAt = static_cast<size_t>(movi - bytes.begin()) - 8;
-    EXPECT_LT(listAt + 8, 2048u);
     Bytes junk(2048 - listAt, 0);
     std::copy_n("JUNK", 4, junk.begin());
     le::WriteU32(junk.data() + 4, static_cast<uint32_t>(junk.size() - 8));
