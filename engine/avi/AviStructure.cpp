@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace clipwright {
 
@@ -17,6 +18,12 @@ constexpr size_t kStreamLengthOffset = 32;
 // Recorders put a few chunks between the header list and the movi list (JUNK, LIST INFO, an
 // OpenDML placeholder); a walk that finds none within this many is not in an AVI header.
 constexpr int kMostChunksBeforeMovi = 64;
+constexpr size_t kSuperIndexHeaderBytes = 24;
+constexpr size_t kSuperIndexEntryBytes = 16;
+constexpr size_t kStandardIndexHeaderBytes = 32; // its chunk header included
+constexpr uint8_t kIndexOfIndexes = 0;
+constexpr uint8_t kIndexOfChunks = 1;
+constexpr uint32_t kEntrySizeMask = 0x7FFFFFFF; // the top bit marks a delta frame
 
 uint64_t Padded(uint64_t size) {
     return size + (size & 1);
@@ -60,6 +67,84 @@ StreamKind KindOf(const FourCC& type) {
     return StreamKind::Other;
 }
 
+// The entries an index of indexes holds, as far as its chunk holds them; none are trusted yet.
+SuperIndexInfo ReadSuperIndex(std::span<const uint8_t> payload, uint64_t position) {
+    SuperIndexInfo index;
+    index.position = position;
+    index.size = static_cast<uint32_t>(payload.size());
+    index.declaredEntries = le::ReadU32(payload, 4);
+    if (payload.size() < kSuperIndexHeaderBytes || le::ReadU16(payload, 0) != 4 ||
+        payload[3] != kIndexOfIndexes)
+        return index;
+    const size_t held = (payload.size() - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes;
+    for (size_t slot = 0; slot < std::min<size_t>(index.declaredEntries, held); ++slot) {
+        const size_t at = kSuperIndexHeaderBytes + slot * kSuperIndexEntryBytes;
+        SuperIndexEntry entry;
+        entry.offset = le::ReadU32(payload, at) | uint64_t{le::ReadU32(payload, at + 4)} << 32;
+        index.entries.push_back(entry);
+    }
+    return index;
+}
+
+bool OfStream(const uint8_t* digits, size_t number) {
+    return digits[0] == '0' + number / 10 && digits[1] == '0' + number % 10;
+}
+
+// True when `entry` points at an ix## of stream `number` that lies whole inside the file, and the
+// first and last chunks it lists are chunks of that stream inside the file; fills in what it read.
+bool ReadStandardIndex(ByteSource& file, uint64_t fileSize, size_t number, SuperIndexEntry& entry) {
+    uint8_t header[kStandardIndexHeaderBytes];
+    if (fileSize < sizeof header || entry.offset > fileSize - sizeof header ||
+        file.ReadAt(entry.offset, header, sizeof header) < sizeof header)
+        return false;
+    const uint32_t size = le::ReadU32(header + 4);
+    const uint32_t chunks = le::ReadU32(header + 12);
+    const uint64_t base = le::ReadU32(header + 20) | uint64_t{le::ReadU32(header + 24)} << 32;
+    const uint64_t bodyBytes = kStandardIndexHeaderBytes - kChunkHeaderBytes;
+    if (header[0] != 'i' || header[1] != 'x' || !OfStream(header + 2, number) ||
+        le::ReadU16(header + 8) != 2 || header[11] != kIndexOfChunks || !OfStream(header + 16, number) ||
+        size > fileSize - entry.offset - kChunkHeaderBytes || size < bodyBytes ||
+        uint64_t{chunks} * 8 > size - bodyBytes || base >= fileSize)
+        return false;
+    const uint64_t slots[] = {0, chunks - uint64_t{1}};
+    for (size_t i = 0; chunks > 0 && i < 2; ++i) {
+        uint8_t pair[8];
+        uint8_t chunk[kChunkHeaderBytes];
+        if (file.ReadAt(entry.offset + kStandardIndexHeaderBytes + slots[i] * 8, pair, sizeof pair) <
+            sizeof pair)
+            return false;
+        const uint64_t payload = base + le::ReadU32(pair);
+        const uint32_t bytes = le::ReadU32(pair + 4) & kEntrySizeMask;
+        if (payload < kChunkHeaderBytes || payload > fileSize || bytes > fileSize - payload ||
+            file.ReadAt(payload - kChunkHeaderBytes, chunk, sizeof chunk) < sizeof chunk ||
+            !OfStream(chunk, number) || le::ReadU32(chunk + 4) != bytes)
+            return false;
+    }
+    entry.chunkEnd = entry.offset + kChunkHeaderBytes + size;
+    entry.chunkId = FourCC::FromBytes(header + 16);
+    entry.chunks = chunks;
+    return true;
+}
+
+// Keeps the entries every stream's super index has and that each point at a standard index of
+// their own stream. A stream without a super index beside ones with leaves none trusted.
+void TrustSuperIndexes(ByteSource& file, uint64_t fileSize, AviStructure& structure) {
+    size_t trusted = std::numeric_limits<size_t>::max();
+    for (size_t number = 0; number < structure.streams.size(); ++number) {
+        std::optional<SuperIndexInfo>& index = structure.streams[number].superIndex;
+        size_t leading = 0;
+        while (index && leading < std::min(trusted, index->entries.size()) &&
+               ReadStandardIndex(file, fileSize, number, index->entries[leading]))
+            ++leading;
+        trusted = std::min(trusted, leading);
+    }
+    for (StreamInfo& stream : structure.streams)
+        if (stream.superIndex) {
+            stream.superIndex->entries.resize(std::min(trusted, stream.superIndex->entries.size()));
+            stream.superIndex->entriesInUse = static_cast<uint32_t>(stream.superIndex->entries.size());
+        }
+}
+
 // A stream list: its header and format are required, a super index is noted.
 std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t bodyPosition) {
     StreamInfo stream;
@@ -97,9 +182,7 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
             }
             haveFormat = true;
         } else if (piece.id == fourcc::kIndx && piece.payload.size() >= 8) {
-            stream.superIndex =
-                SuperIndexInfo{payloadPosition - kChunkHeaderBytes,
-                               static_cast<uint32_t>(piece.payload.size()), le::ReadU32(piece.payload, 4)};
+            stream.superIndex = ReadSuperIndex(piece.payload, payloadPosition - kChunkHeaderBytes);
         }
     }
     if (!haveHeader || !haveFormat)
@@ -175,6 +258,7 @@ std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize
             if (riffEnd > position && file.ReadAt(riffEnd, part, sizeof part) == sizeof part &&
                 FourCC::FromBytes(part) == fourcc::kRiff && FourCC::FromBytes(part + 8) == fourcc::kAvix)
                 structure.secondPart = riffEnd;
+            TrustSuperIndexes(file, fileSize, structure);
             return structure;
         }
         // Everything before the movi list was written whole before any footage.

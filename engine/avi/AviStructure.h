@@ -22,11 +22,25 @@ inline constexpr uint32_t kLargestHeaderList = 1u << 20;
 
 enum class StreamKind { Video, Audio, Text, Other };
 
+// An entry of an OpenDML super index: where one of the stream's standard indexes ('ix##') stands.
+struct SuperIndexEntry {
+    uint64_t offset = 0; // of the ix## chunk
+    // Read from the ix## chunk itself.
+    uint64_t chunkEnd = 0; // behind its last byte
+    FourCC chunkId;        // of the chunks it lists
+    uint32_t chunks = 0;   // entries in use
+};
+
 // An OpenDML super index ('indx') in a stream list.
 struct SuperIndexInfo {
     uint64_t position = 0; // of its chunk header
     uint32_t size = 0;
+    uint32_t declaredEntries = 0; // nEntriesInUse, as the file says
+    // The entries a repair may build on: the leading ones that point at a standard index of this
+    // stream inside the file, and only as many as every stream has. A writer cut off between two
+    // streams' entries, or an entry pointing at anything else, leaves the rest untrusted.
     uint32_t entriesInUse = 0;
+    std::vector<SuperIndexEntry> entries; // the trusted ones
 };
 
 struct StreamInfo {
@@ -67,7 +81,8 @@ struct AviStructure {
 
 // Reads the structure, or nothing when the file has no RIFF 'AVI ' form with a readable header list
 // (a main header, as many stream lists as it names streams, each with a stream header and format)
-// followed somewhere by a movi list. Raises FileError only when reading fails.
+// followed somewhere by a movi list. Super index entries are followed to what they point at.
+// Raises FileError only when reading fails.
 std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize);
 
 // A ByteSource over bytes in memory.

@@ -2,6 +2,7 @@
 
 #include "avi/LittleEndian.h"
 #include "codec/KeyFrames.h"
+#include "repair/OpenDmlIndexing.h"
 
 #include <algorithm>
 #include <array>
@@ -23,19 +24,44 @@ bool IsPaletteChange(const FourCC& id) {
 }
 
 // The first index (idx1, or the standard indexes of a last OpenDML part) in the filler the data
-// ends with: an old index, replaced. The JUNK before it may
-// be a cut chunk an earlier repair kept, and is kept again.
-uint64_t OldIndexPosition(ByteSource& file, uint64_t fillerStart, uint64_t fileSize) {
+// ends with: an old index, replaced. The JUNK before it may be a cut chunk an earlier repair
+// kept, and is kept again; so are the standard indexes the super indexes keep pointing at.
+uint64_t OldIndexPosition(ByteSource& file, uint64_t fillerStart, uint64_t fileSize,
+                          const std::vector<std::pair<uint64_t, uint64_t>>& kept) {
     uint64_t position = fillerStart;
     while (true) {
         const ChunkHeader header = ReadChunkHeader(file, position, 0);
-        if (!header.SizeWhole() || header.id == fourcc::kIdx1 ||
-            (header.id.Bytes()[0] == 'i' && header.id.Bytes()[1] == 'x'))
-            return position;
-        if (header.End() >= fileSize)
-            return Even(header.End());
+        const bool keptHere =
+            std::any_of(kept.begin(), kept.end(), [&](const auto& index) { return index.first == position; });
+        if (!header.SizeWhole() ||
+            (!keptHere &&
+             (header.id == fourcc::kIdx1 || (header.id.Bytes()[0] == 'i' && header.id.Bytes()[1] == 'x'))))
+            break;
+        if (header.End() >= fileSize) {
+            position = Even(header.End());
+            break;
+        }
         position = Even(header.End());
     }
+    // A kept one behind an old index stays too: the new index goes behind it.
+    for (const auto& [begin, end] : kept)
+        if (begin >= fillerStart)
+            position = std::max(position, Even(end));
+    return position;
+}
+
+constexpr uint64_t kIdx1EntryBytes = 16;
+
+// True for a header the walk found inside an idx1 that the end of the file cuts off, on one of
+// its entries, and ending where the file does: an entry's id and flags read as a chunk header,
+// which the walk's search behind the idx1's size took for the last chunk.
+bool IsIdx1Entry(ByteSource& file, uint64_t fileSize, const WalkSummary& walk, const ChunkHeader& header) {
+    if (walk.damaged.empty() || header.End() != fileSize)
+        return false;
+    const ChunkHeader index = ReadChunkHeader(file, walk.damaged.back().offset, 0);
+    return index.SizeWhole() && index.id == fourcc::kIdx1 && index.End() > fileSize &&
+           header.position > index.position &&
+           (header.position - index.PayloadStart()) % kIdx1EntryBytes == 0;
 }
 
 } // namespace
@@ -53,7 +79,12 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
     ChunkWalk walk(file, structure.MoviBody(), fileSize, ids, PadBytes::Expected, kLargeFrameCutOffAllowance);
     std::vector<uint8_t> probe(codec::kKeyFrameProbeBytes);
     uint64_t cutChunkEnd = 0;
+    std::optional<uint64_t> cutIdx1;
     while (auto header = walk.Next()) {
+        if (IsIdx1Entry(file, fileSize, walk.Summary(), *header)) {
+            cutIdx1 = walk.Summary().damaged.back().offset;
+            continue;
+        }
         if (header->End() > fileSize) {
             scan.cutChunk = header->position;
             cutChunkEnd = header->End();
@@ -82,9 +113,18 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         entries.push_back(entry);
     }
     scan.walk = walk.Summary();
+    // The data ends in that idx1, as when nothing was found in it.
+    if (cutIdx1) {
+        if (!scan.walk.damaged.empty() && scan.walk.damaged.back().offset == *cutIdx1)
+            scan.walk.damaged.pop_back();
+        scan.walk.end = WalkEnd::Filler;
+        scan.walk.endOffset = *cutIdx1;
+    }
     switch (scan.walk.end) {
     case WalkEnd::Filler:
-        scan.dataEnd = OldIndexPosition(file, scan.walk.endOffset, fileSize);
+        scan.dataEnd =
+            OldIndexPosition(file, scan.walk.endOffset, fileSize,
+                             KeptStandardIndexes(structure, FurtherParts(structure, scan.walk).size()));
         break;
     case WalkEnd::CutChunk:
         scan.dataEnd = Even(cutChunkEnd); // the missing bytes read as zeros
@@ -189,7 +229,9 @@ bool NeedsNoRepair(ByteSource& file, uint64_t fileSize, const AviStructure& stru
     for (size_t number = 0; number < structure.streams.size(); ++number) {
         const StreamInfo& stream = structure.streams[number];
         const StreamTally& tally = scan.tallies[number];
-        if (stream.superIndex && stream.superIndex->entriesInUse == 0)
+        // An index of indexes readers cannot follow to the end is one to repair.
+        if (stream.superIndex && (stream.superIndex->entriesInUse == 0 ||
+                                  stream.superIndex->entriesInUse != stream.superIndex->declaredEntries))
             return false;
         if ((stream.kind == StreamKind::Video && stream.length != tally.chunks) ||
             (tally.chunks > 0 && stream.length == 0))

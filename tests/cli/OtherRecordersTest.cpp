@@ -5,12 +5,17 @@
 #include "RealWriters.h"
 #include "TestFiles.h"
 #include "TruthWalk.h"
+#include "platform/FaultPoints.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <fstream>
 #include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace clipwright::test {
 namespace {
@@ -376,6 +381,143 @@ TEST_P(FinalisedRecording, NewFileHoldsTheSameStreamsAndPackets) {
 
 INSTANTIATE_TEST_SUITE_P(OtherRecorders, FinalisedRecording, ::testing::ValuesIn(PlannedNames(true)),
                          [](const auto& test) { return TestName(test.param); });
+
+// Files past 1 GiB, made once per test process on tmpfs and removed when it ends.
+fs::path OpenDml(OpenDmlCondition condition) {
+    static const ScratchDir folder(TmpfsOrScratch());
+    return WriteOpenDmlRecording(condition, folder.Path());
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+// The super indexes have an entry for every part in every stream, and the ix## they lead to list
+// exactly the complete chunks of their stream.
+void ExpectEveryPartIndexed(const fs::path& file, const Truth& truth) {
+    const OpenDmlIndex index = ReadOpenDmlIndex(file);
+    EXPECT_EQ(Lines(index.faults), "");
+    ASSERT_EQ(index.chunks.size(), truth.streams.size());
+    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+        std::vector<uint64_t> chunks;
+        for (const TruthChunk& chunk : truth.chunks)
+            if (chunk.stream == static_cast<int>(stream))
+                chunks.push_back(chunk.offset);
+        EXPECT_EQ(index.superIndexEntries[stream], truth.parts) << "super index entries of stream " << stream;
+        EXPECT_EQ(index.chunks[stream], chunks) << "chunks the ix## of stream " << stream << " list";
+    }
+}
+
+TEST(OtherRecordersPastOneGiB, PlayersReadEveryPartThroughItsIndexesAndASecondRepairHasNothingToDo) {
+    struct Case {
+        const char* name;
+        OpenDmlCondition condition;
+        uint64_t shorterBy; // a kill that came earlier leaves the same bytes, fewer
+        bool repaired;
+    };
+    const Case cases[] = {
+        {"closed by ffmpeg", OpenDmlCondition::Finalised, 0, false},
+        {"killed closing the first part, 8 bytes into an idx1 entry", OpenDmlCondition::KilledInFirstIdx1, 0,
+         true},
+        {"killed closing the first part, 3 bytes into an idx1 entry", OpenDmlCondition::KilledInFirstIdx1, 5,
+         true},
+        {"killed in the last part, which holds no chunk of the third stream",
+         OpenDmlCondition::KilledInLastPart, 0, true},
+        {"killed closing the last part, between two streams' entries",
+         OpenDmlCondition::KilledClosingLastPart, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir(TmpfsOrScratch());
+        const fs::path clip = dir / "clip.avi";
+        CopySparse(OpenDml(c.condition), clip);
+        fs::resize_file(clip, fs::file_size(clip) - c.shorterBy);
+        const Truth truth = TruthWalk(clip);
+
+        const CommandResult first = Cli("--replace " + ShellQuote(clip));
+        EXPECT_EQ(first.exitStatus, 0) << first.out << first.err;
+        EXPECT_EQ(first.out.find("no repair needed") == std::string::npos, c.repaired) << first.out;
+
+        ExpectEveryPartIndexed(clip, truth);
+        const std::map<int, StreamPackets> packets = ProbePackets(clip);
+        for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+            const auto read = packets.find(static_cast<int>(stream));
+            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+                << "ffprobe's packets of stream " << stream;
+        }
+        const std::optional<double> gstreamer = GStreamerSeconds(clip);
+        ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+        EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+        EXPECT_EQ(Lines(GStreamerWarnings(clip)), "");
+
+        const CommandResult second = Cli("--replace " + ShellQuote(clip));
+        EXPECT_EQ(second.exitStatus, 0) << second.out << second.err;
+        EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out;
+    }
+}
+
+// Killed before any one of its writes, as a power cut or a crash would end it, a repair leaves a
+// file the next one completes: to the bytes a repair never killed writes.
+TEST(OtherRecordersPastOneGiB, ARepairKilledAtAnyWriteIsCompletedByTheNext) {
+    ScratchDir dir(TmpfsOrScratch());
+    const fs::path recording = OpenDml(OpenDmlCondition::KilledInLastPart);
+    const Truth truth = TruthWalk(recording);
+    const fs::path clean = dir / "clean.avi";
+    CopySparse(recording, clean);
+    std::vector<std::pair<uint64_t, uint64_t>> written;
+    faults::Plan counting;
+    counting.onlyOneKind = true;
+    counting.only = faults::Operation::Write;
+    counting.observe = [&](faults::Operation, const faults::Access& access) {
+        written.emplace_back(access.offset, access.length);
+    };
+    faults::Arm(counting);
+    EngineJob job;
+    job.Run(clean, true);
+    faults::Disarm();
+    ASSERT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << job.Messages();
+    ASSERT_GE(written.size(), 3u) << "not even an ix## for each stream";
+
+    for (uint64_t at = 1; at <= written.size(); ++at) {
+        SCOPED_TRACE("killed before write " + std::to_string(at));
+        const fs::path clip = dir / "clip.avi";
+        CopySparse(recording, clip);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            faults::Plan kill = counting;
+            kill.observe = nullptr;
+            kill.action = faults::Plan::Action::Kill;
+            kill.at = at;
+            faults::Arm(kill);
+            EngineJob killed;
+            killed.Run(clip, true);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "not killed";
+
+        const CommandResult next = Cli("--replace " + ShellQuote(clip));
+        EXPECT_EQ(next.exitStatus, 0) << next.out << next.err;
+        ExpectEveryPartIndexed(clip, truth);
+        // Bytes no write of the clean repair touched are the recording's in both.
+        ASSERT_EQ(fs::file_size(clip), fs::file_size(clean));
+        std::ifstream repaired(clip, std::ios::binary);
+        std::ifstream expected(clean, std::ios::binary);
+        for (const auto& [offset, length] : written) {
+            std::string got(length, '\0');
+            std::string want(length, '\0');
+            repaired.seekg(static_cast<std::streamoff>(offset))
+                .read(got.data(), static_cast<std::streamsize>(length));
+            expected.seekg(static_cast<std::streamoff>(offset))
+                .read(want.data(), static_cast<std::streamsize>(length));
+            EXPECT_TRUE(got == want) << "bytes written at " << offset;
+        }
+    }
+}
 
 } // namespace
 } // namespace clipwright::test

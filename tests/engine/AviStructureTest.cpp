@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace clipwright::test {
 namespace {
@@ -122,7 +125,7 @@ TEST_P(ReadAviStructureCase, ReadsWholeHeadersOnly) {
     const std::optional<SuperIndexInfo>& index = structure->streams.front().superIndex;
     ASSERT_EQ(index.has_value(), plan.superIndexEntries.has_value());
     if (index) {
-        EXPECT_EQ(index->entriesInUse, *plan.superIndexEntries);
+        EXPECT_EQ(index->declaredEntries, *plan.superIndexEntries);
     }
 }
 
@@ -141,6 +144,124 @@ INSTANTIATE_TEST_SUITE_P(
                       StructureCase{"MoviSizeAllOnes", {.moviSize = 0xFFFFFFFF}, true},
                       StructureCase{"EmptySuperIndex", {.superIndexEntries = 0}, true}),
     [](const ::testing::TestParamInfo<StructureCase>& param) { return std::string(param.param.name); });
+
+// Two streams with room for two super index entries each; in the movi list a chunk of each, two
+// ix## of each stream listing its chunk, an ix00 listing the 01wb chunk, and behind it an idx1.
+struct OpenDmlFile {
+    Bytes bytes;
+    uint64_t superIndexes[2] = {};
+    std::map<std::string, uint64_t> at; // where each ix## and the idx1 stand
+};
+
+OpenDmlFile BuildOpenDml() {
+    recgen::RiffBuilder riff;
+    OpenDmlFile file;
+    const size_t form = riff.BeginList(kRiff, kAvi);
+    const size_t header = riff.BeginList(kList, kHdrl);
+    const size_t mainHeader = riff.BeginChunk(kAvih);
+    riff.PutZeros(24);
+    riff.PutU32(2); // dwStreams
+    riff.PutZeros(28);
+    riff.EndChunk(mainHeader);
+    for (size_t i = 0; i < 2; ++i) {
+        const size_t list = riff.BeginList(kList, kStrl);
+        const size_t streamHeader = riff.BeginChunk(kStrh);
+        riff.PutFourCC(i == 0 ? kVids : kAuds);
+        riff.PutZeros(52);
+        riff.EndChunk(streamHeader);
+        PutChunk(riff, kStrf, 40);
+        file.superIndexes[i] = riff.Size();
+        const size_t index = riff.BeginChunk(kIndx);
+        riff.PutU16(4); // wLongsPerEntry
+        riff.PutU16(0); // an index of indexes
+        riff.PutU32(0); // nEntriesInUse
+        riff.PutFourCC(i == 0 ? kVideo00dc : kAudio01wb);
+        riff.PutZeros(12 + 2 * 16);
+        riff.EndChunk(index);
+        riff.EndChunk(list);
+    }
+    riff.EndChunk(header);
+    const size_t movi = riff.BeginList(kList, kMovi);
+    const uint64_t video = riff.Size();
+    PutChunk(riff, kVideo00dc, 16);
+    const uint64_t audio = riff.Size();
+    PutChunk(riff, kAudio01wb, 8);
+    auto putIndex = [&](const std::string& name, FourCC id, FourCC listed, uint64_t chunk, uint32_t size) {
+        file.at[name] = riff.Size();
+        const size_t index = riff.BeginChunk(id);
+        riff.PutU16(2);      // wLongsPerEntry
+        riff.PutU16(0x0100); // an index of chunks
+        riff.PutU32(1);      // nEntriesInUse
+        riff.PutFourCC(listed);
+        riff.PutZeros(12); // base 0: offsets count from the file's start
+        riff.PutU32(static_cast<uint32_t>(chunk + 8));
+        riff.PutU32(size);
+        riff.EndChunk(index);
+    };
+    putIndex("ix00", FourCC("ix00"), kVideo00dc, video, 16);
+    putIndex("ix00 again", FourCC("ix00"), kVideo00dc, video, 16);
+    putIndex("ix01", FourCC("ix01"), kAudio01wb, audio, 8);
+    putIndex("ix01 again", FourCC("ix01"), kAudio01wb, audio, 8);
+    putIndex("ix00 listing 01wb", FourCC("ix00"), kVideo00dc, audio, 8);
+    riff.EndChunk(movi);
+    file.at["idx1"] = riff.Size();
+    PutChunk(riff, kIdx1, 32);
+    riff.EndChunk(form);
+    file.bytes = riff.Take();
+    file.at["past the end"] = file.bytes.size() + 64;
+    return file;
+}
+
+TEST(ReadAviStructure, TrustsOnlySuperIndexEntriesThatLeadToTheirStreamsIxAndThatEveryStreamHas) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> entries[2]; // where each stream's super index entries point
+        bool secondStreamIndexed;
+        uint32_t trusted;
+    };
+    const Case cases[] = {
+        {"each at its own stream's ix##", {{"ix00", "ix00 again"}, {"ix01", "ix01 again"}}, true, 2},
+        {"at the idx1, as an earlier repair left them", {{"idx1"}, {"idx1"}}, true, 0},
+        {"one stream an entry ahead", {{"ix00", "ix00 again"}, {"ix01"}}, true, 1},
+        {"past the end of the file", {{"ix00", "past the end"}, {"ix01", "ix01 again"}}, true, 1},
+        {"at the other stream's ix##", {{"ix01"}, {"ix01"}}, true, 0},
+        {"at an ix## listing another stream's chunk", {{"ix00 listing 01wb"}, {"ix01"}}, true, 0},
+        {"beside a stream without a super index", {{"ix00"}, {"ix01"}}, false, 0},
+    };
+    const OpenDmlFile built = BuildOpenDml();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = built.bytes;
+        for (size_t stream = 0; stream < 2; ++stream) {
+            const size_t index = built.superIndexes[stream];
+            PutU32(bytes, index + 12, static_cast<uint32_t>(c.entries[stream].size()));
+            for (size_t slot = 0; slot < c.entries[stream].size(); ++slot)
+                PutU32(bytes, index + 32 + 16 * slot,
+                       static_cast<uint32_t>(built.at.at(c.entries[stream][slot])));
+        }
+        if (!c.secondStreamIndexed)
+            PutFourCC(bytes, built.superIndexes[1], "JUNK");
+        MemorySource source(bytes);
+        const std::optional<AviStructure> structure = ReadAviStructure(source, bytes.size());
+        ASSERT_TRUE(structure.has_value());
+        for (size_t stream = 0; stream < 2; ++stream) {
+            const std::optional<SuperIndexInfo>& index = structure->streams[stream].superIndex;
+            if (stream == 1 && !c.secondStreamIndexed) {
+                EXPECT_FALSE(index.has_value());
+                continue;
+            }
+            ASSERT_TRUE(index.has_value()) << "stream " << stream;
+            EXPECT_EQ(index->declaredEntries, c.entries[stream].size()) << "stream " << stream;
+            EXPECT_EQ(index->entriesInUse, c.trusted) << "stream " << stream;
+            ASSERT_EQ(index->entries.size(), c.trusted) << "stream " << stream;
+            for (const SuperIndexEntry& entry : index->entries) {
+                EXPECT_EQ(entry.chunkId, stream == 0 ? kVideo00dc : kAudio01wb);
+                EXPECT_EQ(entry.chunks, 1u);
+                EXPECT_EQ(entry.chunkEnd, entry.offset + 8 + 32);
+            }
+        }
+    }
+}
 
 } // namespace
 } // namespace clipwright::test

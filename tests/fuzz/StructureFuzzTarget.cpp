@@ -117,7 +117,17 @@ void CheckStructure(const Input& input, const AviStructure& structure) {
             Require(list.Holds(index.position, 8 + uint64_t{index.size}));
             Require(input.IdAt(index.position) == fourcc::kIndx);
             Require(input.U32At(index.position + 4) == index.size);
-            Require(index.size >= 8 && index.entriesInUse == input.U32At(index.position + 12));
+            Require(index.size >= 8 && index.declaredEntries == input.U32At(index.position + 12));
+            // Trusted entries lead to an ix## of the stream inside the file, as many for every stream.
+            Require(index.entriesInUse <= index.declaredEntries &&
+                    index.entries.size() == index.entriesInUse);
+            for (const SuperIndexEntry& entry : index.entries) {
+                Require(entry.chunkEnd <= input.Size() && entry.offset + 32 <= entry.chunkEnd);
+                Require(input.IdAt(entry.offset).Bytes()[0] == 'i' &&
+                        input.IdAt(entry.offset).Bytes()[1] == 'x');
+            }
+            for (const StreamInfo& other : structure.streams)
+                Require(!other.superIndex || other.superIndex->entriesInUse == index.entriesInUse);
         }
     }
 }

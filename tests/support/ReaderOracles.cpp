@@ -3,6 +3,7 @@
 #include "AviReader.h"
 #include "TestFiles.h"
 
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -11,7 +12,8 @@ namespace clipwright::test {
 
 namespace {
 
-constexpr uint32_t kIndexKeyFrame = 0x10; // AVIIF_KEYFRAME
+constexpr uint32_t kIndexKeyFrame = 0x10;  // AVIIF_KEYFRAME
+constexpr uint32_t kSizeBits = 0x7FFFFFFF; // the top bit of a standard index entry's size marks a delta frame
 
 // One line of ffprobe's compact output without section names: key=value|key=value...
 std::map<std::string, std::string> Fields(const std::string& line) {
@@ -44,6 +46,72 @@ std::vector<std::map<std::string, std::string>> ProbeLines(const std::string& ar
         if (!line.empty())
             lines.push_back(Fields(line));
     return lines;
+}
+
+// Reads at any offset of a file, without reading it whole.
+class FileAt {
+public:
+    explicit FileAt(const std::filesystem::path& file)
+        : in_(file, std::ios::binary), size_(std::filesystem::file_size(file)) {}
+
+    uint64_t Size() const { return size_; }
+    // False when the file does not hold `count` bytes at `offset`.
+    bool Read(uint64_t offset, uint8_t* into, size_t count) {
+        if (offset > size_ || count > size_ - offset)
+            return false;
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(offset));
+        return static_cast<bool>(
+            in_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(count)));
+    }
+    Bytes ReadBytes(uint64_t offset, size_t count) {
+        Bytes bytes(count);
+        if (!Read(offset, bytes.data(), count))
+            bytes.clear();
+        return bytes;
+    }
+
+private:
+    std::ifstream in_;
+    uint64_t size_;
+};
+
+uint64_t U64At(const Bytes& bytes, size_t position) {
+    return U32At(bytes, position) | uint64_t{U32At(bytes, position + 4)} << 32;
+}
+
+bool NamesStream(const uint8_t* digits, size_t stream) {
+    return digits[0] == '0' + stream / 10 && digits[1] == '0' + stream % 10;
+}
+
+// Follows one super index entry of `stream` to its ix## and the chunks that lists.
+void FollowStandardIndex(FileAt& file, size_t stream, uint64_t offset, OpenDmlIndex& index) {
+    const std::string where = "stream " + std::to_string(stream) + ", ix## at " + std::to_string(offset);
+    const Bytes header = file.ReadBytes(offset, 32);
+    if (header.empty())
+        return index.faults.push_back(where + ": past the end of the file");
+    if (header[0] != 'i' || header[1] != 'x' || !NamesStream(header.data() + 2, stream))
+        return index.faults.push_back(where + ": " + FourCC::FromBytes(header.data()).Quoted() +
+                                      " stands there");
+    const uint32_t size = U32At(header, 4);
+    const uint32_t count = U32At(header, 12);
+    const uint64_t base = U64At(header, 20);
+    const Bytes entries = file.ReadBytes(offset + 32, size_t{count} * 8);
+    if (uint64_t{count} * 8 + 24 > size || offset + 8 + size > file.Size() ||
+        entries.size() != size_t{count} * 8)
+        return index.faults.push_back(where + ": its " + std::to_string(count) + " entries do not fit");
+    for (size_t entry = 0; entry < count; ++entry) {
+        const uint64_t chunk = base + U32At(entries, entry * 8) - 8;
+        const uint32_t bytes = U32At(entries, entry * 8 + 4) & kSizeBits;
+        const Bytes chunkHeader = file.ReadBytes(chunk, 8);
+        if (chunkHeader.empty() || !NamesStream(chunkHeader.data(), stream) ||
+            U32At(chunkHeader, 4) != bytes) {
+            index.faults.push_back(where + ": entry " + std::to_string(entry) +
+                                   " names no chunk of its stream");
+            continue;
+        }
+        index.chunks[stream].push_back(chunk);
+    }
 }
 
 } // namespace
@@ -89,6 +157,56 @@ std::optional<double> GStreamerSeconds(const std::filesystem::path& file) {
     if (result.exitStatus != 0 || !std::regex_search(result.out, match, duration))
         return std::nullopt;
     return std::stod(match[1]) * 3600 + std::stod(match[2]) * 60 + std::stod(match[3]);
+}
+
+std::vector<std::string> GStreamerWarnings(const std::filesystem::path& file) {
+    const CommandResult result = RunCommand("GST_DEBUG=avidemux:2 GST_DEBUG_NO_COLOR=1 gst-discoverer-1.0 " +
+                                            ShellQuote(file.string()));
+    std::vector<std::string> warnings;
+    std::istringstream lines(result.err + result.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" WARN ") != std::string::npos)
+            warnings.push_back(line);
+    return warnings;
+}
+
+OpenDmlIndex ReadOpenDmlIndex(const std::filesystem::path& file) {
+    FileAt in(file);
+    OpenDmlIndex index;
+    // The header list is the first list behind 'RIFF' size 'AVI ', each stream's list in it.
+    const Bytes top = in.ReadBytes(12, 12);
+    if (top.empty() || FourCC::FromBytes(top.data()) != fourcc::kList ||
+        FourCC::FromBytes(top.data() + 8) != fourcc::kHdrl)
+        throw std::runtime_error(file.string() + " does not begin with a header list");
+    const Bytes header = in.ReadBytes(24, U32At(top, 4) - 4);
+    size_t stream = 0;
+    for (size_t at = 0; at + 12 <= header.size();
+         at += 8 + U32At(header, at + 4) + (U32At(header, at + 4) & 1)) {
+        if (FourCC::FromBytes(header.data() + at) != fourcc::kList ||
+            FourCC::FromBytes(header.data() + at + 8) != fourcc::kStrl)
+            continue;
+        index.superIndexEntries.push_back(0);
+        index.chunks.emplace_back();
+        const size_t listEnd = std::min(header.size(), at + 8 + U32At(header, at + 4));
+        for (size_t piece = at + 12; piece + 8 <= listEnd;
+             piece += 8 + U32At(header, piece + 4) + (U32At(header, piece + 4) & 1)) {
+            if (FourCC::FromBytes(header.data() + piece) != fourcc::kIndx)
+                continue;
+            const uint32_t entries = U32At(header, piece + 12);
+            index.superIndexEntries.back() = entries;
+            for (uint32_t entry = 0; entry < entries; ++entry) {
+                const size_t slot = piece + 8 + 24 + size_t{entry} * 16;
+                if (slot + 16 > listEnd) {
+                    index.faults.push_back("stream " + std::to_string(stream) +
+                                           ": 'indx' holds fewer entries than it says");
+                    break;
+                }
+                FollowStandardIndex(in, stream, U64At(header, slot), index);
+            }
+        }
+        ++stream;
+    }
+    return index;
 }
 
 } // namespace clipwright::test

@@ -36,5 +36,16 @@ std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream);
 
 // The duration gst-discoverer-1.0 reports, or nothing when it reports none.
 std::optional<double> GStreamerSeconds(const std::filesystem::path& file);
+// The warnings GStreamer's AVI reader logs while it reads `file`, one a line.
+std::vector<std::string> GStreamerWarnings(const std::filesystem::path& file);
+
+// What the OpenDML indexes of `file` lead a player to: each stream's super index ('indx') followed
+// entry by entry to its standard index ('ix##'), and that one's entries to the chunks they name.
+struct OpenDmlIndex {
+    std::vector<uint32_t> superIndexEntries;   // by stream; 0 for a stream without 'indx'
+    std::vector<std::vector<uint64_t>> chunks; // by stream: the chunk headers listed, in index order
+    std::vector<std::string> faults;           // what could not be followed, and where
+};
+OpenDmlIndex ReadOpenDmlIndex(const std::filesystem::path& file);
 
 } // namespace clipwright::test

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
@@ -300,6 +301,76 @@ std::vector<RealRecording> WriteMEncoderRecordings(const fs::path& folder) {
         made.push_back(Made(folder, name + "-killed"));
     fs::remove(source);
     return made;
+}
+
+namespace {
+
+// Frames of 32 MiB make the 1 GiB at which ffmpeg begins an AVIX part in 32 seconds.
+constexpr const char* kOpenDmlRecipe =
+    "ffmpeg -nostdin -v error -y -fflags +bitexact -f rawvideo -pix_fmt gray -s 8192x4096 -r 1 -i /dev/zero "
+    "-f lavfi -i sine=frequency=440:sample_rate=8000 "
+    "-f lavfi -i sine=frequency=660:sample_rate=8000:duration=5 "
+    "-map 0:v -map 1:a -map 2:a -t 40 -c:v copy -c:a pcm_u8 -flags +bitexact ";
+constexpr uint64_t kIntoSecondPart = (uint64_t{1} << 30) + (uint64_t{100} << 20);
+
+// The first chunk with `id` at or behind `from`, and its size, walking into every list and part.
+std::pair<uint64_t, uint32_t> ChunkBehind(const fs::path& file, uint64_t from, FourCC id) {
+    std::ifstream in(file, std::ios::binary);
+    for (uint64_t position = 12; in.seekg(static_cast<std::streamoff>(position));) {
+        Bytes header(8);
+        if (!in.read(reinterpret_cast<char*>(header.data()), 8))
+            break;
+        const FourCC found = FourCC::FromBytes(header.data());
+        const uint32_t size = U32At(header, 4);
+        if (found == id && position >= from)
+            return {position, size};
+        position += found == fourcc::kList || found == fourcc::kRiff ? 12 : 8 + size + (size & 1);
+    }
+    throw std::runtime_error(file.string() + " has no " + id.Quoted() + " behind " + std::to_string(from));
+}
+
+} // namespace
+
+fs::path WriteOpenDmlRecording(OpenDmlCondition condition, const fs::path& folder) {
+    const char* names[] = {"opendml-finalised", "opendml-killed-in-last-part", "opendml-killed-in-first-idx1",
+                           "opendml-killed-closing-last-part"};
+    const fs::path file = folder / (std::string(names[static_cast<int>(condition)]) + ".avi");
+    if (fs::exists(file))
+        return file;
+    // Stopped by SIGXFSZ where the file reaches the limit, as a kill leaves it, the same every time.
+    std::optional<uint64_t> limit;
+    if (condition == OpenDmlCondition::KilledInLastPart)
+        limit = kIntoSecondPart;
+    if (condition == OpenDmlCondition::KilledInFirstIdx1) {
+        // Halfway, 8 bytes into an entry: the entry before reads as a chunk header (an id, then
+        // its flags for a size) of a chunk that ends where the file does.
+        const auto [position, size] =
+            ChunkBehind(WriteOpenDmlRecording(OpenDmlCondition::Finalised, folder), 0, fourcc::kIdx1);
+        limit = position + 8 + size / 2 / 16 * 16 + 8;
+    }
+    if (condition == OpenDmlCondition::KilledClosingLastPart) {
+        const fs::path finalised = WriteOpenDmlRecording(OpenDmlCondition::Finalised, folder);
+        const uint64_t idx1 = ChunkBehind(finalised, 0, fourcc::kIdx1).first;
+        limit = ChunkBehind(finalised, idx1, FourCC("ix01")).first + 8 + 16;
+    }
+    const std::string commandLine =
+        (limit ? "prlimit --fsize=" + std::to_string(*limit) + " " : std::string()) + kOpenDmlRecipe +
+        ShellQuote(file);
+    const CommandResult result = RunCommand(commandLine);
+    if (limit ? !fs::exists(file) || fs::file_size(file) != *limit : result.exitStatus != 0)
+        throw std::runtime_error("ffmpeg did not stop where planned: " + commandLine + "\n" + result.err);
+    Run("fallocate --dig-holes " + ShellQuote(file));
+    return file;
+}
+
+fs::path TmpfsOrScratch() {
+    const fs::path tmpfs = "/dev/shm";
+    return fs::is_directory(tmpfs) && ::access(tmpfs.c_str(), W_OK) == 0 ? tmpfs
+                                                                         : fs::path(CLIPWRIGHT_TEST_SCRATCH);
+}
+
+void CopySparse(const fs::path& from, const fs::path& to) {
+    Run("cp --sparse=always " + ShellQuote(from) + " " + ShellQuote(to));
 }
 
 std::vector<RealRecording> RealRecordings(const fs::path& folder) {

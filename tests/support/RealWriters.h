@@ -46,8 +46,25 @@ std::vector<RealRecording> WriteGStreamerRecordings(const std::filesystem::path&
 // MEncoder re-encoding an ffmpeg MJPEG file to MPEG-4 and MP3: finalised, and killed while writing.
 std::vector<RealRecording> WriteMEncoderRecordings(const std::filesystem::path& folder);
 
-// All of the above, written once into `folder` and found there by later test processes of the same
-// recipes; callers copy a recording before changing it.
+// ffmpeg's AVI past 1 GiB, which it goes on in RIFF 'AVIX' parts: frames of zeros (32 MiB, one a
+// second, 40 s, 32 of them in the first part), a tone all through and a tone that stops after 5 s,
+// so no chunk of the third stream stands in the second part. Written where `folder` is (tmpfs makes
+// it cheap) and made sparse, so a copy by CopySparse costs next to nothing.
+enum class OpenDmlCondition {
+    Finalised,         // two parts, closed by ffmpeg
+    KilledInLastPart,  // killed inside a frame 100 MiB into the second part
+    KilledInFirstIdx1, // killed while closing the first part, 8 bytes into an entry of its idx1
+    // Killed while closing the last part, inside its ix01: the first stream's super index has an
+    // entry for it, the others do not.
+    KilledClosingLastPart,
+};
+std::filesystem::path WriteOpenDmlRecording(OpenDmlCondition condition, const std::filesystem::path& folder);
+// A folder on tmpfs where there is one, the build's scratch folder otherwise.
+std::filesystem::path TmpfsOrScratch();
+void CopySparse(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// All of the above but the OpenDML ones, written once into `folder` and found there by later test
+// processes of the same recipes; callers copy a recording before changing it.
 std::vector<RealRecording> RealRecordings(const std::filesystem::path& folder);
 
 } // namespace clipwright::test

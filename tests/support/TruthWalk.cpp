@@ -3,6 +3,8 @@
 #include "TestFiles.h"
 #include "avi/LittleEndian.h"
 
+#include <algorithm>
+#include <fstream>
 #include <stdexcept>
 
 namespace clipwright::test {
@@ -12,9 +14,40 @@ namespace {
 constexpr FourCC kRecord("rec ");
 constexpr FourCC kRiffExtension("AVIX");
 
+// The file read a block at a time: a recording past 1 GiB is not read into memory.
+class FileBytes {
+public:
+    explicit FileBytes(const std::filesystem::path& file)
+        : in_(file, std::ios::binary), size_(std::filesystem::file_size(file)) {
+        if (!in_)
+            throw std::runtime_error("cannot read " + file.string());
+    }
+
+    uint64_t size() const { return size_; }
+    // The four bytes at `position`, which the file holds.
+    const uint8_t* data(uint64_t position) {
+        if (position < blockStart_ || position + 4 > blockStart_ + block_.size()) {
+            blockStart_ = position;
+            block_.resize(static_cast<size_t>(std::min<uint64_t>(kBlockBytes, size_ - position)));
+            in_.seekg(static_cast<std::streamoff>(position));
+            if (!in_.read(reinterpret_cast<char*>(block_.data()),
+                          static_cast<std::streamsize>(block_.size())))
+                throw std::runtime_error("cannot read at " + std::to_string(position));
+        }
+        return block_.data() + (position - blockStart_);
+    }
+
+private:
+    static constexpr uint64_t kBlockBytes = 64 * 1024;
+    std::ifstream in_;
+    uint64_t size_;
+    uint64_t blockStart_ = 0;
+    Bytes block_;
+};
+
 class Walker {
 public:
-    explicit Walker(const std::filesystem::path& file) : bytes_(ReadBytes(file)) {}
+    explicit Walker(const std::filesystem::path& file) : bytes_(file) {}
 
     Truth Walk() {
         if (bytes_.size() < 12 || IdAt(0) != fourcc::kRiff || IdAt(8) != fourcc::kAvi)
@@ -27,8 +60,8 @@ public:
 
 private:
     bool Has(uint64_t position, uint64_t count) const { return position + count <= bytes_.size(); }
-    FourCC IdAt(uint64_t position) const { return FourCC::FromBytes(bytes_.data() + position); }
-    uint32_t U32(uint64_t position) const { return le::ReadU32(bytes_.data() + position); }
+    FourCC IdAt(uint64_t position) const { return FourCC::FromBytes(bytes_.data(position)); }
+    uint32_t U32(uint64_t position) const { return le::ReadU32(bytes_.data(position)); }
     static uint64_t Padded(uint64_t size) { return size + (size & 1); }
 
     // The top level keeps honest sizes up to movi in every writer's file: hdrl is written whole first.
@@ -130,6 +163,8 @@ private:
                 const FourCC type = IdAt(position + 8);
                 if (type == kRecord || type == fourcc::kMovi ||
                     (id == fourcc::kRiff && type == kRiffExtension)) {
+                    if (id == fourcc::kRiff)
+                        ++truth_.parts;
                     position += 12;
                     continue;
                 }
@@ -165,7 +200,7 @@ private:
         return dataEnd;
     }
 
-    Bytes bytes_;
+    mutable FileBytes bytes_;
     Truth truth_;
 };
 

@@ -46,6 +46,7 @@ struct Truth {
     uint64_t completeEnd = 0; // end of the last complete stream chunk, its pad byte included
     WalkEnd end = WalkEnd::EndOfFile;
     uint64_t endOffset = 0;           // where the walk stopped
+    uint32_t parts = 1;               // RIFF forms: 'AVI ', then each 'AVIX' walked into
     std::vector<TruthStream> streams; // by stream number
     std::vector<TruthChunk> chunks;   // complete stream chunks in file order
 
