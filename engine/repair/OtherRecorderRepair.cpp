@@ -51,6 +51,10 @@ void WriteRepair(SourceFile& file, uint64_t fileSize, const AviStructure& struct
         // An empty super index makes readers ignore idx1 and see an empty stream.
         if (stream.superIndex && stream.superIndex->entriesInUse == 0)
             WriteFourCCAt(file, stream.superIndex->position, fourcc::kJunk);
+        // Entries past the trusted ones point at what is no standard index of this stream:
+        // readers would follow them.
+        else if (stream.superIndex && stream.superIndex->declaredEntries != stream.superIndex->entriesInUse)
+            WriteU32At(file, stream.superIndex->position + 8 + 4, stream.superIndex->entriesInUse);
     }
     WriteU32At(file, avi::kRiffSizePosition, static_cast<uint32_t>(end - 8));
 }
