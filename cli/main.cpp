@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
                                      "Frame rate (whole frames per second, 1 to 120), used only when a "
                                      "recording's header lost it, instead of what its video says; give it "
                                      "with --resolution")
-                          ->check(CLI::Range(1u, 120u));
+                          ->check(CLI::Range(1u, layout::kHighestFrameRate));
     resolutionOption->needs(fpsOption);
     fpsOption->needs(resolutionOption);
     bool check = false;

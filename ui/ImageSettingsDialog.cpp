@@ -3,6 +3,7 @@
 #include "DialogUnits.h"
 #include "MessageBoxes.h"
 #include "Strings.h"
+#include "avi/CameraLayout.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
@@ -20,9 +21,9 @@ namespace clipwright::ui {
 
 namespace {
 
-constexpr std::array<uint32_t, 5> kFrameRates = {5, 7, 10, 15, 30};
+constexpr auto kFrameRates = layout::kCameraFrameRates;
 constexpr int kDefaultFrameRateIndex = 3; // 15
-constexpr uint32_t kHighestTypedFrameRate = 120;
+constexpr uint32_t kHighestTypedFrameRate = layout::kHighestFrameRate;
 
 // The template, in dialog units.
 constexpr QRect kDialog(0, 0, 242, 144);

@@ -54,6 +54,8 @@ inline constexpr uint16_t kAudioFormatMsAdpcm = 2;
 
 // Above this no camera records, and the writer's rate would overflow.
 inline constexpr uint32_t kHighestFrameRate = 120;
+// The rates the camera offers.
+inline constexpr std::array<uint32_t, 5> kCameraFrameRates = {5, 7, 10, 15, 30};
 
 } // namespace layout
 

@@ -13,9 +13,9 @@ namespace clipwright {
 
 namespace {
 
-constexpr std::array<uint32_t, 5> kCameraRates = {5, 7, 10, 15, 30};
+constexpr auto kCameraRates = layout::kCameraFrameRates;
 constexpr double kCameraRateTolerance = 0.02;
-constexpr uint32_t kHighestRate = 120;
+constexpr uint32_t kHighestRate = layout::kHighestFrameRate;
 
 // The camera's sound: MS-ADPCM, mono, 256-byte blocks of 500 samples at 8000 Hz. The header that
 // says so may be gone, and its byte rate is no measure of time for a block-coded format.
