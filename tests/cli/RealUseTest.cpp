@@ -97,27 +97,31 @@ private:
     pid_t child_ = -1;
 };
 
-TEST(RealUse, ARecordingStillBeingWrittenIsLeftToItsWriter) {
-    for (const char* mode : {"--replace ", ""}) {
-        ScratchDir dir;
-        const fs::path clip = CameraRecording(dir / "clip.avi");
-        const Bytes before = ReadBytes(clip);
-        AppendingWriter writer(clip);
-        const CommandResult check = Cli("--check " + ShellQuote(clip));
-        const CommandResult repair = Cli(mode + ShellQuote(clip));
-        writer.Stop();
+fs::path ForeignFileInTheCamerasShape(const fs::path& dir);
 
-        EXPECT_EQ(repair.exitStatus, 1) << mode;
-        EXPECT_TRUE(Contains(repair.err, "open for writing")) << repair.err;
-        EXPECT_TRUE(Contains(check.out, "verdict: refused")) << check.out;
-        EXPECT_TRUE(Contains(check.out, "open for writing")) << check.out;
-        // Everything the writer wrote is there, behind the recording as it was.
-        const Bytes after = ReadBytes(clip);
-        ASSERT_GE(after.size(), before.size());
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
-        EXPECT_EQ((after.size() - before.size()) % 264, 0u);
-        EXPECT_FALSE(fs::exists(dir / "fix_clip.avi"));
-    }
+TEST(RealUse, ARecordingStillBeingWrittenIsLeftToItsWriter) {
+    for (const bool camera : {true, false})
+        for (const char* mode : {"--replace ", ""}) {
+            ScratchDir dir;
+            const fs::path clip =
+                camera ? CameraRecording(dir / "clip.avi") : ForeignFileInTheCamerasShape(dir.Path());
+            const Bytes before = ReadBytes(clip);
+            AppendingWriter writer(clip);
+            const CommandResult check = Cli("--check " + ShellQuote(clip));
+            const CommandResult repair = Cli(mode + ShellQuote(clip));
+            writer.Stop();
+
+            EXPECT_EQ(repair.exitStatus, 1) << mode << (camera ? "camera" : "another recorder");
+            EXPECT_TRUE(Contains(repair.err, "open for writing")) << repair.err;
+            EXPECT_TRUE(Contains(check.out, "verdict: refused")) << check.out;
+            EXPECT_TRUE(Contains(check.out, "open for writing")) << check.out;
+            // Everything the writer wrote is there, behind the recording as it was.
+            const Bytes after = ReadBytes(clip);
+            ASSERT_GE(after.size(), before.size());
+            EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+            EXPECT_EQ((after.size() - before.size()) % 264, 0u);
+            EXPECT_FALSE(fs::exists(dir / "fix_clip.avi"));
+        }
 }
 
 TEST(RealUse, AFullDiskLeavesTheEarlierRepairAndNoPartialCopy) {
@@ -243,8 +247,8 @@ TEST(RealUse, DamageLeftInTheDataIsSteppedOverByReadersThatReadFrontToBack) {
     EXPECT_EQ(DecodeErrors(clip), "");
 }
 
-// A GStreamer MJPEG and PCM file written to a pipe (its header keeps the placeholders), its header block padded with JUNK so that its
-// movi list starts at 2048, where the camera's does.
+// A GStreamer MJPEG and PCM file written to a pipe (its header keeps the placeholders), its header block
+// padded with JUNK so that its movi list starts at 2048, where the camera's does.
 fs::path ForeignFileInTheCamerasShape(const fs::path& dir) {
     const fs::path raw = dir / "raw.avi";
     // avimux fails at the end when it cannot seek back to the header: its exit status says nothing.
@@ -283,8 +287,9 @@ TEST(RealUse, AnotherRecordersFileWhoseMoviListStartsWhereTheCamerasDoesKeepsIts
     EXPECT_EQ(streams.at("audio").sampleRate, 8000u);
     const auto packets = ProbePackets(clip);
     ASSERT_FALSE(packets.at(0).keys.empty());
-    EXPECT_TRUE(std::all_of(packets.at(0).keys.begin(), packets.at(0).keys.end(), [](bool key) { return key; }))
-        << "every MJPEG frame is a key frame";
+    EXPECT_TRUE(std::all_of(packets.at(0).keys.begin(), packets.at(0).keys.end(), [](bool key) {
+        return key;
+    })) << "every MJPEG frame is a key frame";
     EXPECT_GT(GStreamerSeconds(clip).value_or(0), 2.0);
     EXPECT_EQ(DecodeErrors(clip), "");
 }
