@@ -40,9 +40,8 @@ void CoverDamage(SourceFile& file, const WalkSummary& walk) {
     for (const DamagedStretch& stretch : walk.damaged) {
         if (stretch.bytes < 8)
             continue;
-        const uint64_t payload = (stretch.bytes - 8) & ~uint64_t{1};
         WriteFourCCAt(file, stretch.offset, fourcc::kJunk);
-        WriteU32At(file, stretch.offset + 4, static_cast<uint32_t>(std::min<uint64_t>(payload, 0x7FFFFFFEu)));
+        WriteU32At(file, stretch.offset + 4, static_cast<uint32_t>(std::min<uint64_t>(stretch.bytes - 8, 0x7FFFFFFFu)));
     }
 }
 

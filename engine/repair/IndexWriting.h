@@ -18,9 +18,10 @@ void WriteFourCCAt(SourceFile& file, uint64_t position, const FourCC& code);
 // remains); returns where the file then ends, never before `position`.
 uint64_t CoverRest(SourceFile& file, uint64_t position, uint64_t fileSize);
 // Writes a JUNK chunk header at the start of each damaged stretch the walk skipped, sized to end
-// where the next chunk begins (or one byte before it, where the stretch is of odd length), so that a
-// reader going through the data front to back steps over the damage. Only bytes inside a stretch
-// change; a stretch too short for a header is left as it is.
+// exactly where the next chunk begins, so that a reader going through the data front to back steps
+// over the damage (one that pads an odd size lands a byte into the next header and finds it again,
+// as it does behind the camera's own odd chunks). Only bytes inside a stretch change; a stretch too
+// short for a header is left as it is.
 void CoverDamage(SourceFile& file, const WalkSummary& walk);
 // Writes an idx1 chunk with `entries` at `position` through a fixed buffer; returns its end.
 uint64_t WriteIdx1(SourceFile& file, uint64_t position, const std::deque<IndexEntry>& entries);

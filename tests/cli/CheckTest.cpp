@@ -367,8 +367,8 @@ TEST_P(CheckAgreesWithTheRepair, AndChangesNothing) {
         // What a repair wrote checks as a recording that needs none, as other readers see it.
         const fs::path output = run.output;
         Fields again = Check(output, false);
-        const bool cleanSource =
-            check["damage_summary"] == "null" && check["data_end.reason"] != "no chunk behind";
+        // Damage the repair covered with JUNK no longer counts: readers step over it.
+        const bool cleanSource = check["data_end.reason"] != "no chunk behind";
         EXPECT_EQ(again["verdict"],
                   cleanSource || check["chunks.ids"] == "rebuild" ? "healthy" : "repairable");
         if (c.settings) {
@@ -436,7 +436,7 @@ void PrintTo(const OtherCase& c, std::ostream* out) {
 const std::vector<OtherCase>& OtherCases() {
     static const std::vector<OtherCase> cases = {
         {"CutOffPipeWrite", Ffmpeg(true), "repairable", "cut chunk", "complete", "complete"},
-        {"Finalised", Ffmpeg(false), "healthy", "filler", "complete", "no repair needed"},
+        {"Finalised", Ffmpeg(false), "healthy", "filler", "no repair needed", "no repair needed"},
         {"SecondRiffPart", Ffmpeg(false, AppendRiffPart), "refused", "end of file", "refused", "refused"},
         {"NoChunks", Ffmpeg(false, CutAtFirstChunk), "nothing to repair", "end of file", "nothing found",
          "nothing found"},

@@ -354,29 +354,15 @@ TEST_P(FinalisedRecording, ReplaceLeavesItAsItWasAndSaysSo) {
     EXPECT_NE((result.out + result.err).find("no repair"), std::string::npos) << result.out << result.err;
 }
 
-TEST_P(FinalisedRecording, NewFileHoldsTheSameStreamsAndPackets) {
+// The same answer in both modes: a copy of a finalised file would only be the same file again.
+TEST_P(FinalisedRecording, NewFileModeNeedsNoRepairEither) {
     const CommandResult result = Cli(ShellQuote(input_));
 
     EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
     EXPECT_TRUE(ReadBytes(input_) == before_) << "the recording was changed";
-    const fs::path output = dir_ / ("fix_" + GetParam() + ".avi");
-    ASSERT_TRUE(fs::exists(output)) << result.out << result.err;
-    const auto original = Probe(input_);
-    const auto repaired = Probe(output);
-    ASSERT_EQ(repaired.size(), original.size());
-    for (const auto& [type, stream] : original) {
-        ASSERT_TRUE(repaired.contains(type)) << type;
-        EXPECT_EQ(repaired.at(type).codecName, stream.codecName) << type;
-        EXPECT_EQ(repaired.at(type).packets, stream.packets) << type;
-    }
-    const auto originalPackets = ProbePackets(input_);
-    const auto repairedPackets = ProbePackets(output);
-    for (const auto& [index, packets] : originalPackets) {
-        ASSERT_TRUE(repairedPackets.contains(index)) << "stream " << index;
-        EXPECT_EQ(repairedPackets.at(index).bytes, packets.bytes) << "stream " << index;
-        EXPECT_EQ(repairedPackets.at(index).keys, packets.keys) << "stream " << index;
-    }
-    EXPECT_EQ(DecodeErrors(output), "");
+    EXPECT_FALSE(fs::exists(dir_ / ("fix_" + GetParam() + ".avi"))) << result.out << result.err;
+    EXPECT_NE(result.out.find("no repair needed"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("needed no repair"), std::string::npos) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(OtherRecorders, FinalisedRecording, ::testing::ValuesIn(PlannedNames(true)),

@@ -61,7 +61,7 @@ Bytes ExpectedRepair(Bytes bytes, const std::vector<ExpectedChunk>& chunks, uint
         if (stretch.bytes < 8)
             continue;
         PutFourCC(bytes, stretch.offset, "JUNK");
-        PutU32(bytes, stretch.offset + 4, static_cast<uint32_t>((stretch.bytes - 8) & ~uint64_t{1}));
+        PutU32(bytes, stretch.offset + 4, static_cast<uint32_t>(stretch.bytes - 8));
     }
     const uint64_t indexEnd = dataEnd + 8 + 16 * chunks.size();
     uint64_t filler = 2048 - indexEnd % 2048;
