@@ -7,7 +7,7 @@
 
 using namespace clipwright;
 using namespace clipwright::recgen;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
@@ -85,7 +85,8 @@ TEST(CameraSequence, StopsAtTheFirstChunkBoundaryPastATargetSize) {
     CameraSequenceOptions options;
     options.videoFrameCount = UINT64_MAX;
     CameraSequence sequence(payloads, options);
-    RecordingWriter writer(ScratchFile("sized.avi"), HeaderOptions{}, ChunkLog::Keep);
+    ScratchDir dir;
+    RecordingWriter writer(dir / "sized.avi", HeaderOptions{}, ChunkLog::Keep);
     const uint64_t target = 3 << 20;
     AppendCameraChunks(writer, sequence, target);
     const ChunkRecord last = writer.Chunks().back();

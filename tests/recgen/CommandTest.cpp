@@ -6,37 +6,39 @@
 #include <sstream>
 
 using namespace clipwright;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
 CommandResult Recgen(const std::string& arguments) {
-    return Run(std::string(RECGEN_COMMAND_PATH) + " " + arguments);
+    return RunCommand(std::string(RECGEN_COMMAND_PATH) + " " + arguments);
 }
 
 TEST(RecgenCommand, HelpExplainsTheOptionsAndBadOptionsFail) {
     const CommandResult help = Recgen("--help");
-    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.exitStatus, 0);
     for (const char* option : {"--layout", "--resolution", "--fps", "--frames", "--size", "--repeat-every",
                                "--finalised", "--movi-size", "--riff-size", "--cut", "--companion"})
-        EXPECT_NE(help.output.find(option), std::string::npos) << option;
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
-    const std::string path = Quoted(ScratchFile("bad.avi"));
-    EXPECT_NE(Recgen(path + " --layout sideways").exitCode, 0);
-    EXPECT_NE(Recgen(path + " --movi-size lots").exitCode, 0);
-    EXPECT_NE(Recgen(path + " --resolution 800x600").exitCode, 0);
-    EXPECT_NE(Recgen(path + " --cut 99999999").exitCode, 0);
+    ScratchDir dir;
+    const std::string path = ShellQuote(dir / "bad.avi");
+    EXPECT_NE(Recgen(path + " --layout sideways").exitStatus, 0);
+    EXPECT_NE(Recgen(path + " --movi-size lots").exitStatus, 0);
+    EXPECT_NE(Recgen(path + " --resolution 800x600").exitStatus, 0);
+    EXPECT_NE(Recgen(path + " --cut 99999999").exitStatus, 0);
 }
 
 TEST(RecgenCommand, ListsTheChunksItWroteWhereTheyStand) {
-    const std::filesystem::path path = ScratchFile("listed.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "listed.avi";
     const CommandResult result =
-        Recgen(Quoted(path) + " --resolution 160x112 --frames 30 --repeat-at 4,5 "
-                              "--lying-size 3:0x80000000 --finalised --chunk-list --companion");
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+        Recgen(ShellQuote(path) + " --resolution 160x112 --frames 30 --repeat-at 4,5 "
+                                  "--lying-size 3:0x80000000 --finalised --chunk-list --companion");
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
     const std::vector<uint8_t> bytes = ReadBytes(path);
 
-    std::istringstream lines(result.output);
+    std::istringstream lines(result.out);
     std::string id;
     uint64_t position = 0;
     uint64_t sizeField = 0;
@@ -44,7 +46,7 @@ TEST(RecgenCommand, ListsTheChunksItWroteWhereTheyStand) {
     uint64_t chunks = 0;
     while (lines >> id >> position >> sizeField) {
         ASSERT_EQ(id.size(), 6u) << id;
-        EXPECT_EQ(CodeAt(bytes, position).Quoted(), id);
+        EXPECT_EQ(FourCCAt(bytes, position).Quoted(), id);
         EXPECT_EQ(U32At(bytes, position + 4), sizeField);
         EXPECT_EQ(sizeField == 0x80000000u, chunks == 3) << "chunk " << chunks;
         if (id == "'00dc'")
@@ -57,34 +59,38 @@ TEST(RecgenCommand, ListsTheChunksItWroteWhereTheyStand) {
 }
 
 TEST(RecgenCommand, WritesUpToATargetSizeAndCutsTheEnd) {
-    const std::filesystem::path sized = ScratchFile("sized.avi");
-    ASSERT_EQ(Recgen(Quoted(sized) + " --size 6M").exitCode, 0);
+    ScratchDir dir;
+    const std::filesystem::path sized = dir / "sized.avi";
+    ASSERT_EQ(Recgen(ShellQuote(sized) + " --size 6M").exitStatus, 0);
     const uint64_t size = std::filesystem::file_size(sized);
     EXPECT_GE(size, 6u << 20);
     EXPECT_LT(size, (6u << 20) + 64 * 1024); // stops at the first chunk past the target
 
-    const std::filesystem::path whole = ScratchFile("whole.avi");
-    const std::filesystem::path cut = ScratchFile("cut.avi");
-    ASSERT_EQ(Recgen(Quoted(whole) + " --frames 12").exitCode, 0);
-    ASSERT_EQ(Recgen(Quoted(cut) + " --frames 12 --cut 1000").exitCode, 0);
+    const std::filesystem::path whole = dir / "whole.avi";
+    const std::filesystem::path cut = dir / "cut.avi";
+    ASSERT_EQ(Recgen(ShellQuote(whole) + " --frames 12").exitStatus, 0);
+    ASSERT_EQ(Recgen(ShellQuote(cut) + " --frames 12 --cut 1000").exitStatus, 0);
     EXPECT_EQ(std::filesystem::file_size(cut) + 1000, std::filesystem::file_size(whole));
 }
 
 TEST(RecgenCommand, LostHeaderPutsTheFirstVideoTagAtTheDataStart) {
-    const std::filesystem::path path = ScratchFile("lost.avi");
-    ASSERT_EQ(Recgen(Quoted(path) + " --layout header-lost --data-start 4500 --lost-fill garbage").exitCode,
-              0);
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "lost.avi";
+    ASSERT_EQ(
+        Recgen(ShellQuote(path) + " --layout header-lost --data-start 4500 --lost-fill garbage").exitStatus,
+        0);
     const std::vector<uint8_t> bytes = ReadBytes(path);
     EXPECT_EQ(FirstVideoTagRun(bytes, 4096), -1);
     EXPECT_EQ(FirstVideoTagRun(bytes, bytes.size()), 4500);
 }
 
 TEST(RecgenCommand, HeaderValuesCanDisagreeWithThePayloads) {
-    const std::filesystem::path path = ScratchFile("odd-header.avi");
-    ASSERT_EQ(Recgen(Quoted(path) +
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "odd-header.avi";
+    ASSERT_EQ(Recgen(ShellQuote(path) +
                      " --resolution 320x240 --header-size 112x160 --header-scale 2 "
                      "--header-rate 15 --layout shifted --riff-size header --movi-size 0x7fffffff")
-                  .exitCode,
+                  .exitStatus,
               0);
     const std::vector<uint8_t> bytes = ReadBytes(path);
     EXPECT_EQ(U32At(bytes, 64), 112u);

@@ -6,7 +6,7 @@
 
 using namespace clipwright;
 using namespace clipwright::recgen;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
@@ -39,23 +39,24 @@ TEST_P(FinalisedRecording, IsReadWholeAndDecodesCleanly) {
     options.repeatEvery = c.repeatEvery;
     CameraSequence sequence(payloads, options);
 
-    const std::filesystem::path path = ScratchFile(c.name + ".avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / (c.name + ".avi");
     RecordingWriter writer(path, header);
     AppendCameraChunks(writer, sequence);
     const RecordingSummary summary = writer.Finish(FinishOptions::Finalised());
     ASSERT_EQ(summary.videoCount, c.frames);
     ASSERT_EQ(summary.audioCount, sequence.AudioBlocksAfter(c.frames));
 
-    const std::vector<ProbedStream> streams = Probe(path);
+    const std::vector<ProbedStream> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codecType, "video");
     EXPECT_EQ(streams[0].codecTag, "DX50");
-    EXPECT_EQ(streams[0].width, static_cast<int>(c.width));
-    EXPECT_EQ(streams[0].height, static_cast<int>(c.height));
+    EXPECT_EQ(streams[0].width, c.width);
+    EXPECT_EQ(streams[0].height, c.height);
     EXPECT_EQ(streams[0].packets, c.frames);
     EXPECT_EQ(streams[1].codecType, "audio");
-    EXPECT_EQ(streams[1].sampleRate, 8000);
-    EXPECT_EQ(streams[1].channels, 1);
+    EXPECT_EQ(streams[1].sampleRate, 8000u);
+    EXPECT_EQ(streams[1].channels, 1u);
     EXPECT_EQ(streams[1].packets, summary.audioCount);
     EXPECT_EQ(DecodeErrors(path), "");
 }
@@ -77,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CutOffRecording, ChunksAreFoundByWalkingTheMoviList) {
     const MediaPayloads payloads = LoadPayloads(320, 240);
     CameraSequence sequence(payloads, CameraSequenceOptions{});
-    const std::filesystem::path path = ScratchFile("cutoff.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "cutoff.avi";
     RecordingWriter writer(path, HeaderOptions{.width = 320, .height = 240});
     AppendCameraChunks(writer, sequence);
     const RecordingSummary summary = writer.Finish(FinishOptions::CutOff());
@@ -85,7 +87,7 @@ TEST(CutOffRecording, ChunksAreFoundByWalkingTheMoviList) {
                             [](const ChunkRecord& record) { return record.payloadSize % 2 != 0; }),
               0);
 
-    const std::vector<ProbedStream> streams = Probe(path);
+    const std::vector<ProbedStream> streams = ProbeStreams(path);
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].packets, summary.videoCount);
     EXPECT_EQ(streams[1].packets, summary.audioCount);

@@ -5,7 +5,7 @@
 
 using namespace clipwright;
 using namespace clipwright::recgen;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
@@ -13,7 +13,8 @@ const std::vector<uint8_t> kKeyFrame{0, 0, 1, 0x00, 0, 0, 1, 0x20, 0x11, 0, 0, 1
 
 // Writes a recording of one key frame and one audio block and returns its bytes.
 std::vector<uint8_t> WriteOneFrame(const HeaderOptions& header, const FinishOptions& finish = {}) {
-    const std::filesystem::path path = ScratchFile("header.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "header.avi";
     RecordingWriter writer(path, header);
     writer.AppendChunk(fourcc::kVideo00dc, kKeyFrame);
     writer.AppendChunk(fourcc::kAudio01wb, std::vector<uint8_t>(256, 0x5A));
@@ -27,13 +28,13 @@ std::vector<std::string> WalkList(const std::vector<uint8_t>& bytes, uint64_t be
     std::vector<std::string> ids;
     uint64_t at = begin;
     while (at < end) {
-        const FourCC id = CodeAt(bytes, at);
+        const FourCC id = FourCCAt(bytes, at);
         const uint32_t size = U32At(bytes, at + 4);
         const uint64_t next = at + 8 + size + (size % 2);
         EXPECT_LE(next, end) << id << " at " << at << " overruns its list";
         ids.push_back(id.Quoted());
         if (id == fourcc::kList) {
-            ids.push_back(CodeAt(bytes, at + 8).Quoted());
+            ids.push_back(FourCCAt(bytes, at + 8).Quoted());
             for (const std::string& inner : WalkList(bytes, at + 12, next))
                 ids.push_back(inner);
         }
@@ -51,32 +52,32 @@ TEST(HeaderBlock, StandardLayoutIsAWellFormedCameraHeader) {
     header.videoRate = 30000;
     const std::vector<uint8_t> bytes = WriteOneFrame(header);
 
-    EXPECT_EQ(CodeAt(bytes, 0), FourCC("RIFF"));
-    EXPECT_EQ(CodeAt(bytes, 8), FourCC("AVI "));
+    EXPECT_EQ(FourCCAt(bytes, 0), FourCC("RIFF"));
+    EXPECT_EQ(FourCCAt(bytes, 8), FourCC("AVI "));
     // hdrl, then JUNK up to the movi LIST at 2048 whose first chunk stands at 2060.
     const std::vector<std::string> expected{"'LIST'", "'hdrl'", "'avih'", "'LIST'", "'strl'",
                                             "'strh'", "'strf'", "'JUNK'", "'LIST'", "'strl'",
                                             "'strh'", "'strf'", "'JUNK'"};
     EXPECT_EQ(WalkList(bytes, 12, 2048), expected);
-    EXPECT_EQ(CodeAt(bytes, 2048), FourCC("LIST"));
-    EXPECT_EQ(CodeAt(bytes, 2056), FourCC("movi"));
-    EXPECT_EQ(CodeAt(bytes, 2060), FourCC("00dc"));
+    EXPECT_EQ(FourCCAt(bytes, 2048), FourCC("LIST"));
+    EXPECT_EQ(FourCCAt(bytes, 2056), FourCC("movi"));
+    EXPECT_EQ(FourCCAt(bytes, 2060), FourCC("00dc"));
 
     EXPECT_EQ(U32At(bytes, 28), 56u);    // avih size
     EXPECT_EQ(U32At(bytes, 32), 33366u); // dwMicroSecPerFrame for 30000/1001
     EXPECT_EQ(U32At(bytes, 56), 2u);     // dwStreams
     EXPECT_EQ(U32At(bytes, 64), 320u);
     EXPECT_EQ(U32At(bytes, 68), 240u);
-    EXPECT_EQ(CodeAt(bytes, 108), FourCC("vids"));
-    EXPECT_EQ(CodeAt(bytes, 112), FourCC("DIVX"));
+    EXPECT_EQ(FourCCAt(bytes, 108), FourCC("vids"));
+    EXPECT_EQ(FourCCAt(bytes, 112), FourCC("DIVX"));
     EXPECT_EQ(U32At(bytes, 128), 1001u);
     EXPECT_EQ(U32At(bytes, 132), 30000u);
     EXPECT_EQ(U32At(bytes, 172), 40u);  // biSize
     EXPECT_EQ(U32At(bytes, 176), 320u); // biWidth
     EXPECT_EQ(U32At(bytes, 180), 240u); // biHeight
-    EXPECT_EQ(CodeAt(bytes, 188), FourCC("DX50"));
+    EXPECT_EQ(FourCCAt(bytes, 188), FourCC("DX50"));
 
-    EXPECT_EQ(CodeAt(bytes, 488), FourCC("auds"));
+    EXPECT_EQ(FourCCAt(bytes, 488), FourCC("auds"));
     EXPECT_EQ(U32At(bytes, 508), 256u);  // dwScale
     EXPECT_EQ(U32At(bytes, 512), 4096u); // dwRate
     EXPECT_EQ(U32At(bytes, 532), 256u);  // dwSampleSize
@@ -99,26 +100,26 @@ TEST(HeaderBlock, ShiftedAndOtherListMoveOnlyTheChunkList) {
     HeaderOptions shifted;
     shifted.layout = HeaderLayout::Shifted;
     const std::vector<uint8_t> shiftedBytes = WriteOneFrame(shifted);
-    EXPECT_EQ(CodeAt(shiftedBytes, 2036), FourCC("LIST"));
-    EXPECT_EQ(CodeAt(shiftedBytes, 2044), FourCC("movi"));
-    EXPECT_EQ(CodeAt(shiftedBytes, 2048), FourCC("00dc"));
+    EXPECT_EQ(FourCCAt(shiftedBytes, 2036), FourCC("LIST"));
+    EXPECT_EQ(FourCCAt(shiftedBytes, 2044), FourCC("movi"));
+    EXPECT_EQ(FourCCAt(shiftedBytes, 2048), FourCC("00dc"));
     EXPECT_EQ(WalkList(shiftedBytes, 12, 2036).back(), "'JUNK'");
 
     HeaderOptions other;
     other.layout = HeaderLayout::OtherList;
     other.otherListType = FourCC("rec ");
     const std::vector<uint8_t> otherBytes = WriteOneFrame(other);
-    EXPECT_EQ(CodeAt(otherBytes, 2048), FourCC("LIST"));
-    EXPECT_EQ(CodeAt(otherBytes, 2056), FourCC("rec "));
-    EXPECT_EQ(CodeAt(otherBytes, 2060), FourCC("00dc"));
+    EXPECT_EQ(FourCCAt(otherBytes, 2048), FourCC("LIST"));
+    EXPECT_EQ(FourCCAt(otherBytes, 2056), FourCC("rec "));
+    EXPECT_EQ(FourCCAt(otherBytes, 2060), FourCC("00dc"));
 }
 
 TEST(HeaderBlock, AudioHeaderShiftedByEightMovesItsLength) {
     HeaderOptions header;
     header.audioHeader = AudioHeaderPlace::ShiftedBy8;
     const std::vector<uint8_t> bytes = WriteOneFrame(header, FinishOptions::Finalised());
-    EXPECT_NE(CodeAt(bytes, 488), FourCC("auds"));
-    EXPECT_EQ(CodeAt(bytes, 496), FourCC("auds"));
+    EXPECT_NE(FourCCAt(bytes, 488), FourCC("auds"));
+    EXPECT_EQ(FourCCAt(bytes, 496), FourCC("auds"));
     EXPECT_EQ(U32At(bytes, 140), 1u);    // one video frame
     EXPECT_EQ(U32At(bytes, 528), 1u);    // one audio block, counted where the shifted header has dwLength
     EXPECT_EQ(U32At(bytes, 520), 4096u); // where dwRate now stands, untouched
@@ -133,9 +134,9 @@ TEST(HeaderBlock, LostHeaderHidesEveryVideoTagRunBeforeTheData) {
             header.lostHeaderFill = fill;
             header.lostHeaderDataStart = dataStart;
             const std::vector<uint8_t> bytes = WriteOneFrame(header, FinishOptions::Finalised());
-            EXPECT_NE(CodeAt(bytes, 0), FourCC("RIFF"));
+            EXPECT_NE(FourCCAt(bytes, 0), FourCC("RIFF"));
             EXPECT_EQ(FirstVideoTagRun(bytes, bytes.size()), dataStart);
-            EXPECT_EQ(CodeAt(bytes, dataStart), FourCC("00dc"));
+            EXPECT_EQ(FourCCAt(bytes, dataStart), FourCC("00dc"));
             if (fill == LostHeaderFill::Zeros)
                 EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + dataStart, 0), dataStart);
             else

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
 using namespace clipwright::recgen;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
@@ -28,11 +27,6 @@ bool HasStartCode(const std::vector<uint8_t>& bytes, uint8_t code) {
             return true;
     }
     return false;
-}
-
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 class StoredPayloads : public testing::TestWithParam<CameraResolution> {};
@@ -93,20 +87,20 @@ TEST(SplitVideoFrames, CutsAfterEachVopAndFlagsOnlyVideoObjectStarts) {
 }
 
 TEST(LoadPayloads, RefusesMissingOrMisshapenFiles) {
-    const std::filesystem::path folder = ScratchFile("payloads");
-    std::filesystem::create_directories(folder);
+    ScratchDir dir;
+    const std::filesystem::path& folder = dir.Path();
     EXPECT_THROW(LoadPayloads(640, 480, folder), std::runtime_error);
 
     // A stream led by a sequence header would give recordings whose first frame is no camera key frame.
-    WriteFile(folder / "video-160x112.m4v", {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x00, 0, 0, 1, 0xB6, 7});
-    WriteFile(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(512, 1));
+    WriteBytes(folder / "video-160x112.m4v", {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x00, 0, 0, 1, 0xB6, 7});
+    WriteBytes(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(512, 1));
     EXPECT_THROW(LoadPayloads(160, 112, folder), std::runtime_error);
 
-    WriteFile(folder / "video-160x112.m4v", {0, 0, 1, 0x00, 0, 0, 1, 0xB6, 7});
-    WriteFile(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(300, 1));
+    WriteBytes(folder / "video-160x112.m4v", {0, 0, 1, 0x00, 0, 0, 1, 0xB6, 7});
+    WriteBytes(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(300, 1));
     EXPECT_THROW(LoadPayloads(160, 112, folder), std::runtime_error);
 
-    WriteFile(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(512, 1));
+    WriteBytes(folder / "audio-8k-mono.adpcm", std::vector<uint8_t>(512, 1));
     ::setenv("CLIPWRIGHT_PAYLOAD_DIR", folder.c_str(), 1);
     const MediaPayloads overridden = LoadPayloads(160, 112);
     ::unsetenv("CLIPWRIGHT_PAYLOAD_DIR");

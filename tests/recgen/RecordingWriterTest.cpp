@@ -8,7 +8,7 @@
 
 using namespace clipwright;
 using namespace clipwright::recgen;
-using namespace recgen_test;
+using namespace clipwright::test;
 
 namespace {
 
@@ -30,7 +30,8 @@ RecordingSummary WriteMixedChunks(const std::filesystem::path& path, const Finis
 }
 
 TEST(RecordingWriter, RecordsWhereEveryChunkStandsAndWhatItHolds) {
-    const std::filesystem::path path = ScratchFile("mixed.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "mixed.avi";
     const RecordingSummary summary = WriteMixedChunks(path, FinishOptions::CutOff());
     const std::vector<uint8_t> bytes = ReadBytes(path);
     ASSERT_EQ(summary.chunks.size(), 5u);
@@ -45,7 +46,7 @@ TEST(RecordingWriter, RecordsWhereEveryChunkStandsAndWhatItHolds) {
         const ChunkRecord& record = summary.chunks[i];
         SCOPED_TRACE("chunk " + std::to_string(i));
         EXPECT_EQ(record.position, expectedPositions[i]);
-        EXPECT_EQ(CodeAt(bytes, record.position), record.id);
+        EXPECT_EQ(FourCCAt(bytes, record.position), record.id);
         EXPECT_EQ(U32At(bytes, record.position + 4), record.sizeField);
         const auto payload = bytes.begin() + static_cast<std::ptrdiff_t>(record.position + 8);
         EXPECT_TRUE(std::equal(payloads[i]->begin(), payloads[i]->end(), payload));
@@ -57,7 +58,8 @@ TEST(RecordingWriter, RecordsWhereEveryChunkStandsAndWhatItHolds) {
 }
 
 TEST(RecordingWriter, FinalisedRecordingHasTrueCountsSizesAndIndex) {
-    const std::filesystem::path path = ScratchFile("finalised.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "finalised.avi";
     const RecordingSummary summary = WriteMixedChunks(path, FinishOptions::Finalised());
     const std::vector<uint8_t> bytes = ReadBytes(path);
 
@@ -68,7 +70,7 @@ TEST(RecordingWriter, FinalisedRecordingHasTrueCountsSizesAndIndex) {
     EXPECT_EQ(U32At(bytes, 520), 2u); // audio stream length in 256-byte blocks
     EXPECT_EQ(U32At(bytes, 2052), summary.dataEnd - 2056);
 
-    ASSERT_EQ(CodeAt(bytes, summary.dataEnd), FourCC("idx1"));
+    ASSERT_EQ(FourCCAt(bytes, summary.dataEnd), FourCC("idx1"));
     ASSERT_EQ(U32At(bytes, summary.dataEnd + 4), 5u * 16);
     EXPECT_EQ(summary.dataEnd + 8 + 5 * 16, bytes.size());
     const std::vector<uint32_t> expectedFlags{0x10, 0x10, 0x10, 0x10, 0};
@@ -76,7 +78,7 @@ TEST(RecordingWriter, FinalisedRecordingHasTrueCountsSizesAndIndex) {
         const uint64_t entry = summary.dataEnd + 8 + 16 * i;
         const ChunkRecord& record = summary.chunks[i];
         SCOPED_TRACE("entry " + std::to_string(i));
-        EXPECT_EQ(CodeAt(bytes, entry), record.id);
+        EXPECT_EQ(FourCCAt(bytes, entry), record.id);
         EXPECT_EQ(U32At(bytes, entry + 4), expectedFlags[i]);
         EXPECT_EQ(U32At(bytes, entry + 8) + 2056u, record.position);
         EXPECT_EQ(U32At(bytes, entry + 12), record.sizeField);
@@ -84,7 +86,8 @@ TEST(RecordingWriter, FinalisedRecordingHasTrueCountsSizesAndIndex) {
 }
 
 TEST(RecordingWriter, CutOffRecordingKeepsTheCameraZeros) {
-    const std::filesystem::path path = ScratchFile("cutoff.avi");
+    ScratchDir dir;
+    const std::filesystem::path path = dir / "cutoff.avi";
     const RecordingSummary summary = WriteMixedChunks(path, FinishOptions::CutOff());
     const std::vector<uint8_t> bytes = ReadBytes(path);
     for (const uint64_t field : std::initializer_list<uint64_t>{4, 44, 48, 140, 520, 2052})
@@ -101,8 +104,9 @@ TEST(RecordingWriter, CutOffRecordingKeepsTheCameraZeros) {
 }
 
 TEST(RecordingWriter, CutRemovesExactlyTheAskedBytesFromTheEnd) {
-    const std::filesystem::path whole = ScratchFile("whole.avi");
-    const std::filesystem::path cut = ScratchFile("cut.avi");
+    ScratchDir dir;
+    const std::filesystem::path whole = dir / "whole.avi";
+    const std::filesystem::path cut = dir / "cut.avi";
     FinishOptions finish = FinishOptions::CutOff();
     WriteMixedChunks(whole, finish);
     finish.cutBytes = 5;
@@ -118,12 +122,13 @@ TEST(RecordingWriter, CutRemovesExactlyTheAskedBytesFromTheEnd) {
 }
 
 TEST(RecordingWriter, FailsLoudlyWhereTheFileCannotBeCreated) {
-    EXPECT_THROW(RecordingWriter(ScratchFile("no-such-folder") / "x.avi", HeaderOptions{}),
-                 std::system_error);
+    ScratchDir dir;
+    EXPECT_THROW(RecordingWriter(dir / "no-such-folder" / "x.avi", HeaderOptions{}), std::system_error);
 }
 
 TEST(CompanionFile, SitsBesideTheRecordingUnderItsBaseName) {
-    const std::filesystem::path recording = ScratchFile("clip.2005.avi");
+    ScratchDir dir;
+    const std::filesystem::path recording = dir / "clip.2005.avi";
     const std::vector<uint8_t> bytes = SampleCompanionBytes(recording);
     const std::filesystem::path companion = WriteCompanionFile(recording, bytes);
     EXPECT_EQ(companion, recording.parent_path() / "clip.2005.sub");

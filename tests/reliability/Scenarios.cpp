@@ -36,10 +36,6 @@ std::vector<Scenario> CameraScenarios() {
 
 namespace {
 
-FourCC FourCCAt(const Bytes& bytes, uint64_t position) {
-    return FourCC::FromBytes(bytes.data() + position);
-}
-
 // The truth about another recorder's file, from a walk of our own: where the movi chunks are, which
 // chunk the end of the file cuts off, and how many complete chunks each kind of stream has.
 struct MoviWalk {

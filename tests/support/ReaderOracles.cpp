@@ -15,37 +15,11 @@ namespace {
 constexpr uint32_t kIndexKeyFrame = 0x10;  // AVIIF_KEYFRAME
 constexpr uint32_t kSizeBits = 0x7FFFFFFF; // the top bit of a standard index entry's size marks a delta frame
 
-// One line of ffprobe's compact output without section names: key=value|key=value...
-std::map<std::string, std::string> Fields(const std::string& line) {
-    std::map<std::string, std::string> fields;
-    std::istringstream pairs(line);
-    for (std::string pair; std::getline(pairs, pair, '|');) {
-        const size_t equals = pair.find('=');
-        if (equals != std::string::npos)
-            fields[pair.substr(0, equals)] = pair.substr(equals + 1);
-    }
-    return fields;
-}
-
 std::optional<double> Seconds(const std::map<std::string, std::string>& fields, const char* key) {
     const auto found = fields.find(key);
     if (found == fields.end() || found->second.empty() || found->second == "N/A")
         return std::nullopt;
     return std::stod(found->second);
-}
-
-std::vector<std::map<std::string, std::string>> ProbeLines(const std::string& arguments,
-                                                           const std::filesystem::path& file) {
-    const CommandResult result =
-        RunCommand("ffprobe -v error " + arguments + " -of compact=p=0 " + ShellQuote(file.string()));
-    if (result.exitStatus != 0)
-        throw std::runtime_error("ffprobe failed on " + file.string() + ": " + result.err);
-    std::vector<std::map<std::string, std::string>> lines;
-    std::istringstream text(result.out);
-    for (std::string line; std::getline(text, line);)
-        if (!line.empty())
-            lines.push_back(Fields(line));
-    return lines;
 }
 
 // Reads at any offset of a file, without reading it whole.

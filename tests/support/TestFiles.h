@@ -1,71 +1,19 @@
-// Helpers the tests share: scratch folders on the real file system, whole-file reads, running
-// programs, and the real readers (ffprobe, ffmpeg) as oracles.
+// Helpers the engine's tests share beyond the files and commands every suite has: a host that
+// remembers, a job on an engine of its own.
 #pragma once
 
-#include "repair/FixerHost.h"
+#include "FilesAndCommands.h"
 #include "avi/CameraLayout.h"
+#include "repair/FixerHost.h"
 #include "repair/RepairEngine.h"
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace clipwright::test {
-
-using Bytes = std::vector<uint8_t>;
-
-// A folder of its own for one test, removed when the test ends.
-class ScratchDir {
-public:
-    // Under the build tree, or under `root` (e.g. /tmp for folders an unprivileged user must reach).
-    explicit ScratchDir(const std::filesystem::path& root = {});
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    // Names of the entries in the folder, sorted.
-    std::vector<std::string> Names() const;
-
-private:
-    std::filesystem::path path_;
-};
-
-Bytes ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
-uint32_t U32At(const Bytes& bytes, size_t position);
-void PutU32(Bytes& bytes, size_t position, uint32_t value);
-void PutFourCC(Bytes& bytes, size_t position, const char (&text)[5]);
-
-struct CommandResult {
-    int exitStatus = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs a shell command line, capturing both output streams.
-CommandResult RunCommand(const std::string& commandLine);
-std::string ShellQuote(const std::string& text);
-
-// What ffprobe reports of each stream, keyed by codec_type ("video", "audio").
-struct ProbedStream {
-    std::string codecTag;
-    std::string codecName;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    std::string frameRate;
-    uint32_t sampleRate = 0;
-    uint32_t channels = 0;
-    uint64_t packets = 0;
-};
-std::map<std::string, ProbedStream> Probe(const std::filesystem::path& file);
-
-// Everything `ffmpeg -v error -i FILE -f null -` prints; empty for a clean decode.
-std::string DecodeErrors(const std::filesystem::path& file);
 
 // A host that remembers what the engine asked of it.
 class RecordingHost : public FixerHost {

@@ -3,11 +3,11 @@
 // frames and timing; the engine's prompts and error boxes during a job; failures of the job that are
 // not file errors.
 #include "FailingAllocations.h"
+#include "FilesAndCommands.h"
 #include "ImageSettingsDialog.h"
 #include "MainDialog.h"
 #include "ProgressWindow.h"
 #include "Recordings.h"
-#include "TestFiles.h"
 #include "UiTestMain.h"
 #include "UiTestSupport.h"
 
@@ -23,6 +23,8 @@
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace clipwright::ui::test {
@@ -120,17 +122,45 @@ void ExpectFrameCycle(const QList<int>& frames) {
 class RepairJobTest : public QObject {
     Q_OBJECT
 
+    // What every test starts from, made afresh for each: a folder of its own holding the camera's
+    // recording, cut off, and an engine, with the main dialog on it once the test asks for one.
+    std::optional<ScratchDir> dir;
+    fs::path clip;
+    recgen::RecordingSummary summary;
+    std::optional<RepairEngine> engine;
+    std::unique_ptr<MainDialog> mainDialog;
+
+    void Record(const CameraRecordingPlan& plan) { summary = WriteCameraRecording(clip, plan); }
+    // Not yet shown: a test may give the dialog's job a runner first.
+    MainDialog& Dialog() {
+        if (mainDialog == nullptr)
+            mainDialog = std::make_unique<MainDialog>(*engine);
+        return *mainDialog;
+    }
+    // Shown, with `file` picked in the real Open dialog as the user does.
+    MainDialog& ShowWith(const fs::path& file) {
+        Dialog().show();
+        ChooseFileInMainDialog(mainDialog.get(), QPath(file));
+        return *mainDialog;
+    }
+
 private slots:
-    void cleanup() { QTRY_VERIFY(VisibleTopLevelWindows().isEmpty()); }
+    void init() {
+        dir.emplace();
+        clip = *dir / "clip.avi";
+        Record(CutOffRecording());
+        engine.emplace();
+    }
+    // The dialog goes first: its job may still use the engine and the folder.
+    void cleanup() {
+        mainDialog.reset();
+        engine.reset();
+        dir.reset();
+        QTRY_VERIFY(VisibleTopLevelWindows().isEmpty());
+    }
 
     void replaceModeRepairsTheRecordingInPlace() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        const auto summary = WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
         QTest::mouseClick(Child<QCheckBox>(&dialog, "replaceBox"), Qt::LeftButton);
 
         ModalWatcher noBoxes([](QWidget* modal) { QFAIL(qPrintable(modal->objectName())); });
@@ -142,27 +172,23 @@ private slots:
         QVERIFY(!dialog.JobRunning());
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
 
-        QCOMPARE(dir.Names(), std::vector<std::string>{"clip.avi"});
+        QCOMPARE(dir->Names(), std::vector<std::string>{"clip.avi"});
         auto streams = Probe(clip);
         QCOMPARE(streams["video"].packets, summary.videoCount);
         QCOMPARE(streams["audio"].packets, summary.audioCount);
         QCOMPARE(DecodeErrors(clip), std::string());
-        QCOMPARE(engine.LastOutcome().status, FixStatus::Repaired);
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Repaired);
     }
 
     void anotherRecordersFileIsRepairedAndWhatWasFoundIsShown() {
-        ScratchDir dir;
-        const fs::path clip = dir / "other.avi";
+        const fs::path other = *dir / "other.avi";
         // In a subshell: the output of the pipeline is the recording, not what RunCommand captures.
         const auto made = clipwright::test::RunCommand(
             "(ffmpeg -nostdin -v quiet -f lavfi -i testsrc=size=160x120:rate=15 -t 4 -c:v mpeg4 -g 10 -f avi "
             "pipe:1 | head -c 40000 > " +
-            clipwright::test::ShellQuote(clip.string()) + ")");
+            clipwright::test::ShellQuote(other.string()) + ")");
         QCOMPARE(made.exitStatus, 0);
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(other);
 
         ModalWatcher boxes(ClickOk);
         RepairRun run;
@@ -172,57 +198,37 @@ private slots:
             boxes.MessageTexts()[0].startsWith(QStringLiteral("AVI from another recorder: 1 stream, ")) &&
                 boxes.MessageTexts()[0].endsWith(QStringLiteral(", index rebuilt.")),
             qPrintable(boxes.MessageTexts()[0]));
-        QCOMPARE(engine.LastOutcome().status, FixStatus::Repaired);
-        QCOMPARE(Probe(dir / "fix_other.avi")["video"].packets, engine.LastOutcome().videoChunks);
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Repaired);
+        QCOMPARE(Probe(*dir / "fix_other.avi")["video"].packets, engine->LastOutcome().videoChunks);
     }
 
     void newFileModeWritesAFixCopyAndLeavesTheRecording() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        const auto summary = WriteCameraRecording(clip, CutOffRecording());
-        clipwright::test::WriteBytes(dir / "clip.sub", {'s', 'u', 'b'});
+        clipwright::test::WriteBytes(*dir / "clip.sub", {'s', 'u', 'b'});
         const auto before = ReadBytes(clip);
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
 
         RepairRun run;
         RunRepair(dialog, run);
         QVERIFY(run.doneShownMs > 0);
         QCOMPARE(ReadBytes(clip), before);
-        QCOMPARE(dir.Names(),
+        QCOMPARE(dir->Names(),
                  (std::vector<std::string>{"clip.avi", "clip.sub", "fix_clip.avi", "fix_clip.sub"}));
-        auto streams = Probe(dir / "fix_clip.avi");
+        auto streams = Probe(*dir / "fix_clip.avi");
         QCOMPARE(streams["video"].packets, summary.videoCount);
-        QCOMPARE(DecodeErrors(dir / "fix_clip.avi"), std::string());
+        QCOMPARE(DecodeErrors(*dir / "fix_clip.avi"), std::string());
     }
 
     void bothBoxesClearRunsInNewFileMode() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
         QTest::mouseClick(Child<QCheckBox>(&dialog, "newFileBox"), Qt::LeftButton);
         RepairRun run;
         RunRepair(dialog, run);
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
     }
 
     void progressWindowTurnsTheStripAndFinishesWithOneMoreTurn() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
-
         RepairRun run;
-        RunRepair(dialog, run);
+        RunRepair(ShowWith(clip), run);
         // 134 first, then the cycle, 134 again after 132.
         ExpectFrameCycle(run.frames);
         QCOMPARE(run.frames.first(), 134);
@@ -237,22 +243,16 @@ private slots:
     }
 
     void theJobStartsOnTheAnnouncedWindowsFirstTick() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
         QElapsedTimer clock;
         qint64 startedMs = -1;
-        JobStartLook look(dialog);
-        dialog.Job().SetRunner([&](RepairEngine& fixer, FixRequest request, std::stop_token) {
+        JobStartLook look(Dialog());
+        Dialog().Job().SetRunner([&](RepairEngine& fixer, FixRequest request, std::stop_token) {
             startedMs = clock.elapsed();
             // Looked at on the GUI thread; the window stays up until well after the job.
             QMetaObject::invokeMethod(&look, "Look", Qt::QueuedConnection);
             fixer.RunFixJob(std::move(request));
         });
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
         clock.start();
         RepairRun run;
         RunRepair(dialog, run);
@@ -260,42 +260,30 @@ private slots:
         QVERIFY(look.mainRefusesInput);
         QVERIFY2(startedMs >= 90, qPrintable(QString::number(startedMs)));
         QVERIFY(run.frames.size() >= 2);
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
     }
 
     void aSecondRepairBehavesLikeTheFirst() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
-
+        MainDialog& dialog = ShowWith(clip);
         RepairRun first;
         RunRepair(dialog, first);
-        const auto afterFirst = ReadBytes(dir / "fix_clip.avi");
+        const auto afterFirst = ReadBytes(*dir / "fix_clip.avi");
         RepairRun second;
         RunRepair(dialog, second);
         QVERIFY(second.sawProgressWindow);
         QVERIFY(second.doneShownMs > 0);
         ExpectFrameCycle(second.frames);
         QCOMPARE(second.frames.size() - second.framesAtFinish, first.frames.size() - first.framesAtFinish);
-        QCOMPARE(ReadBytes(dir / "fix_clip.avi"), afterFirst);
+        QCOMPARE(ReadBytes(*dir / "fix_clip.avi"), afterFirst);
         QVERIFY(!dialog.JobRunning());
     }
 
     void lostHeaderAsksForImageSettingsWithTheProgressWindowHidden() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
         // No repeated frames: the rebuild writes those without data, and players count no packet for them.
         CameraRecordingPlan plan = CutOffRecording(recgen::HeaderLayout::HeaderLost);
         plan.sequence.repeatEvery = 0;
-        const auto summary = WriteCameraRecording(clip, plan);
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        Record(plan);
+        MainDialog& dialog = ShowWith(clip);
         QTest::mouseClick(Child<QCheckBox>(&dialog, "replaceBox"), Qt::LeftButton);
 
         bool progressHidden = false;
@@ -336,24 +324,19 @@ private slots:
         QObject::disconnect(counting);
         QVERIFY(run.doneShownMs > 0);
         // The prompt switches the job to "Make new file".
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
-        auto streams = Probe(dir / "fix_clip.avi");
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        auto streams = Probe(*dir / "fix_clip.avi");
         QCOMPARE(streams["video"].width, 640u);
         QCOMPARE(streams["video"].height, 480u);
         QCOMPARE(streams["video"].frameRate, std::string("15/1"));
         QCOMPARE(streams["video"].packets, summary.videoCount);
-        QCOMPARE(DecodeErrors(dir / "fix_clip.avi"), std::string());
+        QCOMPARE(DecodeErrors(*dir / "fix_clip.avi"), std::string());
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
     }
 
     void cancelledImageSettingsEndTheJobWithTheWindowHidden() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        Record(CutOffRecording(recgen::HeaderLayout::HeaderLost));
+        MainDialog& dialog = ShowWith(clip);
 
         ModalWatcher watcher([](QWidget* modal) {
             auto* prompt = qobject_cast<ImageSettingsDialog*>(modal);
@@ -364,19 +347,13 @@ private slots:
         RunRepair(dialog, run);
         QCOMPARE(watcher.Seen(), 1);
         QVERIFY(run.doneShownMs > 0);
-        QCOMPARE(engine.LastOutcome().status, FixStatus::Cancelled);
-        QCOMPARE(dir.Names(), std::vector<std::string>{"clip.avi"});
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Cancelled);
+        QCOMPARE(dir->Names(), std::vector<std::string>{"clip.avi"});
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
     }
 
     void fileErrorsAreShownAndTheJobStillEnds() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
         fs::remove(clip);
 
         QStringList captions;
@@ -399,15 +376,9 @@ private slots:
     }
 
     void escapeAndEnterCannotDismissTheProgressWindowDuringAJob() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
         JobHold hold;
-        dialog.Job().SetRunner(hold.Runner());
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        Dialog().Job().SetRunner(hold.Runner());
+        MainDialog& dialog = ShowWith(clip);
         Child<QPushButton>(&dialog, "fixButton")->click();
         QPointer<ProgressWindow> progress = dialog.findChild<ProgressWindow*>();
         QVERIFY(progress != nullptr);
@@ -427,7 +398,7 @@ private slots:
 
         hold.Release();
         QTRY_VERIFY_WITH_TIMEOUT(progress == nullptr, kJobTimeout);
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
     }
 
@@ -447,20 +418,14 @@ private slots:
         QFETCH(QString, expectedStart);
         if (failure == 2 && !MemoryRunsOut::FailsAllocations())
             QSKIP("allocations cannot be made to fail in this build");
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
-        dialog.Job().SetRunner([failure](RepairEngine&, FixRequest, std::stop_token) {
+        Dialog().Job().SetRunner([failure](RepairEngine&, FixRequest, std::stop_token) {
             if (failure == 0)
                 throw std::bad_alloc();
             if (failure == 2)
                 throw MemoryRunsOut();
             throw std::runtime_error("chunk table broken");
         });
-        dialog.show();
-        ChooseFileInMainDialog(&dialog, QPath(clip));
+        MainDialog& dialog = ShowWith(clip);
         ModalWatcher watcher([](QWidget* modal) { ClickOk(modal); });
         RepairRun run;
         RunRepair(dialog, run);
@@ -474,15 +439,11 @@ private slots:
         dialog.Job().SetRunner({});
         RepairRun next;
         RunRepair(dialog, next);
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
     }
 
     void enterAfterARepairStartsTheNextOneInsteadOfClosing() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
+        MainDialog& dialog = Dialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         ChooseFileInMainDialog(&dialog, QPath(clip));
@@ -497,11 +458,7 @@ private slots:
     }
 
     void fixWhileAJobRunsDoesNothing() {
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording());
-        RepairEngine engine;
-        MainDialog dialog(engine);
+        MainDialog& dialog = Dialog();
         JobHold hold;
         dialog.Job().SetRunner(hold.Runner());
         dialog.ChooseFile(QPath(clip));
@@ -516,7 +473,7 @@ private slots:
         hold.Release();
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.JobRunning(), kJobTimeout);
         QCOMPARE(hold.Starts(), 1);
-        QCOMPARE(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
     }
 
     // What the job waits for when the dialog goes: the prompt, a file error box, or only its own work.
@@ -528,34 +485,30 @@ private slots:
     }
     void destroyingTheDialogDuringAJobStopsTheJob() {
         QFETCH(QString, waitingFor);
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording(waitingFor == "prompt" ? recgen::HeaderLayout::HeaderLost
-                                                                          : recgen::HeaderLayout::Standard));
+        if (waitingFor == "prompt")
+            Record(CutOffRecording(recgen::HeaderLayout::HeaderLost));
         const auto recording = ReadBytes(clip);
-        RepairEngine engine;
         JobHold hold;
-        auto dialog = std::make_unique<MainDialog>(engine);
         if (waitingFor == "hold")
-            dialog->Job().SetRunner(hold.Runner());
-        dialog->ChooseFile(QPath(clip));
+            Dialog().Job().SetRunner(hold.Runner());
+        Dialog().ChooseFile(QPath(clip));
         if (waitingFor == "box")
-            fs::rename(clip, dir / "elsewhere.avi");
-        dialog->show();
-        auto destroy = [&dialog] {
+            fs::rename(clip, *dir / "elsewhere.avi");
+        mainDialog->show();
+        auto destroy = [this] {
             HangGuard guard("Destroying the main dialog during a job", 60);
-            dialog.reset();
+            mainDialog.reset();
         };
         ModalWatcher watcher([&](QWidget*) { destroy(); });
-        Child<QPushButton>(dialog.get(), "fixButton")->click();
+        Child<QPushButton>(mainDialog.get(), "fixButton")->click();
         if (waitingFor == "hold") {
             QTRY_VERIFY(hold.Started());
             destroy();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(dialog == nullptr, kJobTimeout);
-        QCOMPARE(engine.Host(), nullptr);
-        const fs::path kept = waitingFor == "box" ? dir / "elsewhere.avi" : clip;
-        QCOMPARE(dir.Names(), std::vector<std::string>{kept.filename().string()});
+        QTRY_VERIFY_WITH_TIMEOUT(mainDialog == nullptr, kJobTimeout);
+        QCOMPARE(engine->Host(), nullptr);
+        const fs::path kept = waitingFor == "box" ? *dir / "elsewhere.avi" : clip;
+        QCOMPARE(dir->Names(), std::vector<std::string>{kept.filename().string()});
         QCOMPARE(ReadBytes(kept), recording);
     }
 
@@ -568,11 +521,8 @@ private slots:
     }
     void anUnansweredQuestionIsTakenAsCancel() {
         QFETCH(QString, receiver);
-        ScratchDir dir;
-        const fs::path clip = dir / "clip.avi";
-        WriteCameraRecording(clip, CutOffRecording(recgen::HeaderLayout::HeaderLost));
-        RepairEngine engine;
-        RepairJob job(engine);
+        Record(CutOffRecording(recgen::HeaderLayout::HeaderLost));
+        RepairJob job(*engine);
         QList<ImageSettingsReply> kept;
         if (receiver == "throws")
             QObject::connect(&job, &RepairJob::imageSettingsRequested, &job,
@@ -597,8 +547,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kJobTimeout);
         }
         QVERIFY(!job.IsRunning());
-        QCOMPARE(engine.LastOutcome().status, FixStatus::Cancelled);
-        QCOMPARE(dir.Names(), std::vector<std::string>{"clip.avi"});
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Cancelled);
+        QCOMPARE(dir->Names(), std::vector<std::string>{"clip.avi"});
     }
 };
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "AviReader.h"
-#include "WriterTestSupport.h"
+#include "FilesAndCommands.h"
 #include "avi/AviMuxer.h"
 #include "platform/FaultPoints.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using avitest::AviReader;
-using writertest::ScratchFile;
+using test::ScratchDir;
 
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr uint64_t kFirstChunk = 2060; // header region, then 'LIST' size 'movi'
@@ -41,7 +41,7 @@ protected:
 
     void Open(const std::string& name, ResolutionCode code = kResolutionQqvga,
               uint32_t framesPerSecond = 10) {
-        path = ScratchFile(name);
+        path = scratch / name;
         muxer.SetImageFormat(code, framesPerSecond);
         ASSERT_TRUE(muxer.Open(path));
     }
@@ -61,6 +61,7 @@ protected:
         return accepted;
     }
 
+    ScratchDir scratch;
     AviMuxer muxer;
     std::string path;
 };
@@ -254,7 +255,7 @@ TEST_F(AviMuxerTest, StreamsAreNumberedInCreationOrderAndVideoTakesTheSettingsOf
 }
 
 TEST_F(AviMuxerTest, OpeningEmptiesAnExistingFileWithTheGivenMode) {
-    path = ScratchFile("muxer-emptied.avi");
+    path = scratch / "muxer-emptied.avi";
     std::ofstream(path, std::ios::binary) << std::string(100000, 'x');
     ASSERT_TRUE(muxer.Open(path));
     ASSERT_TRUE(muxer.Finish());
@@ -263,7 +264,7 @@ TEST_F(AviMuxerTest, OpeningEmptiesAnExistingFileWithTheGivenMode) {
     EXPECT_EQ(avi.FileSize(), kEmptyFileSize);
     EXPECT_TRUE(avi.Streams().empty());
 
-    const std::string created = ScratchFile("muxer-mode.avi");
+    const std::string created = scratch / "muxer-mode.avi";
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ASSERT_TRUE(muxer.Open(created, 0640));
@@ -274,9 +275,9 @@ TEST_F(AviMuxerTest, OpeningEmptiesAnExistingFileWithTheGivenMode) {
 }
 
 TEST_F(AviMuxerTest, AFailedOpenLeavesNothingOpenAndLinksAreNotFollowed) {
-    const std::string target = ScratchFile("muxer-link-target");
+    const std::string target = scratch / "muxer-link-target";
     std::ofstream(target) << "keep";
-    const std::string link = ScratchFile("muxer-link.avi");
+    const std::string link = scratch / "muxer-link.avi";
     fs::create_symlink(target, link);
     struct Case {
         std::string path;
@@ -347,7 +348,7 @@ TEST_F(AviMuxerTest, AFailedWriteRefusesEverythingUntilTheNextOpen) {
 
 TEST_F(AviMuxerTest, AWriteReachingTwoGiBIsRefused) {
     // A sparse file lends a buffer of 2 GiB without memory or disk behind it.
-    const std::string bigPath = ScratchFile("muxer-sparse-2gib.bin");
+    const std::string bigPath = scratch / "muxer-sparse-2gib.bin";
     const int fd = ::open(bigPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);
@@ -371,7 +372,7 @@ TEST_F(AviMuxerTest, AWriteReachingTwoGiBIsRefused) {
 
 // A real, small file system, filled by the muxer itself.
 TEST_F(AviMuxerTest, AFullDiskIsASystemFailureWithItsErrno) {
-    const fs::path mountPoint = writertest::ScratchDir() / "small-disk";
+    const fs::path mountPoint = scratch / "small-disk";
     fs::create_directories(mountPoint);
     if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
@@ -434,7 +435,7 @@ TEST_F(AviMuxerTest, EveryFileOperationPassesItsFaultPoint) {
             plan.at = point;
             plan.errorNumber = c.error;
             faults::Arm(plan);
-            path = ScratchFile("muxer-faults.avi");
+            path = scratch / "muxer-faults.avi";
             if (muxer.Open(path))
                 WriteSome();
             EXPECT_FALSE(muxer.Finish() || muxer.Complete());

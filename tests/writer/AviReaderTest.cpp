@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "AviReader.h"
-#include "WriterTestSupport.h"
+#include "FilesAndCommands.h"
 #include "avi/AviMuxer.h"
 
 namespace clipwright {
 namespace {
 
 using avitest::AviReader;
-using writertest::ScratchFile;
+using test::ScratchDir;
 
 void PutU32(std::string& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
@@ -63,7 +63,8 @@ TEST(AviReaderTest, ReadsAHandAssembledFile) {
     const uint32_t frameOffset = static_cast<uint32_t>(header.size() + 12 + 12);
     std::string file = header + movi + Chunk("idx1", "00dc" + Words({0x10, frameOffset, 5}));
     file.replace(4, 4, Words({static_cast<uint32_t>(file.size() - 8)}));
-    const std::string path = ScratchFile("reader-hand-made.avi");
+    ScratchDir dir;
+    const std::string path = dir / "reader-hand-made.avi";
     WriteFile(path, file);
 
     const AviReader avi(path);
@@ -88,7 +89,8 @@ TEST(AviReaderTest, ReadsAHandAssembledFile) {
 }
 
 TEST(AviReaderTest, ReportsDamageInsteadOfFailing) {
-    const std::string path = ScratchFile("reader-intact.avi");
+    ScratchDir dir;
+    const std::string path = dir / "reader-intact.avi";
     AviMuxer muxer;
     muxer.SetImageFormat(kResolutionQqvga, 10);
     ASSERT_TRUE(muxer.Open(path));
@@ -100,7 +102,7 @@ TEST(AviReaderTest, ReportsDamageInsteadOfFailing) {
     ASSERT_TRUE(AviReader(path).Valid());
 
     auto errorsOf = [&](const std::string& bytes) {
-        const std::string damaged = ScratchFile("reader-damaged.avi");
+        const std::string damaged = dir / "reader-damaged.avi";
         WriteFile(damaged, bytes);
         return AviReader(damaged).ErrorText();
     };

@@ -11,13 +11,13 @@ namespace clipwright {
 namespace {
 
 using avitest::AviReader;
-using namespace writertest;
+using namespace test;
 
 struct Recording {
     std::string path;
     std::vector<std::vector<uint8_t>> videoPayloads; // as the file must hold them, empties included
     std::vector<std::vector<uint8_t>> audioPayloads;
-    int videoPackets = 0; // samples with data
+    uint64_t videoPackets = 0; // samples with data
 };
 
 enum class Content { VideoAndAudio, AudioFirst, VideoOnly, AudioOnly };
@@ -28,7 +28,7 @@ constexpr uint32_t kPayloadRate = 15;
 
 // Video at the given size; every 4th frame repeats as an empty sample; an audio block after every
 // other frame.
-Recording WriteRecording(const std::string& name, ResolutionCode code, uint32_t width, uint32_t height,
+Recording WriteRecording(const std::string& path, ResolutionCode code, uint32_t width, uint32_t height,
                          Content content) {
     const recgen::MediaPayloads payloads = recgen::LoadPayloads(width, height);
     const auto& frames = payloads.videoFrames;
@@ -36,7 +36,7 @@ Recording WriteRecording(const std::string& name, ResolutionCode code, uint32_t 
     const bool withVideo = content != Content::AudioOnly;
     const bool withAudio = content != Content::VideoOnly;
 
-    Recording recording{ScratchFile(name), {}, {}, 0};
+    Recording recording{path, {}, {}, 0};
     AviMuxer muxer;
     muxer.SetImageFormat(code, kPayloadRate);
     EXPECT_TRUE(muxer.Open(recording.path));
@@ -75,24 +75,24 @@ void ExpectSameSamples(const AviReader& avi, int streamNumber,
         EXPECT_EQ(avi.ReadPayload(chunks[i]), expected[i]) << "stream " << streamNumber << " sample " << i;
 }
 
-void ExpectVideoStream(const std::map<std::string, std::string>& stream, uint32_t width, uint32_t height,
-                       int packets) {
-    EXPECT_EQ(stream.at("codec_type"), "video");
-    EXPECT_EQ(stream.at("codec_tag_string"), "DX50");
-    EXPECT_EQ(stream.at("width"), std::to_string(width));
-    EXPECT_EQ(stream.at("height"), std::to_string(height));
-    EXPECT_EQ(stream.at("r_frame_rate"), std::to_string(kPayloadRate) + "/1");
-    EXPECT_EQ(stream.at("nb_read_packets"), std::to_string(packets));
+void ExpectVideoStream(const ProbedStream& stream, uint32_t width, uint32_t height, uint64_t packets) {
+    EXPECT_EQ(stream.codecType, "video");
+    EXPECT_EQ(stream.codecTag, "DX50");
+    EXPECT_EQ(stream.width, width);
+    EXPECT_EQ(stream.height, height);
+    EXPECT_EQ(stream.frameRate, std::to_string(kPayloadRate) + "/1");
+    EXPECT_EQ(stream.packets, packets);
 }
 
-void ExpectAudioStream(const std::map<std::string, std::string>& stream, size_t packets) {
-    EXPECT_EQ(stream.at("codec_type"), "audio");
-    EXPECT_EQ(stream.at("sample_rate"), "8000");
-    EXPECT_EQ(stream.at("channels"), "1");
-    EXPECT_EQ(stream.at("nb_read_packets"), std::to_string(packets));
+void ExpectAudioStream(const ProbedStream& stream, uint64_t packets) {
+    EXPECT_EQ(stream.codecType, "audio");
+    EXPECT_EQ(stream.sampleRate, 8000u);
+    EXPECT_EQ(stream.channels, 1u);
+    EXPECT_EQ(stream.packets, packets);
 }
 
 TEST(RealReaderTest, InterleavedRecordingsPlayAtTheirSizeAndRate) {
+    ScratchDir dir;
     struct Case {
         ResolutionCode code;
         uint32_t width, height;
@@ -100,7 +100,7 @@ TEST(RealReaderTest, InterleavedRecordingsPlayAtTheirSizeAndRate) {
     for (const Case& c : {Case{kResolutionQqvga, 160, 112}, Case{kResolutionQvga, 320, 240},
                           Case{kResolutionVga, 640, 480}}) {
         SCOPED_TRACE(c.width);
-        const Recording recording = WriteRecording("real-" + std::to_string(c.width) + ".avi", c.code,
+        const Recording recording = WriteRecording(dir / ("real-" + std::to_string(c.width) + ".avi"), c.code,
                                                    c.width, c.height, Content::VideoAndAudio);
         const AviReader avi(recording.path);
         ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
@@ -118,8 +118,9 @@ TEST(RealReaderTest, InterleavedRecordingsPlayAtTheirSizeAndRate) {
 }
 
 TEST(RealReaderTest, AudioFirstAndSingleStreamRecordingsPlay) {
+    ScratchDir dir;
     const Recording audioFirst =
-        WriteRecording("real-audio-first.avi", kResolutionQqvga, 160, 112, Content::AudioFirst);
+        WriteRecording(dir / "real-audio-first.avi", kResolutionQqvga, 160, 112, Content::AudioFirst);
     const AviReader avi(audioFirst.path);
     ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
     ExpectSameSamples(avi, 0, audioFirst.audioPayloads);
@@ -131,14 +132,14 @@ TEST(RealReaderTest, AudioFirstAndSingleStreamRecordingsPlay) {
     EXPECT_EQ(DecodeErrors(audioFirst.path), "");
 
     const Recording videoOnly =
-        WriteRecording("real-video-only.avi", kResolutionQvga, 320, 240, Content::VideoOnly);
+        WriteRecording(dir / "real-video-only.avi", kResolutionQvga, 320, 240, Content::VideoOnly);
     streams = ProbeStreams(videoOnly.path);
     ASSERT_EQ(streams.size(), 1u);
     ExpectVideoStream(streams[0], 320, 240, videoOnly.videoPackets);
     EXPECT_EQ(DecodeErrors(videoOnly.path), "");
 
     const Recording audioOnly =
-        WriteRecording("real-audio-only.avi", kResolutionQvga, 320, 240, Content::AudioOnly);
+        WriteRecording(dir / "real-audio-only.avi", kResolutionQvga, 320, 240, Content::AudioOnly);
     streams = ProbeStreams(audioOnly.path);
     ASSERT_EQ(streams.size(), 1u);
     ExpectAudioStream(streams[0], audioOnly.audioPayloads.size());
