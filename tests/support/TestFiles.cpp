@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 
 #include "avi/LittleEndian.h"
+#include "text/EventText.h"
 
 #include <array>
 #include <atomic>
@@ -160,8 +161,9 @@ std::string DecodeErrors(const fs::path& file) {
     return result.err + (result.exitStatus == 0 ? "" : "exit status " + std::to_string(result.exitStatus));
 }
 
-void RecordingHost::ShowMessage(const std::string& text, const std::string& filePath) {
-    messages.push_back({text, filePath});
+void RecordingHost::Report(const EngineEvent& event) {
+    if (!IsFinding(event.code))
+        messages.push_back({EventText(event), event.path, event.code});
 }
 
 std::optional<ImageSettings>
