@@ -1,7 +1,8 @@
 #include "CheckOutput.h"
 
 #include "JsonWriter.h"
-#include "repair/Messages.h"
+#include "text/EventText.h"
+#include "text/Messages.h"
 
 #include <cstdio>
 
@@ -200,9 +201,15 @@ std::optional<std::string> StreamCodec(const StreamInfo& stream) {
     return std::nullopt;
 }
 
+// An event as the repair would show it; empty for none.
+std::string Said(const std::optional<EngineEvent>& event) {
+    return event ? EventText(*event) : std::string();
+}
+
 // What a repair in one mode would do, as one phrase for the user.
 std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode mode) {
     const bool replacing = mode == OutputMode::ReplaceOriginal;
+    const std::string reason = Said(plan.end);
     std::string what;
     switch (plan.result) {
     case PlannedResult::NeedsSettings:
@@ -213,9 +220,9 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
         return "no repair needed, the file is left as it is";
     case PlannedResult::Refused:
         // The report's problem is printed once, above.
-        return plan.reason == report.problem ? "refused" : "refused. " + plan.reason;
+        return reason == Said(report.problem) ? "refused" : "refused. " + reason;
     case PlannedResult::Stops:
-        return "writes nothing. " + plan.reason;
+        return "writes nothing. " + reason;
     case PlannedResult::Complete:
     case PlannedResult::Partial:
         break;
@@ -229,7 +236,7 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
             what += " (the recording kept as " + plan.keptAs + " until the new file is in place)";
     }
     if (plan.result == PlannedResult::Partial)
-        what += ", stopping early. " + plan.reason;
+        what += ", stopping early. " + reason;
     return what;
 }
 
@@ -363,7 +370,7 @@ void WritePlan(JsonWriter& json, const CheckReport& report, const ModePlan& plan
     json.Key("action").String(ActionName(plan.action));
     json.Key("output").TextOrNull(plan.outputPath);
     json.Key("chunks").Number(uint64_t{writes ? Chunks(report) : 0});
-    json.Key("reason").TextOrNull(plan.reason);
+    json.Key("reason").TextOrNull(Said(plan.end));
     json.Key("kept_as").TextOrNull(plan.keptAs);
     json.Key("text").String(ModeText(report, plan, mode));
     json.EndObject();
@@ -476,8 +483,8 @@ std::string CheckText(const CheckReport& report) {
         text += std::string("  layout: ") + LayoutText(report) + ", " + Number(report.size) + " bytes\n";
         AppendFindings(text, report);
     }
-    if (!report.problem.empty())
-        text += "  problem: " + report.problem + "\n";
+    if (const std::string problem = Said(report.problem); !problem.empty())
+        text += "  problem: " + problem + "\n";
     text += "  Make new file: " + ModeText(report, report.newFile, OutputMode::NewFile) + "\n";
     text +=
         "  Replace original file: " + ModeText(report, report.replace, OutputMode::ReplaceOriginal) + "\n";
@@ -490,7 +497,7 @@ std::string CheckJson(const CheckReport& report) {
     json.BeginObject();
     json.Key("path").String(report.path);
     json.Key("verdict").String(VerdictName(report.verdict));
-    json.Key("problem").TextOrNull(report.problem);
+    json.Key("problem").TextOrNull(Said(report.problem));
     json.Key("temporary_name").TextOrNull(report.temporaryName);
     if (!report.read) {
         json.Key("size");

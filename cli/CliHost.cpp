@@ -1,5 +1,7 @@
 #include "CliHost.h"
 
+#include "text/EventText.h"
+
 #include <ostream>
 
 namespace clipwright::cli {
@@ -7,7 +9,12 @@ namespace clipwright::cli {
 CliHost::CliHost(std::ostream& errors, std::optional<ImageSettings> answer)
     : errors_(errors), answer_(answer) {}
 
-void CliHost::ShowMessage(const std::string& text, const std::string& filePath) {
+void CliHost::Report(const EngineEvent& event) {
+    if (!IsFinding(event.code))
+        Print(EventText(event), event.path);
+}
+
+void CliHost::Print(const std::string& text, const std::string& filePath) {
     if (filePath.empty())
         errors_ << text << '\n';
     else
@@ -30,13 +37,13 @@ std::optional<ImageSettings> CliHost::AskImageSettings(const std::optional<Image
     if (answer_) {
         if (readFromVideo && (readFromVideo->resolution != answer_->resolution ||
                               readFromVideo->framesPerSecond != answer_->framesPerSecond))
-            ShowMessage("warning: the video says " + Describe(*readFromVideo) + ", but the repair uses " +
-                            Describe(*answer_) + " as given",
-                        path_);
+            Print("warning: the video says " + Describe(*readFromVideo) + ", but the repair uses " +
+                      Describe(*answer_) + " as given",
+                  path_);
         return answer_;
     }
     if (readFromVideo) {
-        ShowMessage("frame size and rate read from the video: " + Describe(*readFromVideo), path_);
+        Print("frame size and rate read from the video: " + Describe(*readFromVideo), path_);
         return readFromVideo;
     }
     settingsMissing_ = true;

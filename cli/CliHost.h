@@ -16,7 +16,8 @@ class CliHost : public FixerHost {
 public:
     CliHost(std::ostream& errors, std::optional<ImageSettings> answer);
 
-    void ShowMessage(const std::string& text, const std::string& filePath) override;
+    // Problems go to standard error; findings are left to the summary line.
+    void Report(const EngineEvent& event) override;
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 
@@ -28,6 +29,8 @@ public:
     }
 
 private:
+    void Print(const std::string& text, const std::string& filePath);
+
     std::ostream& errors_;
     std::optional<ImageSettings> answer_;
     bool settingsMissing_ = false;

@@ -3,9 +3,9 @@
 #include "CliHost.h"
 #include "ClipwrightVersion.h"
 #include "platform/Interruption.h"
-#include "repair/Messages.h"
 #include "repair/RecordingCheck.h"
 #include "repair/RepairEngine.h"
+#include "text/Messages.h"
 
 #include <CLI/CLI.hpp>
 

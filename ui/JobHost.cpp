@@ -2,27 +2,33 @@
 
 #include "JobReply.h"
 #include "RepairJob.h"
+#include "text/EventText.h"
 
 #include <QString>
 
 namespace clipwright::ui {
 
-void JobHost::ShowMessage(const std::string& text, const std::string& filePath) {
+void JobHost::Report(const EngineEvent& event) {
     if (stop_.stop_requested())
         return;
-    const JobQuestion<Done> question;
-    job_.Post([&job = job_, text, filePath, reply = question.Reply()] {
-        emit job.messageRequested(QString::fromStdString(text), QString::fromStdString(filePath), reply);
-    });
-    question.Wait(stop_);
+    Show(EventText(event), event.path, IsFinding(event.code));
 }
 
-void JobHost::ShowFindings(const std::string& text, const std::string& filePath) {
+void JobHost::ShowProblem(const std::string& text, const std::string& filePath) {
     if (stop_.stop_requested())
         return;
+    Show(text, filePath, false);
+}
+
+void JobHost::Show(const std::string& text, const std::string& filePath, bool finding) {
     const JobQuestion<Done> question;
-    job_.Post([&job = job_, text, filePath, reply = question.Reply()] {
-        emit job.findingsShown(QString::fromStdString(text), QString::fromStdString(filePath), reply);
+    job_.Post([&job = job_, text, filePath, finding, reply = question.Reply()] {
+        const QString shown = QString::fromStdString(text);
+        const QString file = QString::fromStdString(filePath);
+        if (finding)
+            emit job.findingsShown(shown, file, reply);
+        else
+            emit job.messageRequested(shown, file, reply);
     });
     question.Wait(stop_);
 }

@@ -19,12 +19,16 @@ public:
     // Called on the job's thread before the engine runs.
     void BeginJob(std::stop_token stop) { stop_ = std::move(stop); }
 
-    void ShowMessage(const std::string& text, const std::string& filePath) override;
-    void ShowFindings(const std::string& text, const std::string& filePath) override;
+    // Put in the program's words here, on the job's thread: the dialog shows text only.
+    void Report(const EngineEvent& event) override;
+    // A failure of the desktop program's own, shown as the engine's problems are.
+    void ShowProblem(const std::string& text, const std::string& filePath);
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 
 private:
+    void Show(const std::string& text, const std::string& filePath, bool finding);
+
     RepairJob& job_;
     std::stop_token stop_;
 };

@@ -84,7 +84,7 @@ void RepairJob::ReportFailure(bool outOfMemory, const std::string& detail, const
         std::string text = outOfMemory ? strings::kJobOutOfMemory : strings::kJobUnexpectedError;
         if (!outOfMemory && !detail.empty())
             text += "\n\n" + detail;
-        host.ShowMessage(text, path);
+        host.ShowProblem(text, path);
     } catch (...) {
         // Not even the message could be made: the job still ends, and the window with it.
     }

@@ -7,7 +7,6 @@
 #include "avi/LittleEndian.h"
 #include "repair/InPlaceTarget.h"
 #include "repair/IndexWriting.h"
-#include "repair/Messages.h"
 
 #include <algorithm>
 #include <array>
@@ -78,21 +77,21 @@ void RepairCameraInPlace(const Inspection& inspection, const RepairPlan& plan, c
         return;
     } catch (const std::bad_alloc&) {
         target.Abandon(file);
-        job.ShowProblem(messages::OutOfMemory(), inspection.path);
+        job.Report({.code = EventCode::OutOfMemory, .path = inspection.path});
         return;
     }
     if (!target.Finish(file))
         return;
     if (!inspection.walk.Complete()) {
         outcome.status = FixStatus::Partial;
-        job.ShowProblem(messages::InPlaceStopped(inspection.walk.endOffset,
-                                                 static_cast<uint32_t>(scan.entries.size())),
-                        inspection.path);
+        job.Report({.code = EventCode::InPlaceStopped,
+                    .path = inspection.path,
+                    .offset = inspection.walk.endOffset,
+                    .chunks = static_cast<uint32_t>(scan.entries.size())});
         return;
     }
     outcome.status = FixStatus::Repaired;
-    if (std::string notice = messages::SkippedNotice(inspection.walk, true); !notice.empty())
-        job.ShowProblem(notice, inspection.path);
+    job.ReportSkipped(inspection.walk, true, inspection.path);
 }
 
 } // namespace clipwright

@@ -3,13 +3,12 @@
 #include "repair/Executors.h"
 
 #include "avi/AviMuxer.h"
+#include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
-#include "repair/Messages.h"
 #include "repair/OutputNaming.h"
-#include "avi/CameraLayout.h"
 
 #include <algorithm>
 #include <array>
@@ -37,22 +36,31 @@ enum class CopyEnd {
     FileError,    // the recording could not be read; already reported
 };
 
-std::string DescribeEnd(CopyEnd end, const AviMuxer& muxer) {
+CopyStop StopOf(CopyEnd end, const AviMuxer& muxer) {
     switch (end) {
     case CopyEnd::Damaged:
-        return messages::WalkGaveUpReason();
+        return CopyStop::Damaged;
     case CopyEnd::OutOfMemory:
-        return messages::NoMemoryForAChunkReason();
+        return CopyStop::NoMemoryForChunk;
     case CopyEnd::WriterFailed:
-        if (muxer.Failure() == MuxerFailure::SizeLimit)
-            return messages::SizeLimitReason();
-        return messages::NewFileNotWritten(muxer.SystemError());
+        return muxer.Failure() == MuxerFailure::SizeLimit ? CopyStop::SizeLimit : CopyStop::NotWritten;
     case CopyEnd::FileError:
-        return messages::RecordingNotReadReason();
+        return CopyStop::RecordingNotRead;
     case CopyEnd::EndOfData:
         break;
     }
-    return messages::EndOfRecordingReason();
+    return CopyStop::EndOfRecording;
+}
+
+EngineEvent Stopped(CopyEnd end, const AviMuxer& muxer, uint64_t offset, bool recordingRestored,
+                    const std::string& path) {
+    const CopyStop stop = StopOf(end, muxer);
+    return {.code = EventCode::CopyStopped,
+            .path = path,
+            .systemError = stop == CopyStop::NotWritten ? muxer.SystemError() : 0,
+            .offset = offset,
+            .copyStop = stop,
+            .recordingRestored = recordingRestored};
 }
 
 } // namespace
@@ -79,7 +87,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     outcome.outputPath = outputPath;
     // Another program may have gone on writing since the look.
     if (!StillAsInspected(inspection)) {
-        job.ShowProblem(messages::ChangedWhileRead(), path);
+        job.Report({.code = EventCode::ChangedWhileRead, .path = path});
         return;
     }
     interruption::UndoOnSignal undo(partialPath, names.temporaryName, path);
@@ -89,7 +97,10 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
         int moveError = undo.Change([&] { return MoveFileNoReplace(path, names.temporaryName); },
                                     UndoState::RecordingMoved);
         if (moveError != 0) {
-            job.ShowProblem(messages::MoveToTemporaryNameFailed(names.temporaryName, moveError), path);
+            job.Report({.code = EventCode::TemporaryNameBlocked,
+                        .path = path,
+                        .temporaryName = names.temporaryName,
+                        .systemError = moveError});
             return;
         }
     }
@@ -112,7 +123,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     if (!muxer.Open(partialPath, kPrivateFileMode)) {
         sourceFile.Abandon();
         restoreRecording();
-        job.ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
+        job.Report({.code = EventCode::OutputNotCreated, .path = outputPath, .outputPath = outputPath});
         return;
     }
 
@@ -209,21 +220,23 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
         if (placeError != 0) {
             DeleteFileQuietly(partialPath);
             restoreRecording();
-            job.ShowProblem(messages::OutputNotCreated(outputPath), outputPath);
+            job.Report({.code = EventCode::OutputNotCreated, .path = outputPath, .outputPath = outputPath});
             return;
         }
         if (int syncError = SyncDirectoryOf(outputPath)) {
             // Until the new name is on disk the recording must stay: under its temporary name.
-            job.ShowProblem(
-                messages::NewNameNotOnDisk(outputPath, replacing ? names.temporaryName : "", syncError),
-                outputPath);
+            job.Report({.code = EventCode::NewNameNotOnDisk,
+                        .path = outputPath,
+                        .outputPath = outputPath,
+                        .temporaryName = replacing ? names.temporaryName : "",
+                        .systemError = syncError});
             return;
         }
         if (keepPartial) {
             outcome.status = FixStatus::Partial;
             if (readError)
                 job.ReportFileError(*readError);
-            job.ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, false), path);
+            job.Report(Stopped(end, muxer, position, false, path));
             return;
         }
         if (replacing) {
@@ -231,9 +244,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
             SyncDirectoryOf(names.temporaryName);
         }
         outcome.status = FixStatus::Repaired;
-        std::string notice = messages::SkippedNotice(walkSummary, false);
-        if (!notice.empty())
-            job.ShowProblem(notice, path);
+        job.ReportSkipped(walkSummary, false, path);
         return;
     }
 
@@ -245,9 +256,9 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     if (readError)
         job.ReportFileError(*readError);
     if (!copiedAnything && end == CopyEnd::EndOfData)
-        job.ShowProblem(messages::NoRecordingData(), path);
+        job.Report({.code = EventCode::NothingFound, .path = path});
     else
-        job.ShowProblem(messages::CopyStopped(DescribeEnd(end, muxer), position, true), path);
+        job.Report(Stopped(end, muxer, position, true, path));
 }
 
 } // namespace clipwright

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "avi/CameraLayout.h"
+#include "repair/EngineEvent.h"
 
 #include <optional>
-#include <string>
 
 namespace clipwright {
 
@@ -14,16 +14,11 @@ class FixerHost {
 public:
     virtual ~FixerHost() = default;
 
-    // Tells the user of a failure and returns once it has been acknowledged. `text` is one of the
-    // program's fixed sentences; `filePath` names the file concerned, or is empty.
-    virtual void ShowMessage(const std::string& text, const std::string& filePath) = 0;
+    // Tells the user what happened and returns once it has been acknowledged, or, for a finding
+    // (IsFinding), seen. The host puts the event in its own words; hosts that print a summary of
+    // their own may pass over findings.
+    virtual void Report(const EngineEvent& event) = 0;
 
-    // Tells the user what a repair that succeeded found and did, and returns once it has been seen.
-    // Hosts that print a summary of their own have nothing to add and keep this default.
-    virtual void ShowFindings(const std::string& text, const std::string& filePath) {
-        static_cast<void>(text);
-        static_cast<void>(filePath);
-    }
     // Asks for the capture settings of a recording whose header lost them: the answer after
     // "Next", nothing after "Cancel". `readFromVideo` holds the frame size and rate the recording's
     // own video and sound give, when both could be read; a prompt starts with them chosen.

@@ -1,7 +1,6 @@
 #include "repair/InPlaceTarget.h"
 
 #include "platform/FileOperations.h"
-#include "repair/Messages.h"
 
 namespace clipwright {
 
@@ -19,7 +18,7 @@ bool InPlaceTarget::Open(SourceFile& file) {
         // Another program may have gone on writing since the look: an index written now would
         // land on its footage.
         if (!StillAsInspected(inspection_)) {
-            job_.ShowProblem(messages::ChangedWhileRead(), path);
+            job_.Report({.code = EventCode::ChangedWhileRead, .path = path});
             return false;
         }
         FileError openError;
@@ -34,13 +33,16 @@ bool InPlaceTarget::Open(SourceFile& file) {
     companionCopied_ = CopyCompanionFile(inspection_.names);
     if (const int copyError = CopyToNewFile(path, plan_.partialPath); copyError != 0) {
         Abandon(file);
-        job_.ShowProblem(messages::CopyToFixNameFailed(plan_.outputPath, copyError), plan_.outputPath);
+        job_.Report({.code = EventCode::CopyNotMade,
+                     .path = plan_.outputPath,
+                     .outputPath = plan_.outputPath,
+                     .systemError = copyError});
         return false;
     }
     // The copy holds what the inspection read only if the recording did not change meanwhile.
     if (!StillAsInspected(inspection_)) {
         Abandon(file);
-        job_.ShowProblem(messages::ChangedWhileRead(), path);
+        job_.Report({.code = EventCode::ChangedWhileRead, .path = path});
         return false;
     }
     FileError openError;
@@ -65,7 +67,10 @@ bool InPlaceTarget::Finish(SourceFile& file) {
         return true;
     if (const int placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath); placeError != 0) {
         Abandon(file);
-        job_.ShowProblem(messages::CopyToFixNameFailed(plan_.outputPath, placeError), plan_.outputPath);
+        job_.Report({.code = EventCode::CopyNotMade,
+                     .path = plan_.outputPath,
+                     .outputPath = plan_.outputPath,
+                     .systemError = placeError});
         return false;
     }
     placed_ = true;

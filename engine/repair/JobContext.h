@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/FileError.h"
+#include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
 #include "repair/FixerHost.h"
 #include "repair/OutputNaming.h"
@@ -14,16 +15,24 @@ struct JobContext {
     FixerHost* host = nullptr;
     FixOutcome& outcome;
 
-    // A file error's fixed sentence, naming the file it concerns.
-    void ReportFileError(const FileError& error) const {
-        const char* message = FileErrorMessage(error.cause);
-        if (message != nullptr && host != nullptr)
-            host->ShowMessage(message, error.fileName);
-    }
-    // A failure that is not a file error, or a notice.
-    void ShowProblem(const std::string& text, const std::string& filePath) const {
+    void Report(const EngineEvent& event) const {
+        // A cause outside the table names no failure: there is nothing to tell.
+        if (event.code == EventCode::FileError &&
+            (event.fileCause <= filecause::kNone || event.fileCause > filecause::kEndOfFile))
+            return;
         if (host != nullptr)
-            host->ShowMessage(text, filePath);
+            host->Report(event);
+    }
+    // A file error, naming the file it concerns.
+    void ReportFileError(const FileError& error) const {
+        Report({.code = EventCode::FileError, .path = error.fileName, .fileCause = error.cause});
+    }
+    // What a repair that completed passed over, if anything: damage, or bytes behind the data that
+    // hold no footage.
+    void ReportSkipped(const WalkSummary& walk, bool inPlace, const std::string& path) const {
+        if (walk.damaged.empty() && (walk.end != WalkEnd::NoChunkBehind || walk.tailIsZeros))
+            return;
+        Report({.code = EventCode::SkippedData, .path = path, .inPlace = inPlace, .walk = walk});
     }
 };
 

@@ -9,7 +9,6 @@
 #include "platform/FileOperations.h"
 #include "repair/InPlaceTarget.h"
 #include "repair/IndexWriting.h"
-#include "repair/Messages.h"
 #include "repair/OpenDmlIndexing.h"
 #include "repair/OtherRecorderScan.h"
 
@@ -93,25 +92,24 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
         return;
     } catch (const std::bad_alloc&) {
         target.Abandon(file);
-        job.ShowProblem(messages::OutOfMemory(), inspection.path);
+        job.Report({.code = EventCode::OutOfMemory, .path = inspection.path});
         return;
     }
     if (!target.Finish(file))
         return;
     if (!other.scan.walk.Complete()) {
         outcome.status = FixStatus::Partial;
-        job.ShowProblem(messages::InPlaceStopped(other.scan.walk.endOffset,
-                                                 static_cast<uint32_t>(other.entries.size())),
-                        inspection.path);
+        job.Report({.code = EventCode::InPlaceStopped,
+                    .path = inspection.path,
+                    .offset = other.scan.walk.endOffset,
+                    .chunks = static_cast<uint32_t>(other.entries.size())});
         return;
     }
     outcome.status = FixStatus::Repaired;
-    if (std::string notice = messages::SkippedNotice(other.scan.walk, true); !notice.empty())
-        job.ShowProblem(notice, inspection.path);
-    const OtherRecorderFindings& found = *outcome.otherRecorder;
-    if (job.host != nullptr)
-        job.host->ShowFindings(messages::OtherRecorderRepaired(found.streams, found.videoFrames, found.audioSeconds),
-                               outcome.outputPath);
+    job.ReportSkipped(other.scan.walk, true, inspection.path);
+    job.Report({.code = EventCode::OtherRecorderRepaired,
+                .path = outcome.outputPath,
+                .findings = *outcome.otherRecorder});
 }
 
 } // namespace clipwright

@@ -1,8 +1,6 @@
-// The check is the inspection and the plans of both modes, as the repair makes them, put in words:
-// what it says of a recording is what a repair then does with it.
+// The check is the inspection and the plans of both modes, as the repair makes them: what it says
+// of a recording is what a repair then does with it.
 #include "repair/RecordingCheck.h"
-
-#include "repair/Messages.h"
 
 #include <new>
 
@@ -33,7 +31,7 @@ ModePlan Describe(const Inspection& inspection, const RepairPlan& plan) {
     described.action = ActionOf(plan.kind);
     described.result = plan.result;
     described.outputPath = plan.outputPath;
-    described.reason = messages::PlanEnd(inspection, plan);
+    described.end = PlanEnd(inspection, plan);
     described.keptAs = plan.keptAs;
     return described;
 }
@@ -163,13 +161,13 @@ CheckReport CheckRecording(const std::string& path) {
         report.settings = newFile.settings;
         report.verdict = VerdictOf(inspection, report);
         if (report.verdict == CheckVerdict::Refused || report.verdict == CheckVerdict::Unreadable)
-            report.problem = report.newFile.reason;
+            report.problem = report.newFile.end;
         return report;
     } catch (const std::bad_alloc&) {
         CheckReport ended;
         ended.path = path;
-        ended.problem = "There was not enough memory to check this recording.";
-        ended.newFile.reason = ended.replace.reason = ended.problem;
+        ended.problem = EngineEvent{.code = EventCode::CheckOutOfMemory, .path = path};
+        ended.newFile.end = ended.replace.end = ended.problem;
         return ended;
     }
 }

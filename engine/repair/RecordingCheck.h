@@ -4,10 +4,11 @@
 // Another recorder's AVI is looked at as its own repair reads it: by its header's stream lists.
 #pragma once
 
+#include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
 #include "codec/CameraSettingsDetector.h"
-#include "avi/CameraLayout.h"
+#include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
 #include "repair/Inspection.h"
 #include "repair/OtherRecorderScan.h"
@@ -31,7 +32,8 @@ struct ModePlan {
     RepairAction action = RepairAction::None;
     PlannedResult result = PlannedResult::Refused;
     std::string outputPath; // the file written or changed; empty when nothing would be
-    std::string reason;     // unless Complete or NeedsSettings: the sentence the repair would show
+    // Unless Complete or NeedsSettings: what the repair would report, as its host would be told.
+    std::optional<EngineEvent> end;
     std::string keptAs;     // a rebuild in place: where the recording waits until the new file stands
 };
 
@@ -66,9 +68,8 @@ struct OtherRecorderCheck {
 struct CheckReport {
     std::string path;
     CheckVerdict verdict = CheckVerdict::Unreadable;
-    // Why the check or the repair could not go on: a file error's fixed sentence or the program's
-    // own; empty otherwise.
-    std::string problem;
+    // Why the check or the repair could not go on; nothing otherwise.
+    std::optional<EngineEvent> problem;
     std::string temporaryName; // when the recording is missing and tmp_NAME stands beside it
 
     bool read = false;     // false: nothing below was learnt, but for the size of a file too large

@@ -1,7 +1,6 @@
 #include "repair/RepairEngine.h"
 
 #include "repair/Executors.h"
-#include "repair/Messages.h"
 
 namespace clipwright {
 
@@ -61,12 +60,8 @@ void RepairEngine::ReportPlanEnd(const Inspection& inspection, const RepairPlan&
         outcome.status = FixStatus::Repaired;
         outcome.otherRecorder->neededNoRepair = true;
     }
-    const JobContext job{host, outcome};
-    if (plan.refusal == Refusal::Unreadable || plan.refusal == Refusal::Unwritable) {
-        job.ReportFileError(FileError{plan.fileCause, 0, inspection.path});
-        return;
-    }
-    job.ShowProblem(messages::PlanEnd(inspection, plan), inspection.path);
+    if (const std::optional<EngineEvent> end = PlanEnd(inspection, plan))
+        JobContext{host, outcome}.Report(*end);
 }
 
 } // namespace clipwright

@@ -183,6 +183,85 @@ RepairPlan MakePlan(const Inspection& inspection, OutputMode mode, const std::op
                                              : PlanInPlace(inspection, mode, kind);
 }
 
+std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPlan& plan) {
+    EngineEvent event{.path = inspection.path};
+    switch (plan.refusal) {
+    case Refusal::TooLarge:
+        event.code = EventCode::TooLarge;
+        return event;
+    case Refusal::UnderTemporaryName:
+        event.code = EventCode::UnderTemporaryName;
+        event.temporaryName = inspection.names.temporaryName;
+        return event;
+    case Refusal::Unreadable:
+    case Refusal::Unwritable:
+        event.code = EventCode::FileError;
+        event.fileCause = plan.fileCause;
+        return event;
+    case Refusal::Empty:
+        event.code = EventCode::Empty;
+        return event;
+    case Refusal::NotAvi:
+        event.code = EventCode::NotAvi;
+        event.foreign = plan.foreign;
+        return event;
+    case Refusal::ReplacingThroughLink:
+        event.code = EventCode::ReplacingThroughLink;
+        return event;
+    case Refusal::OpenForWriting:
+        event.code = EventCode::OpenForWriting;
+        return event;
+    case Refusal::ChangedWhileRead:
+        event.code = EventCode::ChangedWhileRead;
+        return event;
+    case Refusal::RepairRunning:
+        event.code = EventCode::RepairRunning;
+        return event;
+    case Refusal::CopyNotMade:
+        event.code = EventCode::CopyNotMade;
+        event.outputPath = inspection.names.fixName;
+        event.systemError = plan.systemError;
+        return event;
+    case Refusal::TemporaryNameBlocked:
+        event.code = EventCode::TemporaryNameBlocked;
+        event.temporaryName = inspection.names.temporaryName;
+        event.systemError = plan.systemError;
+        return event;
+    case Refusal::OutputNotCreatable:
+        event.code = EventCode::OutputNotCreated;
+        event.outputPath = inspection.names.fixName;
+        return event;
+    case Refusal::MoreThanOneRiffPart:
+        event.code = EventCode::MoreThanOneRiffPart;
+        return event;
+    case Refusal::NothingFound:
+        event.code = EventCode::NothingFound;
+        return event;
+    case Refusal::NoRepairNeeded:
+        event.code = EventCode::NoRepairNeeded;
+        return event;
+    case Refusal::WalkStops:
+        event.code = EventCode::CopyStopped;
+        event.offset = inspection.walk.endOffset;
+        event.copyStop = CopyStop::Damaged;
+        event.recordingRestored = true;
+        return event;
+    case Refusal::None:
+        break;
+    }
+    if (plan.result != PlannedResult::Partial)
+        return std::nullopt;
+    event.offset = inspection.walk.endOffset;
+    if (plan.kind == RepairKind::CameraRebuild) {
+        event.code = EventCode::CopyStopped;
+        event.copyStop = CopyStop::Damaged;
+    } else {
+        event.code = EventCode::InPlaceStopped;
+        event.chunks = ChunksIndexed(inspection);
+    }
+    return event;
+}
+
 const char* PlannedResultName(PlannedResult result) {
     switch (result) {
     case PlannedResult::Complete:

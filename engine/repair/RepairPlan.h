@@ -4,6 +4,7 @@
 #pragma once
 
 #include "avi/CameraLayout.h"
+#include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
 #include "repair/Inspection.h"
 
@@ -95,6 +96,10 @@ std::optional<ImageSettings> SettingsReadFromVideo(const Inspection& inspection)
 // How a rebuild's copy ends when the walk stopped before the end of the data: a new file keeps
 // what was copied before the damage; a replace puts the recording back.
 bool KeepsPartialCopy(const RepairPlan& plan, bool copiedAnything);
+
+// What the repair reports of a plan that runs no repair, or that stops early; nothing for a plan
+// that completes or needs settings first.
+std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPlan& plan);
 
 const char* PlannedResultName(PlannedResult result);
 

@@ -18,7 +18,7 @@ using namespace clipwright;
 
 class FuzzHost : public FixerHost {
 public:
-    void ShowMessage(const std::string&, const std::string&) override {}
+    void Report(const EngineEvent&) override {}
     std::optional<ImageSettings>
     AskImageSettings(const std::optional<ImageSettings>& /*readFromVideo*/) override {
         return ImageSettings{kResolutionQvga, 15};

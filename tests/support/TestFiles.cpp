@@ -1,9 +1,12 @@
 #include "TestFiles.h"
 
+#include "text/EventText.h"
+
 namespace clipwright::test {
 
-void RecordingHost::ShowMessage(const std::string& text, const std::string& filePath) {
-    messages.push_back({text, filePath});
+void RecordingHost::Report(const EngineEvent& event) {
+    if (!IsFinding(event.code))
+        messages.push_back({EventText(event), event.path, event.code});
 }
 
 std::optional<ImageSettings>

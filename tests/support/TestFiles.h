@@ -21,9 +21,11 @@ public:
     struct Message {
         std::string text;
         std::string filePath;
+        EventCode code = EventCode::FileError;
     };
 
-    void ShowMessage(const std::string& text, const std::string& filePath) override;
+    // Problems, in the program's words; findings pass, as in the command-line tool.
+    void Report(const EngineEvent& event) override;
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
 

@@ -1,4 +1,5 @@
-// What the engine tells the user, other than the fixed file-error sentences.
+// The sentences the program shows for what the engine reports, other than the fixed file-error
+// sentences of platform/FileError.h.
 #pragma once
 
 #include "avi/ChunkWalk.h"
@@ -7,15 +8,8 @@
 #include <optional>
 #include <string>
 
-namespace clipwright {
-struct Inspection;
-struct RepairPlan;
-} // namespace clipwright
-
 namespace clipwright::messages {
 
-// Why a plan runs no repair, or what it would leave: the sentence for its refusal or its expected end.
-std::string PlanEnd(const Inspection& inspection, const RepairPlan& plan);
 std::string EmptyFile();
 std::string NotAnAviFile(const std::string& whatItIs);
 std::string OpenForWriting();
@@ -35,6 +29,8 @@ std::string NewFileNotWritten(int systemError);
 std::string NewNameNotOnDisk(const std::string& outputPath, const std::string& keptAs, int systemError);
 std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordingRestored);
 std::string OutOfMemory();
+// A check that ran out of memory.
+std::string NoMemoryToCheck();
 std::string ReplacingThroughLink();
 // Another recorder's AVI made of more than one RIFF part (past 1 GiB), which needs OpenDML
 // indexes that are not written yet.

@@ -1,7 +1,4 @@
-#include "repair/Messages.h"
-
-#include "platform/FileError.h"
-#include "repair/RepairPlan.h"
+#include "text/Messages.h"
 
 #include <cctype>
 #include <system_error>
@@ -176,6 +173,10 @@ std::string OutOfMemory() {
     return "There was not enough memory to repair this recording. The recording was left as it was.";
 }
 
+std::string NoMemoryToCheck() {
+    return "There was not enough memory to check this recording.";
+}
+
 std::string EmptyFile() {
     return "This file is empty: it holds no recording data. A power cut can leave a recording's name with "
            "no data behind it; the footage may still be on the card, where a recovery program can look for "
@@ -202,89 +203,6 @@ std::string ChangedWhileRead() {
 std::string RepairAlreadyRunning() {
     return "This recording is being repaired by another Clipwright window or command. Nothing was changed; "
            "wait until that repair has ended.";
-}
-
-namespace {
-
-const char* ForeignKindName(ForeignKind kind) {
-    switch (kind) {
-    case ForeignKind::Jpeg:
-        return "a JPEG picture";
-    case ForeignKind::Png:
-        return "a PNG picture";
-    case ForeignKind::Gif:
-        return "a GIF picture";
-    case ForeignKind::Mp4:
-        return "an MP4 video";
-    case ForeignKind::Matroska:
-        return "a Matroska (MKV or WebM) video";
-    case ForeignKind::Wave:
-        return "a WAV sound file";
-    case ForeignKind::Pdf:
-        return "a PDF document";
-    case ForeignKind::Zip:
-        return "a ZIP archive";
-    case ForeignKind::Text:
-        return "text";
-    case ForeignKind::Unknown:
-        break;
-    }
-    return "";
-}
-
-uint32_t ChunksIndexed(const Inspection& inspection) {
-    if (inspection.other)
-        return static_cast<uint32_t>(inspection.other->entries.size());
-    return inspection.inPlace ? static_cast<uint32_t>(inspection.inPlace->entries.size()) : 0;
-}
-
-} // namespace
-
-std::string PlanEnd(const Inspection& inspection, const RepairPlan& plan) {
-    switch (plan.refusal) {
-    case Refusal::TooLarge:
-        return RecordingTooLarge();
-    case Refusal::UnderTemporaryName:
-        return RecordingUnderTemporaryName(inspection.names.temporaryName, inspection.path);
-    case Refusal::Unreadable:
-    case Refusal::Unwritable: {
-        const char* message = FileErrorMessage(plan.fileCause);
-        return message != nullptr ? message : FileErrorMessage(filecause::kGeneric);
-    }
-    case Refusal::Empty:
-        return EmptyFile();
-    case Refusal::NotAvi:
-        return NotAnAviFile(ForeignKindName(plan.foreign));
-    case Refusal::ReplacingThroughLink:
-        return ReplacingThroughLink();
-    case Refusal::OpenForWriting:
-        return OpenForWriting();
-    case Refusal::ChangedWhileRead:
-        return ChangedWhileRead();
-    case Refusal::RepairRunning:
-        return RepairAlreadyRunning();
-    case Refusal::CopyNotMade:
-        return CopyToFixNameFailed(inspection.names.fixName, plan.systemError);
-    case Refusal::TemporaryNameBlocked:
-        return MoveToTemporaryNameFailed(inspection.names.temporaryName, plan.systemError);
-    case Refusal::OutputNotCreatable:
-        return OutputNotCreated(inspection.names.fixName);
-    case Refusal::MoreThanOneRiffPart:
-        return MoreThanOneRiffPart();
-    case Refusal::NothingFound:
-        return NoRecordingData();
-    case Refusal::NoRepairNeeded:
-        return NoRepairNeeded();
-    case Refusal::WalkStops:
-        return CopyStopped(WalkGaveUpReason(), inspection.walk.endOffset, true);
-    case Refusal::None:
-        break;
-    }
-    if (plan.result == PlannedResult::Partial)
-        return plan.kind == RepairKind::CameraRebuild
-                   ? CopyStopped(WalkGaveUpReason(), inspection.walk.endOffset, false)
-                   : InPlaceStopped(inspection.walk.endOffset, ChunksIndexed(inspection));
-    return {};
 }
 
 } // namespace clipwright::messages

@@ -1,0 +1,81 @@
+// Every event the engine reports has its sentence, and each value the event carries ends up in it.
+#include "text/EventText.h"
+#include "repair/EngineEvent.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <set>
+#include <vector>
+
+namespace clipwright {
+namespace {
+
+struct Case {
+    EngineEvent event;
+    const char* says; // a part of the sentence that only the right values give
+};
+
+TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
+    WalkSummary damage;
+    damage.damaged = {{72192, 512}};
+    damage.end = WalkEnd::NoChunkBehind;
+    damage.endOffset = 90000;
+    const std::vector<Case> cases = {
+        {{.code = EventCode::FileError, .fileCause = filecause::kDiskFull}, "ERROR: disk full !"},
+        {{.code = EventCode::FileError, .fileCause = 99}, "ERROR: An unspecified error occurred."},
+        {{.code = EventCode::TooLarge}, "2 GB or larger"},
+        {{.code = EventCode::UnderTemporaryName, .path = "/d/a.avi", .temporaryName = "/d/tmp_a.avi"},
+         "not at \"a.avi\", but \"tmp_a.avi\" stands beside it"},
+        {{.code = EventCode::Empty}, "This file is empty"},
+        {{.code = EventCode::NotAvi, .foreign = ForeignKind::Pdf}, "not an AVI file: it is a PDF document."},
+        {{.code = EventCode::ReplacingThroughLink}, "symbolic link"},
+        {{.code = EventCode::OpenForWriting}, "open for writing"},
+        {{.code = EventCode::ChangedWhileRead}, "changed while Clipwright was reading it"},
+        {{.code = EventCode::RepairRunning}, "being repaired by another Clipwright window"},
+        {{.code = EventCode::CopyNotMade, .outputPath = "/d/fix_a.avi", .systemError = ENOSPC},
+         "copied to \"fix_a.avi\" (No space left on device)"},
+        {{.code = EventCode::TemporaryNameBlocked, .temporaryName = "/d/tmp_a.avi", .systemError = EEXIST},
+         "renamed to \"tmp_a.avi\" for the repair (File exists)"},
+        {{.code = EventCode::OutputNotCreated, .outputPath = "/d/fix_a.avi"},
+         "\"fix_a.avi\" could not be created"},
+        {{.code = EventCode::MoreThanOneRiffPart}, "second RIFF part"},
+        {{.code = EventCode::NothingFound}, "No recording data was found"},
+        {{.code = EventCode::NoRepairNeeded}, "it needed no repair"},
+        {{.code = EventCode::OutOfMemory}, "not enough memory to repair"},
+        {{.code = EventCode::CheckOutOfMemory}, "not enough memory to check"},
+        {{.code = EventCode::NewNameNotOnDisk,
+          .outputPath = "/d/a.avi",
+          .temporaryName = "/d/tmp_a.avi",
+          .systemError = EIO},
+         "on the disk (Input/output error). The recording was kept as \"tmp_a.avi\"."},
+        {{.code = EventCode::CopyStopped,
+          .systemError = ENOSPC,
+          .offset = 4096,
+          .copyStop = CopyStop::NotWritten,
+          .recordingRestored = true},
+         "stopped at offset 4096: the new file could not be written (No space left on device). The recording "
+         "was left as it was."},
+        {{.code = EventCode::CopyStopped, .offset = 8, .copyStop = CopyStop::SizeLimit},
+         "would reach 2 GB, the most an AVI file of this kind can hold. The new file holds what was copied"},
+        {{.code = EventCode::InPlaceStopped, .offset = 5000, .chunks = 42},
+         "stopped at offset 5000: the data there is damaged, and no chunk was found in the 256 MB behind it. "
+         "The index covers the 42 chunks"},
+        {{.code = EventCode::SkippedData, .inPlace = true, .walk = damage},
+         "512 bytes of damaged data skipped at offset 72192. The chunks before and behind it were indexed. "
+         "The "
+         "bytes from offset 90000"},
+        {{.code = EventCode::OtherRecorderRepaired, .findings = {2, 1234, 94.6, false}},
+         "AVI from another recorder: 2 streams, 1,234 video frames, 95 s of audio, index rebuilt."},
+    };
+    std::set<EventCode> covered;
+    for (const Case& c : cases) {
+        EXPECT_NE(EventText(c.event).find(c.says), std::string::npos)
+            << "code " << static_cast<int>(c.event.code) << " says: " << EventText(c.event);
+        EXPECT_EQ(IsFinding(c.event.code), c.event.code == EventCode::OtherRecorderRepaired);
+        covered.insert(c.event.code);
+    }
+    EXPECT_EQ(covered.size(), static_cast<size_t>(kEventCodeCount)) << "a code has no case here";
+}
+
+} // namespace
+} // namespace clipwright

@@ -1,0 +1,110 @@
+#include "text/EventText.h"
+
+#include "platform/FileError.h"
+#include "text/Messages.h"
+
+namespace clipwright {
+
+namespace {
+
+const char* ForeignKindName(ForeignKind kind) {
+    switch (kind) {
+    case ForeignKind::Jpeg:
+        return "a JPEG picture";
+    case ForeignKind::Png:
+        return "a PNG picture";
+    case ForeignKind::Gif:
+        return "a GIF picture";
+    case ForeignKind::Mp4:
+        return "an MP4 video";
+    case ForeignKind::Matroska:
+        return "a Matroska (MKV or WebM) video";
+    case ForeignKind::Wave:
+        return "a WAV sound file";
+    case ForeignKind::Pdf:
+        return "a PDF document";
+    case ForeignKind::Zip:
+        return "a ZIP archive";
+    case ForeignKind::Text:
+        return "text";
+    case ForeignKind::Unknown:
+        break;
+    }
+    return "";
+}
+
+std::string StopReason(CopyStop stop, int systemError) {
+    switch (stop) {
+    case CopyStop::Damaged:
+        return messages::WalkGaveUpReason();
+    case CopyStop::NoMemoryForChunk:
+        return messages::NoMemoryForAChunkReason();
+    case CopyStop::SizeLimit:
+        return messages::SizeLimitReason();
+    case CopyStop::NotWritten:
+        return messages::NewFileNotWritten(systemError);
+    case CopyStop::RecordingNotRead:
+        return messages::RecordingNotReadReason();
+    case CopyStop::EndOfRecording:
+        break;
+    }
+    return messages::EndOfRecordingReason();
+}
+
+} // namespace
+
+std::string EventText(const EngineEvent& event) {
+    switch (event.code) {
+    case EventCode::FileError: {
+        const char* message = FileErrorMessage(event.fileCause);
+        return message != nullptr ? message : FileErrorMessage(filecause::kGeneric);
+    }
+    case EventCode::TooLarge:
+        return messages::RecordingTooLarge();
+    case EventCode::UnderTemporaryName:
+        return messages::RecordingUnderTemporaryName(event.temporaryName, event.path);
+    case EventCode::Empty:
+        return messages::EmptyFile();
+    case EventCode::NotAvi:
+        return messages::NotAnAviFile(ForeignKindName(event.foreign));
+    case EventCode::ReplacingThroughLink:
+        return messages::ReplacingThroughLink();
+    case EventCode::OpenForWriting:
+        return messages::OpenForWriting();
+    case EventCode::ChangedWhileRead:
+        return messages::ChangedWhileRead();
+    case EventCode::RepairRunning:
+        return messages::RepairAlreadyRunning();
+    case EventCode::CopyNotMade:
+        return messages::CopyToFixNameFailed(event.outputPath, event.systemError);
+    case EventCode::TemporaryNameBlocked:
+        return messages::MoveToTemporaryNameFailed(event.temporaryName, event.systemError);
+    case EventCode::OutputNotCreated:
+        return messages::OutputNotCreated(event.outputPath);
+    case EventCode::MoreThanOneRiffPart:
+        return messages::MoreThanOneRiffPart();
+    case EventCode::NothingFound:
+        return messages::NoRecordingData();
+    case EventCode::NoRepairNeeded:
+        return messages::NoRepairNeeded();
+    case EventCode::OutOfMemory:
+        return messages::OutOfMemory();
+    case EventCode::CheckOutOfMemory:
+        return messages::NoMemoryToCheck();
+    case EventCode::NewNameNotOnDisk:
+        return messages::NewNameNotOnDisk(event.outputPath, event.temporaryName, event.systemError);
+    case EventCode::CopyStopped:
+        return messages::CopyStopped(StopReason(event.copyStop, event.systemError), event.offset,
+                                     event.recordingRestored);
+    case EventCode::InPlaceStopped:
+        return messages::InPlaceStopped(event.offset, event.chunks);
+    case EventCode::SkippedData:
+        return messages::SkippedNotice(event.walk, event.inPlace);
+    case EventCode::OtherRecorderRepaired:
+        return messages::OtherRecorderRepaired(event.findings.streams, event.findings.videoFrames,
+                                               event.findings.audioSeconds);
+    }
+    return {};
+}
+
+} // namespace clipwright
