@@ -3,8 +3,8 @@
 // video says.
 #pragma once
 
-#include "repair/FixerHost.h"
 #include "avi/CameraLayout.h"
+#include "repair/FixerHost.h"
 
 #include <iosfwd>
 #include <optional>

@@ -356,9 +356,9 @@ void MainDialog::OnFix() {
 
 void MainDialog::StartJob() {
     try {
-        FixRequest request{
-            QFile::encodeName(pathText).toStdString(), QFile::encodeName(fileName).toStdString(),
-            replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile};
+        FixRequest request{QFile::encodeName(pathText).toStdString(),
+                           QFile::encodeName(fileName).toStdString(),
+                           replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile};
         if (job.Start(std::move(request)))
             return;
     } catch (...) {

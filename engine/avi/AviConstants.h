@@ -11,8 +11,8 @@ inline constexpr uint64_t kMainFlagsOffset = 12;
 inline constexpr uint64_t kMainTotalFramesOffset = 16;
 
 // avih dwFlags
-inline constexpr uint32_t kMainFlagHasIndex = 0x10;      // AVIF_HASINDEX
-inline constexpr uint32_t kMainFlagMustUseIndex = 0x20;  // AVIF_MUSTUSEINDEX
+inline constexpr uint32_t kMainFlagHasIndex = 0x10;       // AVIF_HASINDEX
+inline constexpr uint32_t kMainFlagMustUseIndex = 0x20;   // AVIF_MUSTUSEINDEX
 inline constexpr uint32_t kMainFlagIsInterleaved = 0x100; // AVIF_ISINTERLEAVED
 
 // idx1 entry dwFlags

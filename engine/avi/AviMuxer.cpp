@@ -22,7 +22,6 @@ constexpr uint32_t kChunkHeaderSize = 8;
 constexpr uint32_t kIndexEntrySize = 16;
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
 
-
 constexpr uint32_t kVideoScale = 1000; // rate = frames per second x 1000
 constexpr uint32_t kQuality = 2000;
 constexpr uint32_t kImageSizeField = 129600; // the same for every resolution
@@ -420,7 +419,7 @@ void AviMuxer::PutMainHeader() {
     PutU32(microSecPerFrame);                                         // dwMicroSecPerFrame
     PutU32(ClampToU32(bytesPerSecond));                               // dwMaxBytesPerSec
     PutU32(0);                                                        // dwPaddingGranularity
-    PutU32(avi::kMainFlagHasIndex | avi::kMainFlagIsInterleaved);                 // dwFlags
+    PutU32(avi::kMainFlagHasIndex | avi::kMainFlagIsInterleaved);     // dwFlags
     PutU32(video_.chunks);                                            // dwTotalFrames
     PutU32(0);                                                        // dwInitialFrames
     PutU32(streamCount_);                                             // dwStreams

@@ -28,8 +28,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "avi/FourCC.h"
 #include "avi/CameraLayout.h"
+#include "avi/FourCC.h"
 
 namespace clipwright {
 

@@ -44,10 +44,10 @@ inline constexpr uint32_t kPadUnit = 2048; // a repaired file ends on a multiple
 inline constexpr uint64_t kMaxRecordingSize = 0x80000000ULL;
 
 // Fields of the header block read to tell the camera's own header from another writer's.
-inline constexpr uint32_t kVideoStreamType = 108; // video strh fccType
-inline constexpr uint32_t kVideoHandler = 112;    // video strh fccHandler
-inline constexpr uint32_t kVideoCompression = 188; // video strf biCompression
-inline constexpr uint32_t kAudioListShift = 8;     // the audio stream list may begin 8 bytes later
+inline constexpr uint32_t kVideoStreamType = 108;     // video strh fccType
+inline constexpr uint32_t kVideoHandler = 112;        // video strh fccHandler
+inline constexpr uint32_t kVideoCompression = 188;    // video strf biCompression
+inline constexpr uint32_t kAudioListShift = 8;        // the audio stream list may begin 8 bytes later
 inline constexpr uint32_t kStrhTypeToFormatTag = 64;  // audio strh fccType to strf wFormatTag
 inline constexpr uint32_t kStrhTypeToSampleRate = 68; // audio strh fccType to strf nSamplesPerSec
 inline constexpr uint16_t kAudioFormatMsAdpcm = 2;
@@ -97,14 +97,15 @@ inline bool UsableSettings(ResolutionCode resolution, uint32_t framesPerSecond) 
 }
 
 // The ids each camera repair takes for footage.
-const MediaIds& CameraIndexedIds(); // the in-place scan: 00db 00dc 01db 01dc 00wb 01wb
-const MediaIds& CameraCopiedIds();  // the rebuild: 00db 00dc 01wb
+const MediaIds& CameraIndexedIds();   // the in-place scan: 00db 00dc 01db 01dc 00wb 01wb
+const MediaIds& CameraCopiedIds();    // the rebuild: 00db 00dc 01wb
 bool IsCameraVideo(const FourCC& id); // of the in-place scan's ids
 
 // An MPEG-4 video object start code opens every key frame the camera writes.
 inline bool StartsCameraKeyFrame(std::span<const uint8_t> firstBytes) {
     static constexpr std::array<uint8_t, 4> kVideoObjectStart = {0x00, 0x00, 0x01, 0x00};
-    return firstBytes.size() >= 4 && std::equal(kVideoObjectStart.begin(), kVideoObjectStart.end(), firstBytes.begin());
+    return firstBytes.size() >= 4 &&
+           std::equal(kVideoObjectStart.begin(), kVideoObjectStart.end(), firstBytes.begin());
 }
 
 } // namespace clipwright

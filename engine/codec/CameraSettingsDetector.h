@@ -2,8 +2,8 @@
 // sound, for a recording whose header lost them.
 #pragma once
 
-#include "platform/SourceFile.h"
 #include "avi/CameraLayout.h"
+#include "platform/SourceFile.h"
 
 #include <cstdint>
 #include <optional>

@@ -209,7 +209,8 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const bool copiedAnything = videoCopied + audioCopied != 0;
     // A file the size limit stopped is still finished: what it holds plays.
     const bool outputPlays = muxer.Complete() || muxer.Failure() == MuxerFailure::SizeLimit;
-    const bool keepPartial = end != CopyEnd::EndOfData && KeepsPartialCopy(plan, copiedAnything) && outputPlays;
+    const bool keepPartial =
+        end != CopyEnd::EndOfData && KeepsPartialCopy(plan, copiedAnything) && outputPlays;
     if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
         // On disk, with the recording's owner and mode, before its name makes it the repair.
         int placeError = FinishNewFile(partialPath, recording);

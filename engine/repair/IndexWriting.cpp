@@ -41,7 +41,8 @@ void CoverDamage(SourceFile& file, const WalkSummary& walk) {
         if (stretch.bytes < 8)
             continue;
         WriteFourCCAt(file, stretch.offset, fourcc::kJunk);
-        WriteU32At(file, stretch.offset + 4, static_cast<uint32_t>(std::min<uint64_t>(stretch.bytes - 8, 0x7FFFFFFFu)));
+        WriteU32At(file, stretch.offset + 4,
+                   static_cast<uint32_t>(std::min<uint64_t>(stretch.bytes - 8, 0x7FFFFFFFu)));
     }
 }
 

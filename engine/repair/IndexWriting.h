@@ -4,8 +4,8 @@
 
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
-#include "repair/IndexEntry.h"
 #include "platform/SourceFile.h"
+#include "repair/IndexEntry.h"
 
 #include <cstdint>
 #include <deque>

@@ -98,16 +98,18 @@ ForeignKind ForeignKindOf(ByteSource& file) {
         return ForeignKind::Pdf;
     if (starts({'P', 'K', 3, 4}))
         return ForeignKind::Zip;
-    const bool text = got > 0 && std::all_of(head.begin(), head.begin() + static_cast<ptrdiff_t>(got), [](uint8_t byte) {
-                          return byte == '\n' || byte == '\r' || byte == '\t' || (byte >= 0x20 && byte != 0x7F);
-                      });
+    const bool text =
+        got > 0 && std::all_of(head.begin(), head.begin() + static_cast<ptrdiff_t>(got), [](uint8_t byte) {
+            return byte == '\n' || byte == '\r' || byte == '\t' || (byte >= 0x20 && byte != 0x7F);
+        });
     return text ? ForeignKind::Text : ForeignKind::Unknown;
 }
 
 bool StartsWithZeros(ByteSource& file) {
     std::array<uint8_t, 4096> head{};
     const size_t got = file.ReadAt(0, head.data(), head.size());
-    return std::all_of(head.begin(), head.begin() + static_cast<ptrdiff_t>(got), [](uint8_t byte) { return byte == 0; });
+    return std::all_of(head.begin(), head.begin() + static_cast<ptrdiff_t>(got),
+                       [](uint8_t byte) { return byte == 0; });
 }
 
 bool HasCameraChunk(ByteSource& file, uint64_t start, uint64_t size) {
@@ -117,7 +119,8 @@ bool HasCameraChunk(ByteSource& file, uint64_t start, uint64_t size) {
 
 // True when the idx1 at `position` lists exactly the chunks walked, offsets counted from the movi
 // list or from the start of the file.
-bool IndexListsEntries(ByteSource& file, uint64_t position, uint64_t moviType, const IndexEntryList& entries) {
+bool IndexListsEntries(ByteSource& file, uint64_t position, uint64_t moviType,
+                       const IndexEntryList& entries) {
     return IndexMatches(file, position, moviType, entries);
 }
 
@@ -168,7 +171,8 @@ CameraIndexScan ScanCameraChunks(ByteSource& file, uint64_t fileSize, WalkSummar
 
 // Finalised: the index where the data ends lists every chunk, and the header's sizes and flags
 // were written after it, as the repair writes them last.
-bool CameraIndexWhole(ByteSource& file, uint64_t fileSize, const CameraIndexScan& scan, const WalkSummary& walk) {
+bool CameraIndexWhole(ByteSource& file, uint64_t fileSize, const CameraIndexScan& scan,
+                      const WalkSummary& walk) {
     if (!scan.indexOffset || !walk.damaged.empty() || scan.entries.empty())
         return false;
     const uint64_t indexEnd = *scan.indexOffset + 8 + scan.entries.size() * 16;
@@ -192,8 +196,8 @@ void CountRebuildChunks(ByteSource& file, Inspection& inspection) {
         ++(chunk->id == fourcc::kAudio01wb ? audio : video);
     }
     inspection.walk = walk.Summary();
-    inspection.indexAtWalkEnd = inspection.walk.end == WalkEnd::Filler &&
-                                WordAt(file, inspection.walk.endOffset) == fourcc::kIdx1;
+    inspection.indexAtWalkEnd =
+        inspection.walk.end == WalkEnd::Filler && WordAt(file, inspection.walk.endOffset) == fourcc::kIdx1;
     inspection.rebuildVideoChunks = video;
     inspection.rebuildAudioChunks = audio;
 }
@@ -217,7 +221,8 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
     if (inspection.layout == LayoutStandard) {
         inspection.chunkStart = layout::kFirstChunk;
         inspection.inPlace = ScanCameraChunks(file, inspection.size, inspection.walk);
-        inspection.inPlace->indexWhole = CameraIndexWhole(file, inspection.size, *inspection.inPlace, inspection.walk);
+        inspection.inPlace->indexWhole =
+            CameraIndexWhole(file, inspection.size, *inspection.inPlace, inspection.walk);
         if (purpose == InspectionPurpose::Check)
             inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
         return;
@@ -307,7 +312,8 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
     ReadOnlyFile file;
     FileError openError;
     if (!file.Open(path, openError)) {
-        inspection.access = openError.cause == filecause::kFileNotFound ? Access::Missing : Access::OpenFailed;
+        inspection.access =
+            openError.cause == filecause::kFileNotFound ? Access::Missing : Access::OpenFailed;
         inspection.openCause = openError.cause;
         return inspection;
     }

@@ -110,7 +110,7 @@ struct Inspection {
     std::optional<OtherRecorderInspection> other;
 
     HeaderSettings header;
-    uint64_t chunkStart = 0; // where the camera's walk starts
+    uint64_t chunkStart = 0;                // where the camera's walk starts
     std::optional<CameraIndexScan> inPlace; // the standard layout
     // The rebuild's chunks as its walk finds them (a check only; a repair's copy is its walk).
     std::optional<uint32_t> rebuildVideoChunks, rebuildAudioChunks;

@@ -1,7 +1,7 @@
 #include "repair/LayoutProbe.h"
 
-#include "avi/FourCC.h"
 #include "avi/CameraLayout.h"
+#include "avi/FourCC.h"
 
 #include <algorithm>
 #include <array>

@@ -94,8 +94,9 @@ StandardIndex BuildStandardIndex(const StreamInfo& stream, size_t number, const 
     size_t slot = 8 + kStandardIndexHeaderBytes;
     for (const PartChunk& chunk : chunks) {
         le::WriteU32(at + slot, static_cast<uint32_t>(chunk.position + 8 - base));
-        le::WriteU32(at + slot + 4,
-                     chunk.entry->size | ((chunk.entry->flags & avi::kIndexKeyFrame) != 0 ? 0 : avi::kStandardIndexDeltaFrame));
+        le::WriteU32(at + slot + 4, chunk.entry->size | ((chunk.entry->flags & avi::kIndexKeyFrame) != 0
+                                                             ? 0
+                                                             : avi::kStandardIndexDeltaFrame));
         slot += 8;
         ++tally.chunks;
         tally.bytes += chunk.entry->size;

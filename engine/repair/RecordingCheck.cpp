@@ -83,7 +83,8 @@ void DescribeOtherRecorder(const OtherRecorderInspection& other, CheckReport& re
             report.audioChunks += found.chunks;
     }
     // Text and other streams, and palette changes, are indexed too.
-    report.otherChunks = static_cast<uint32_t>(other.entries.size()) - report.videoChunks - report.audioChunks;
+    report.otherChunks =
+        static_cast<uint32_t>(other.entries.size()) - report.videoChunks - report.audioChunks;
     report.indexOffset = other.indexOffset;
     report.healthy = other.finalised;
     report.otherRecorder = std::move(check);
@@ -156,8 +157,8 @@ CheckReport CheckRecording(const std::string& path) {
         const RepairPlan replace = MakePlan(inspection, OutputMode::ReplaceOriginal, fromVideo);
         report.newFile = Describe(inspection, newFile);
         report.replace = Describe(inspection, replace);
-        report.settingsSource = newFile.settingsSource == SettingsSource::User ? SettingsSource::Video
-                                                                                : newFile.settingsSource;
+        report.settingsSource =
+            newFile.settingsSource == SettingsSource::User ? SettingsSource::Video : newFile.settingsSource;
         report.settings = newFile.settings;
         report.verdict = VerdictOf(inspection, report);
         if (report.verdict == CheckVerdict::Refused || report.verdict == CheckVerdict::Unreadable)

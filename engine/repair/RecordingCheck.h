@@ -34,7 +34,7 @@ struct ModePlan {
     std::string outputPath; // the file written or changed; empty when nothing would be
     // Unless Complete or NeedsSettings: what the repair would report, as its host would be told.
     std::optional<EngineEvent> end;
-    std::string keptAs;     // a rebuild in place: where the recording waits until the new file stands
+    std::string keptAs; // a rebuild in place: where the recording waits until the new file stands
 };
 
 enum class CheckVerdict {

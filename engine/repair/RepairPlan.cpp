@@ -55,7 +55,8 @@ RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind
     return plan;
 }
 
-RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode, const std::optional<ImageSettings>& answer) {
+RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
+                       const std::optional<ImageSettings>& answer) {
     RepairPlan plan;
     plan.kind = RepairKind::CameraRebuild;
     plan.dataStart = inspection.chunkStart;
@@ -73,12 +74,14 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode, const std:
         plan.settingsSource = SettingsSource::User;
         plan.settings = answer;
     } else if (!inspection.header.usable) {
-        plan.settingsSource = SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;
+        plan.settingsSource =
+            SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;
         plan.result = PlannedResult::NeedsSettings;
         return plan;
     }
     // Settings that did not come from the header always make a new file: the prompt says so.
-    const bool replacing = mode == OutputMode::ReplaceOriginal && plan.settingsSource == SettingsSource::Header;
+    const bool replacing =
+        mode == OutputMode::ReplaceOriginal && plan.settingsSource == SettingsSource::Header;
     plan.mode = replacing ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
     const OutputNames& names = inspection.names;
     if (replacing && FileExists(names.temporaryName)) {
@@ -133,7 +136,8 @@ bool KeepsPartialCopy(const RepairPlan& plan, bool copiedAnything) {
     return plan.mode == OutputMode::NewFile && copiedAnything;
 }
 
-RepairPlan MakePlan(const Inspection& inspection, OutputMode mode, const std::optional<ImageSettings>& answer) {
+RepairPlan MakePlan(const Inspection& inspection, OutputMode mode,
+                    const std::optional<ImageSettings>& answer) {
     const bool replacing = mode == OutputMode::ReplaceOriginal;
     // In the order the user can do something about them: what the file is, then what stops a write.
     switch (inspection.access) {

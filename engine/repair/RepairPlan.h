@@ -35,9 +35,9 @@ enum class Refusal {
     None,
     TooLarge,
     UnderTemporaryName,
-    Unreadable,           // `fileCause`
+    Unreadable, // `fileCause`
     Empty,
-    NotAvi,               // `foreign`
+    NotAvi, // `foreign`
     ReplacingThroughLink,
     OpenForWriting,       // another program holds it open for writing
     ChangedWhileRead,     // it grew or changed while it was read
@@ -49,7 +49,7 @@ enum class Refusal {
     MoreThanOneRiffPart,
     NothingFound,
     NoRepairNeeded,
-    WalkStops,            // damaged data the walk cannot pass, and nothing would be kept
+    WalkStops, // damaged data the walk cannot pass, and nothing would be kept
 };
 
 // Where a rebuild's frame size and rate come from.
@@ -63,7 +63,8 @@ enum class SettingsSource {
 
 struct RepairPlan {
     RepairKind kind = RepairKind::None;
-    OutputMode mode = OutputMode::NewFile; // as carried out: a rebuild with settings from elsewhere makes a new file
+    OutputMode mode =
+        OutputMode::NewFile; // as carried out: a rebuild with settings from elsewhere makes a new file
     PlannedResult result = PlannedResult::Refused;
 
     Refusal refusal = Refusal::None;
@@ -81,9 +82,11 @@ struct RepairPlan {
     std::optional<ImageSettings> settings;
     uint64_t dataStart = 0;
 
-    bool Runs() const { return kind != RepairKind::None && result != PlannedResult::Refused &&
-                               result != PlannedResult::NeedsSettings && result != PlannedResult::NothingFound &&
-                               result != PlannedResult::NoRepairNeeded && result != PlannedResult::Stops; }
+    bool Runs() const {
+        return kind != RepairKind::None && result != PlannedResult::Refused &&
+               result != PlannedResult::NeedsSettings && result != PlannedResult::NothingFound &&
+               result != PlannedResult::NoRepairNeeded && result != PlannedResult::Stops;
+    }
 };
 
 // `answer`: the user's frame size and rate, once asked.

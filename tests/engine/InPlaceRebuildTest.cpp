@@ -326,8 +326,8 @@ TEST(InPlaceRebuild, UnknownWordsArePassedOverFourBytesAtATime) {
     auto chunks = FromSummary(summary);
     ASSERT_EQ(chunks.size(), 2u);
     const uint64_t garbage = chunks[0].position + 8 + 4 + 12;
-    EXPECT_EQ(ReadBytes(clip),
-              ExpectedRepair(before, chunks, EndOfLastChunk(chunks), 520, {{garbage, chunks[1].position - garbage}}));
+    EXPECT_EQ(ReadBytes(clip), ExpectedRepair(before, chunks, EndOfLastChunk(chunks), 520,
+                                              {{garbage, chunks[1].position - garbage}}));
 }
 
 struct ImplausibleCase {

@@ -171,8 +171,10 @@ TEST_P(ExtremeChunkSize, EndsCleanlyKeepsTheFootageAndStaysInItsMemoryBound) {
                             expected.begin() + static_cast<ptrdiff_t>(stretch.offset));
             EXPECT_EQ(std::string(after.begin() + static_cast<ptrdiff_t>(stretch.offset),
                                   after.begin() + static_cast<ptrdiff_t>(stretch.offset) + 4),
-                      stretch.bytes >= 8 ? "JUNK" : std::string(original.begin() + static_cast<ptrdiff_t>(stretch.offset),
-                                                               original.begin() + static_cast<ptrdiff_t>(stretch.offset) + 4));
+                      stretch.bytes >= 8
+                          ? "JUNK"
+                          : std::string(original.begin() + static_cast<ptrdiff_t>(stretch.offset),
+                                        original.begin() + static_cast<ptrdiff_t>(stretch.offset) + 4));
         }
         EXPECT_TRUE(std::equal(expected.begin() + 2060, expected.end(), after.begin() + 2060));
         EXPECT_LT(after.size(), original.size() + (2u << 20)) << "no gigabytes of zeros";

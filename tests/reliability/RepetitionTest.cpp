@@ -32,9 +32,9 @@ TEST(Repetition, AThousandRepairsHoldNoMoreMemoryOrFilesThanTheFirstHundred) {
     for (int repair = 1; repair <= 1000; ++repair) {
         const size_t which = static_cast<size_t>(repair) % scenarios.size();
         folders[which]->Reset();
-        fixer.RunFixJob(FixRequest{
-            folders[which]->Recording().string(), "clip.avi",
-            scenarios[which].replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
+        fixer.RunFixJob(
+            FixRequest{folders[which]->Recording().string(), "clip.avi",
+                       scenarios[which].replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
         ASSERT_EQ(fixer.LastOutcome().status, FixStatus::Repaired) << "repair " << repair;
         host.messages.clear();
         if (repair == 100) {

@@ -152,8 +152,7 @@ TEST(Messages, AReadErrorDuringAReplaceNamesTheRecordingTheUserChose) {
         RecordingHost host;
         RepairEngine fixer;
         fixer.SetHost(&host);
-        fixer.RunFixJob(
-            FixRequest{folder.Recording().string(), "clip.avi", OutputMode::ReplaceOriginal});
+        fixer.RunFixJob(FixRequest{folder.Recording().string(), "clip.avi", OutputMode::ReplaceOriginal});
         faults::Disarm();
         for (const auto& message : host.messages)
             EXPECT_EQ(message.filePath.find("tmp_"), std::string::npos)

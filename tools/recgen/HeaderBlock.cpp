@@ -1,8 +1,8 @@
 #include "HeaderBlock.h"
 
 #include "RiffBuilder.h"
-#include "avi/LittleEndian.h"
 #include "avi/CameraLayout.h"
+#include "avi/LittleEndian.h"
 
 #include <array>
 #include <stdexcept>

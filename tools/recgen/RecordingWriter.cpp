@@ -1,8 +1,8 @@
 #include "RecordingWriter.h"
 
 #include "MediaPayloads.h"
-#include "avi/LittleEndian.h"
 #include "avi/CameraLayout.h"
+#include "avi/LittleEndian.h"
 
 #include <algorithm>
 #include <array>
