@@ -266,5 +266,31 @@ TEST(CommandLine, InterruptingAReplacePutsTheRecordingBack) {
     EXPECT_TRUE(ReadBytes(dir / "clip.avi") == before);
 }
 
+// SIGTERM while "Make new file" copies the recording: the unfinished copy goes with the process,
+// and nothing under the fix name is left to pass for a repair.
+TEST(CommandLine, StoppingANewFileRepairLeavesNoCopyBehind) {
+    ScratchDir dir;
+    CameraRecordingPlan plan;
+    plan.sequence.videoFrameCount = 60000;
+    WriteCameraRecording(dir / "clip.avi", plan);
+    const Bytes before = ReadBytes(dir / "clip.avi");
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(CLIPWRIGHT_CLI_PATH, CLIPWRIGHT_CLI_PATH, (dir / "clip.avi").c_str(), nullptr);
+        ::_exit(127);
+    }
+    while (!fs::exists(dir / ".fix_clip.avi.partial") && ::waitpid(child, nullptr, WNOHANG) == 0)
+        ::usleep(200);
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+        << "the repair ended before it was stopped";
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"});
+    EXPECT_TRUE(ReadBytes(dir / "clip.avi") == before);
+}
+
 } // namespace
 } // namespace clipwright::test
