@@ -4,7 +4,7 @@
 
 #include "avi/ChunkWalk.h"
 #include "repair/FixOutcome.h"
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // plan; an executor decides nothing but how a write that fails or is stopped ends.
 #pragma once
 
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 #include "repair/JobContext.h"
 #include "repair/RepairPlan.h"
 

@@ -6,7 +6,7 @@
 
 #include "platform/Interruption.h"
 #include "platform/SourceFile.h"
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 #include "repair/JobContext.h"
 #include "repair/RepairPlan.h"
 

@@ -10,7 +10,7 @@
 #include "codec/CameraSettingsDetector.h"
 #include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 #include "repair/OtherRecorderScan.h"
 #include "repair/RepairPlan.h"
 

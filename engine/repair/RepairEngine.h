@@ -5,7 +5,7 @@
 #include "repair/FixOutcome.h"
 #include "repair/FixerHost.h"
 #include "repair/IndexEntry.h"
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 #include "repair/RepairPlan.h"
 
 namespace clipwright {

@@ -6,7 +6,7 @@
 #include "avi/CameraLayout.h"
 #include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 // The inspection reads what every repair and the check read, at the same places and with the same
 // walks, so that what the check says of a recording is what a repair then does with it.
-#include "repair/Inspection.h"
+#include "repair/RecordingFacts.h"
 
 #include "avi/LittleEndian.h"
 #include "platform/FileOperations.h"

@@ -1,6 +1,6 @@
-// One read-only look at a recording: everything a plan needs to decide which repair to run, what
-// it writes where, or why none can run. The repair and `--check` both start here, so they see the
-// same file the same way; nothing here writes a byte.
+// One read-only look at a recording, its inspection: everything a plan needs to decide which
+// repair to run, what it writes where, or why none can run. The repair and `--check` both start
+// here, so they see the same file the same way; nothing here writes a byte.
 #pragma once
 
 #include "avi/AviStructure.h"
