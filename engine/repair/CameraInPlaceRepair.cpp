@@ -60,27 +60,16 @@ void RepairCameraInPlace(const Inspection& inspection, const RepairPlan& plan, c
     outcome.audioChunks = scan.audioChunks;
     outcome.walk = inspection.walk;
 
-    SourceFile file;
     InPlaceTarget target(inspection, plan, job);
-    if (!target.Open(file))
-        return;
-    try {
+    const bool written = target.Run([&](SourceFile& file) {
         CoverDamage(file, inspection.walk);
         const uint64_t indexEnd = WriteIndex(file, scan.dataEnd, scan.entries);
         file.Sync();
         PatchHeader(file, scan);
         WriteU32At(file, layout::kRiffSize, static_cast<uint32_t>(indexEnd - 8));
         file.Sync();
-    } catch (const FileError& error) {
-        target.Abandon(file);
-        job.ReportFileError(FileError(error.cause, error.systemError, outcome.outputPath));
-        return;
-    } catch (const std::bad_alloc&) {
-        target.Abandon(file);
-        job.Report({.code = EventCode::OutOfMemory, .path = inspection.path});
-        return;
-    }
-    if (!target.Finish(file))
+    });
+    if (!written)
         return;
     if (!inspection.walk.Complete()) {
         outcome.status = FixStatus::Partial;

@@ -2,6 +2,8 @@
 
 #include "platform/FileOperations.h"
 
+#include <new>
+
 namespace clipwright {
 
 InPlaceTarget::InPlaceTarget(const Inspection& inspection, const RepairPlan& plan, const JobContext& job)
@@ -10,6 +12,24 @@ InPlaceTarget::InPlaceTarget(const Inspection& inspection, const RepairPlan& pla
 InPlaceTarget::~InPlaceTarget() {
     if (copying_ && !placed_)
         DeleteFileQuietly(plan_.partialPath);
+}
+
+bool InPlaceTarget::Run(const std::function<void(SourceFile&)>& writes) {
+    SourceFile file;
+    if (!Open(file))
+        return false;
+    try {
+        writes(file);
+    } catch (const FileError& error) {
+        Abandon(file);
+        job_.ReportFileError(FileError(error.cause, error.systemError, plan_.outputPath));
+        return false;
+    } catch (const std::bad_alloc&) {
+        Abandon(file);
+        job_.Report({.code = EventCode::OutOfMemory, .path = inspection_.path});
+        return false;
+    }
+    return Finish(file);
 }
 
 bool InPlaceTarget::Open(SourceFile& file) {

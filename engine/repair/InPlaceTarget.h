@@ -6,10 +6,11 @@
 
 #include "platform/Interruption.h"
 #include "platform/SourceFile.h"
-#include "repair/RecordingFacts.h"
 #include "repair/JobContext.h"
+#include "repair/RecordingFacts.h"
 #include "repair/RepairPlan.h"
 
+#include <functional>
 #include <optional>
 
 namespace clipwright {
@@ -21,6 +22,12 @@ public:
     InPlaceTarget(const InPlaceTarget&) = delete;
     InPlaceTarget& operator=(const InPlaceTarget&) = delete;
 
+    // Opens the file to write, runs `writes` on it (which syncs what it wrote), and gives a copy its name.
+    // A file error or a lack of memory in `writes` is told to the user and leaves nothing behind.
+    // False when the repair did not complete.
+    bool Run(const std::function<void(SourceFile&)>& writes);
+
+private:
     // Opens the file to write, copying the recording first in "Make new file" mode, and makes sure
     // that what is opened is the recording the inspection read. False when the user has been told
     // why not; nothing is left behind then.
@@ -31,7 +38,6 @@ public:
     // Something failed and was reported: the copy, and the companion's, are removed.
     void Abandon(SourceFile& file) noexcept;
 
-private:
     const Inspection& inspection_;
     const RepairPlan& plan_;
     const JobContext& job_;

@@ -74,11 +74,8 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
             outcome.audioChunks += other.scan.tallies[number].chunks;
     }
 
-    SourceFile file;
     InPlaceTarget target(inspection, plan, job);
-    if (!target.Open(file))
-        return;
-    try {
+    const bool written = target.Run([&](SourceFile& file) {
         CoverDamage(file, other.scan.walk);
         if (other.furtherParts.empty())
             WriteRepair(file, inspection.size, other.structure, other.scan, other.entries);
@@ -86,16 +83,8 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
             WriteLastPartIndexes(file, inspection.size, other.structure, other.scan, other.entries,
                                  other.furtherParts);
         file.Sync();
-    } catch (const FileError& error) {
-        target.Abandon(file);
-        job.ReportFileError(FileError(error.cause, error.systemError, outcome.outputPath));
-        return;
-    } catch (const std::bad_alloc&) {
-        target.Abandon(file);
-        job.Report({.code = EventCode::OutOfMemory, .path = inspection.path});
-        return;
-    }
-    if (!target.Finish(file))
+    });
+    if (!written)
         return;
     if (!other.scan.walk.Complete()) {
         outcome.status = FixStatus::Partial;
