@@ -83,6 +83,8 @@ std::string EventText(const EngineEvent& event) {
         return messages::OutputNotCreated(event.outputPath);
     case EventCode::MoreThanOneRiffPart:
         return messages::MoreThanOneRiffPart();
+    case EventCode::RiffFormTooLarge:
+        return messages::RiffFormTooLarge();
     case EventCode::NothingFound:
         return messages::NoRecordingData();
     case EventCode::NoRepairNeeded:

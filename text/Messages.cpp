@@ -57,8 +57,15 @@ std::string OutputNotCreated(const std::string& outputPath) {
 }
 
 std::string MoreThanOneRiffPart() {
-    return "This AVI continues in a second RIFF part, as recorders write files past 1 GB. Clipwright cannot "
-           "repair such files yet, so the recording was left as it was.";
+    return "This AVI continues in further RIFF parts, as recorders write files past 1 GB, but its header has "
+           "no room to list every part. Clipwright cannot repair such files yet, so the recording was left "
+           "as "
+           "it was.";
+}
+
+std::string RiffFormTooLarge() {
+    return "This AVI holds 2 GB or more in a single RIFF part, more than players read in a file of its kind. "
+           "Clipwright cannot repair such files yet, so the recording was left as it was.";
 }
 
 std::string NoRepairNeeded() {

@@ -35,6 +35,7 @@ std::string ReplacingThroughLink();
 // Another recorder's AVI made of more than one RIFF part (past 1 GiB), which needs OpenDML
 // indexes that are not written yet.
 std::string MoreThanOneRiffPart();
+std::string RiffFormTooLarge();
 // A finalised AVI from another recorder, left as it was in place.
 std::string NoRepairNeeded();
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234

@@ -212,8 +212,10 @@ bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStr
             structure.streams.push_back(*stream);
         } else if (type == fourcc::kOdml) {
             for (const Piece& inner : PiecesOf(piece.payload.subspan(4)))
-                if (inner.id == fourcc::kDmlh && inner.payload.size() >= 4)
+                if (inner.id == fourcc::kDmlh && inner.payload.size() >= 4) {
                     structure.extendedTotalFramesPosition = payloadPosition + 4 + inner.offset;
+                    structure.extendedTotalFrames = le::ReadU32(inner.payload, 0);
+                }
         }
     }
     return declaredStreams && *declaredStreams >= 1 && *declaredStreams == structure.streams.size();

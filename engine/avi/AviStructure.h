@@ -70,8 +70,9 @@ struct AviStructure {
     uint32_t totalFrames = 0;
     std::vector<StreamInfo> streams;
     std::optional<uint64_t> extendedTotalFramesPosition; // dmlh dwTotalFrames, when there is one
-    uint64_t moviListPosition = 0;                       // of 'LIST' of the movi list
-    uint32_t moviListSize = 0;                           // as the file says; not to be trusted
+    uint32_t extendedTotalFrames = 0;
+    uint64_t moviListPosition = 0; // of 'LIST' of the movi list
+    uint32_t moviListSize = 0;     // as the file says; not to be trusted
     // A 'RIFF' 'AVIX' part where the RIFF form's size says it ends, as recorders begin one past 1 GiB.
     std::optional<uint64_t> secondPart;
 

@@ -300,8 +300,11 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
         // A list's chunks are walked as if it were not there; a cut-off recording's movi list has
         // a size of 0 or 4.
         if ((header.id == fourcc::kList && fit != ChunkFit::Implausible) || IsEnteredWhatever(header)) {
-            if (header.id == fourcc::kRiff)
+            // The filler before a further part closed the one before it: the data goes on.
+            if (header.id == fourcc::kRiff) {
                 summary_.extraParts.push_back(position_);
+                fillerRunStart_.reset();
+            }
             position_ += kListHeaderBytes;
             continue;
         }

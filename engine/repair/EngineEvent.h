@@ -25,7 +25,8 @@ enum class EventCode {
     CopyNotMade,          // the copy to `outputPath` failed: `systemError`
     TemporaryNameBlocked, // the move to `temporaryName` failed: `systemError`
     OutputNotCreated,     // `outputPath` could not be created
-    MoreThanOneRiffPart,  // another recorder's AVI past 1 GB that cannot be indexed yet
+    MoreThanOneRiffPart,  // another recorder's AVI past 1 GB whose header cannot list every part
+    RiffFormTooLarge,     // another recorder's AVI with 2 GB or more in its one RIFF form
     NothingFound,         // no recording data
     NoRepairNeeded,       // finalised and indexed: left as it was
     OutOfMemory,          // during a repair

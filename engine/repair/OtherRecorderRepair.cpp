@@ -80,8 +80,8 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
         if (other.furtherParts.empty())
             WriteRepair(file, inspection.size, other.structure, other.scan, other.entries);
         else
-            WriteLastPartIndexes(file, inspection.size, other.structure, other.scan, other.entries,
-                                 other.furtherParts);
+            WritePartIndexes(file, inspection.size, other.structure, other.scan, other.entries,
+                             other.furtherParts);
         file.Sync();
     });
     if (!written)

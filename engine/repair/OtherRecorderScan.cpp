@@ -51,6 +51,7 @@ uint64_t OldIndexPosition(ByteSource& file, uint64_t fillerStart, uint64_t fileS
 }
 
 constexpr uint64_t kIdx1EntryBytes = 16;
+constexpr uint64_t kPartHeaderBytes = 24; // 'RIFF' size 'AVIX' 'LIST' size 'movi'
 
 // True for a header the walk found inside an idx1 that the end of the file cuts off, on one of
 // its entries, and ending where the file does: an entry's id and flags read as a chunk header,
@@ -120,16 +121,31 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         scan.walk.end = WalkEnd::Filler;
         scan.walk.endOffset = *cutIdx1;
     }
+    // A further part whose movi list the file cuts holds nothing yet: its headers go, as a cut
+    // header does.
+    std::vector<uint64_t>& parts = scan.walk.extraParts;
+    const bool emptyLastPart =
+        !parts.empty() && parts.back() + kPartHeaderBytes > fileSize && scan.walk.end == WalkEnd::EndOfFile;
     switch (scan.walk.end) {
     case WalkEnd::Filler:
         scan.dataEnd =
             OldIndexPosition(file, scan.walk.endOffset, fileSize,
-                             KeptStandardIndexes(structure, FurtherParts(structure, scan.walk).size()));
+                             KeptStandardIndexes(structure, entries, FurtherParts(structure, scan.walk)));
         break;
     case WalkEnd::CutChunk:
         scan.dataEnd = Even(cutChunkEnd); // the missing bytes read as zeros
         break;
     case WalkEnd::EndOfFile:
+        // The file ends inside a header: nothing of what it begins was written, and the index
+        // takes its place, or readers would take its bytes for a chunk.
+        if (emptyLastPart) {
+            scan.dataEnd = parts.back();
+            scan.walk.endOffset = parts.back();
+            parts.pop_back();
+        } else {
+            scan.dataEnd = Even(scan.walk.endOffset);
+        }
+        break;
     case WalkEnd::NoChunkBehind:
     case WalkEnd::GaveUp:
         scan.dataEnd = Even(std::max(fileSize, scan.walk.endOffset));

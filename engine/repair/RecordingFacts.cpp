@@ -207,7 +207,7 @@ void InspectOtherRecorder(ByteSource& file, AviStructure structure, Inspection& 
     other.structure = std::move(structure);
     other.scan = ScanOtherRecorder(file, inspection.size, other.structure, other.entries);
     other.furtherParts = FurtherParts(other.structure, other.scan.walk);
-    other.partsRepairable = PartsRepairable(other.structure, other.furtherParts);
+    other.partsRepairable = PartsRepairable(other.structure, other.furtherParts, other.scan.dataEnd);
     if (other.scan.walk.end == WalkEnd::Filler && WordAt(file, other.scan.dataEnd) == fourcc::kIdx1)
         other.indexOffset = other.scan.dataEnd;
     other.finalised =
@@ -261,10 +261,6 @@ int FolderError(const OutputNames& names) {
 void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspection) {
     inspection.status = file.Status();
     inspection.size = file.Length();
-    if (inspection.size >= layout::kMaxRecordingSize) {
-        inspection.access = Access::TooLarge;
-        return;
-    }
     if (inspection.size == 0) {
         inspection.access = Access::Empty;
         return;
@@ -280,6 +276,11 @@ void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspect
             InspectOtherRecorder(file, std::move(*structure), inspection);
             return;
         }
+    }
+    // The camera's repairs write AVI of one RIFF form.
+    if (inspection.size >= layout::kMaxRecordingSize) {
+        inspection.access = Access::TooLarge;
+        return;
     }
     if (inspection.layout != LayoutStandard) {
         inspection.anyCameraChunk =

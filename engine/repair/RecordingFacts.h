@@ -34,7 +34,7 @@ enum class Access {
     Missing,            // not there; `openCause` says why
     UnderTemporaryName, // not there, and tmp_NAME stands beside it: an interrupted replace
     OpenFailed,         // could not be opened or read; `openCause` says why
-    TooLarge,           // 2 GB or more: refused before a byte is read
+    TooLarge,           // a camera layout of 2 GB or more: refused before the chunks are read
     Empty,              // 0 bytes
     NotAvi,             // neither an AVI form nor any chunk of the camera's; `foreign` says what
 };

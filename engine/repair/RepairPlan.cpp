@@ -23,6 +23,14 @@ RepairKind KindOf(const Inspection& inspection) {
     return inspection.layout == LayoutStandard ? RepairKind::CameraInPlace : RepairKind::CameraRebuild;
 }
 
+// Readers take the sizes of an AVI of one RIFF form for signed 32-bit numbers.
+constexpr uint64_t kLargestRiffForm = uint64_t{1} << 31;
+
+// Where a file of one RIFF form would end with its idx1.
+uint64_t RepairedSize(const OtherRecorderInspection& other) {
+    return other.scan.dataEnd + 8 + 16 * uint64_t{other.entries.size()};
+}
+
 uint32_t ChunksIndexed(const Inspection& inspection) {
     if (inspection.other)
         return static_cast<uint32_t>(inspection.other->entries.size());
@@ -40,6 +48,9 @@ RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind
     }
     if (inspection.other && !inspection.other->partsRepairable)
         return Refuse(kind, Refusal::MoreThanOneRiffPart);
+    if (inspection.other && inspection.other->furtherParts.empty() && !inspection.other->finalised &&
+        RepairedSize(*inspection.other) >= kLargestRiffForm)
+        return Refuse(kind, Refusal::RiffFormTooLarge);
     if (ChunksIndexed(inspection) == 0)
         return Refuse(kind, Refusal::NothingFound, PlannedResult::NothingFound);
     // Another recorder's finalised file is the same in both modes: a copy would only be the same file.
@@ -237,6 +248,9 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
         return event;
     case Refusal::MoreThanOneRiffPart:
         event.code = EventCode::MoreThanOneRiffPart;
+        return event;
+    case Refusal::RiffFormTooLarge:
+        event.code = EventCode::RiffFormTooLarge;
         return event;
     case Refusal::NothingFound:
         event.code = EventCode::NothingFound;

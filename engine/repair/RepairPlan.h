@@ -47,6 +47,7 @@ enum class Refusal {
     TemporaryNameBlocked, // a rebuild in place: `systemError`
     OutputNotCreatable,   // a rebuild's new file: the folder takes no new name
     MoreThanOneRiffPart,
+    RiffFormTooLarge,
     NothingFound,
     NoRepairNeeded,
     WalkStops, // damaged data the walk cannot pass, and nothing would be kept

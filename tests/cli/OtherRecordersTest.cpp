@@ -505,5 +505,66 @@ TEST(OtherRecordersPastOneGiB, ARepairKilledAtAnyWriteIsCompletedByTheNext) {
     }
 }
 
+// A recording of 4.7 GiB in five RIFF parts, cut at points past 2 and 4 GiB, in a part's index,
+// between two parts and inside a part's headers: in both modes every part is indexed, the players
+// read every complete chunk, and a second repair has nothing to do.
+TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
+    ScratchDir dir(TmpfsOrScratch());
+    const fs::path recording = OpenDml(OpenDmlCondition::KilledPastFourGiB);
+    std::vector<uint64_t> parts; // where each 'AVIX' part begins
+    for (uint64_t from = 12; parts.size() < 4; from = parts.back() + 1)
+        parts.push_back(ChunkBehind(recording, from, fourcc::kRiff).first);
+    const uint64_t fourthPartsIndex = ChunkBehind(recording, parts[2], FourCC("ix01")).first;
+    struct Case {
+        const char* name;
+        uint64_t size;
+        uint32_t parts; // the repaired file holds
+    };
+    const Case cases[] = {
+        {"killed past 4 GiB inside a frame", fs::file_size(recording), 5},
+        {"6 bytes into the fifth part's RIFF header", parts[3] + 6, 4},
+        {"inside the fifth part's movi list header", parts[3] + 17, 4},
+        {"between the fourth and the fifth part", parts[3], 4},
+        {"inside the fourth part's standard index", fourthPartsIndex + 28, 4},
+        {"inside a frame at 2.3 GiB", (uint64_t{23} << 30) / 10, 3},
+    };
+    for (const Case& c : cases)
+        for (const bool replace : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (replace ? ", replace" : ", new file"));
+            const fs::path clip = dir / "clip.avi";
+            CopySparse(recording, clip);
+            fs::resize_file(clip, c.size);
+            Truth truth = TruthWalk(clip);
+            truth.parts = c.parts;
+
+            const CommandResult first = Cli((replace ? "--replace " : "") + ShellQuote(clip));
+            EXPECT_EQ(first.exitStatus, 0) << first.out << first.err;
+            const fs::path output = replace ? clip : dir / "fix_clip.avi";
+            ASSERT_TRUE(fs::exists(output)) << first.out << first.err;
+            if (!replace) {
+                const std::string compare =
+                    "cmp -n " + std::to_string(c.size) + " " + ShellQuote(recording) + " " + ShellQuote(clip);
+                EXPECT_EQ(RunCommand(compare).exitStatus, 0) << "the recording was changed";
+            }
+            ExpectEveryPartIndexed(output, truth);
+            const std::map<int, StreamPackets> packets = ProbePackets(output);
+            for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+                const auto read = packets.find(static_cast<int>(stream));
+                EXPECT_EQ(read == packets.end() ? 0 : read->second.count,
+                          truth.streams[stream].nonEmptyChunks)
+                    << "ffprobe's packets of stream " << stream;
+                EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
+                    << "ffprobe's bytes of stream " << stream;
+            }
+            const std::optional<double> gstreamer = GStreamerSeconds(output);
+            ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+            EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+            const CommandResult second = Cli("--replace " + ShellQuote(output));
+            EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+            fs::remove(dir / "fix_clip.avi");
+        }
+}
+
 } // namespace
 } // namespace clipwright::test

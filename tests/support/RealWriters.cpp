@@ -310,10 +310,13 @@ constexpr const char* kOpenDmlRecipe =
     "ffmpeg -nostdin -v error -y -fflags +bitexact -f rawvideo -pix_fmt gray -s 8192x4096 -r 1 -i /dev/zero "
     "-f lavfi -i sine=frequency=440:sample_rate=8000 "
     "-f lavfi -i sine=frequency=660:sample_rate=8000:duration=5 "
-    "-map 0:v -map 1:a -map 2:a -t 40 -c:v copy -c:a pcm_u8 -flags +bitexact ";
+    "-map 0:v -map 1:a -map 2:a -c:v copy -c:a pcm_u8 -flags +bitexact ";
 constexpr uint64_t kIntoSecondPart = (uint64_t{1} << 30) + (uint64_t{100} << 20);
+// Odd, so that it falls inside a frame's payload whatever the headers before it take.
+constexpr uint64_t kPastFourGiB = (uint64_t{9} << 29) + 12345;
 
-// The first chunk with `id` at or behind `from`, and its size, walking into every list and part.
+} // namespace
+
 std::pair<uint64_t, uint32_t> ChunkBehind(const fs::path& file, uint64_t from, FourCC id) {
     std::ifstream in(file, std::ios::binary);
     for (uint64_t position = 12; in.seekg(static_cast<std::streamoff>(position));) {
@@ -329,11 +332,9 @@ std::pair<uint64_t, uint32_t> ChunkBehind(const fs::path& file, uint64_t from, F
     throw std::runtime_error(file.string() + " has no " + id.Quoted() + " behind " + std::to_string(from));
 }
 
-} // namespace
-
 fs::path WriteOpenDmlRecording(OpenDmlCondition condition, const fs::path& folder) {
     const char* names[] = {"opendml-finalised", "opendml-killed-in-last-part", "opendml-killed-in-first-idx1",
-                           "opendml-killed-closing-last-part"};
+                           "opendml-killed-closing-last-part", "opendml-killed-past-4-gib"};
     const fs::path file = folder / (std::string(names[static_cast<int>(condition)]) + ".avi");
     if (fs::exists(file))
         return file;
@@ -341,6 +342,8 @@ fs::path WriteOpenDmlRecording(OpenDmlCondition condition, const fs::path& folde
     std::optional<uint64_t> limit;
     if (condition == OpenDmlCondition::KilledInLastPart)
         limit = kIntoSecondPart;
+    if (condition == OpenDmlCondition::KilledPastFourGiB)
+        limit = kPastFourGiB;
     if (condition == OpenDmlCondition::KilledInFirstIdx1) {
         // Halfway, 8 bytes into an entry: the entry before reads as a chunk header (an id, then
         // its flags for a size) of a chunk that ends where the file does.
@@ -355,7 +358,7 @@ fs::path WriteOpenDmlRecording(OpenDmlCondition condition, const fs::path& folde
     }
     const std::string commandLine =
         (limit ? "prlimit --fsize=" + std::to_string(*limit) + " " : std::string()) + kOpenDmlRecipe +
-        ShellQuote(file);
+        (condition == OpenDmlCondition::KilledPastFourGiB ? "-t 150 " : "-t 40 ") + ShellQuote(file);
     const CommandResult result = RunCommand(commandLine);
     if (limit ? !fs::exists(file) || fs::file_size(file) != *limit : result.exitStatus != 0)
         throw std::runtime_error("ffmpeg did not stop where planned: " + commandLine + "\n" + result.err);

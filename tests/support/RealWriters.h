@@ -4,6 +4,9 @@
 // seconds to make.
 #pragma once
 
+#include "avi/FourCC.h"
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,8 +60,12 @@ enum class OpenDmlCondition {
     // Killed while closing the last part, inside its ix01: the first stream's super index has an
     // entry for it, the others do not.
     KilledClosingLastPart,
+    // Killed inside a frame past 4.5 GiB, in the fifth part: 150 s of the same, four parts closed.
+    KilledPastFourGiB,
 };
 std::filesystem::path WriteOpenDmlRecording(OpenDmlCondition condition, const std::filesystem::path& folder);
+// The first chunk with `id` at or behind `from` and its size, walking into every list and part.
+std::pair<uint64_t, uint32_t> ChunkBehind(const std::filesystem::path& file, uint64_t from, FourCC id);
 // A folder on tmpfs where there is one, the build's scratch folder otherwise.
 std::filesystem::path TmpfsOrScratch();
 void CopySparse(const std::filesystem::path& from, const std::filesystem::path& to);
