@@ -528,42 +528,44 @@ TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
         {"inside the fourth part's standard index", fourthPartsIndex + 28, 4},
         {"inside a frame at 2.3 GiB", (uint64_t{23} << 30) / 10, 3},
     };
-    for (const Case& c : cases)
-        for (const bool replace : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (replace ? ", replace" : ", new file"));
-            const fs::path clip = dir / "clip.avi";
-            CopySparse(recording, clip);
-            fs::resize_file(clip, c.size);
-            Truth truth = TruthWalk(clip);
-            truth.parts = c.parts;
+    // The two modes write the same file, so the readers, which read gigabytes each, read one.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path clip = dir / "clip.avi";
+        const fs::path copy = dir / "fix_clip.avi";
+        CopySparse(recording, clip);
+        fs::resize_file(clip, c.size);
+        Truth truth = TruthWalk(clip);
+        truth.parts = c.parts;
 
-            const CommandResult first = Cli((replace ? "--replace " : "") + ShellQuote(clip));
-            EXPECT_EQ(first.exitStatus, 0) << first.out << first.err;
-            const fs::path output = replace ? clip : dir / "fix_clip.avi";
-            ASSERT_TRUE(fs::exists(output)) << first.out << first.err;
-            if (!replace) {
-                const std::string compare =
-                    "cmp -n " + std::to_string(c.size) + " " + ShellQuote(recording) + " " + ShellQuote(clip);
-                EXPECT_EQ(RunCommand(compare).exitStatus, 0) << "the recording was changed";
-            }
-            ExpectEveryPartIndexed(output, truth);
-            const std::map<int, StreamPackets> packets = ProbePackets(output);
-            for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
-                const auto read = packets.find(static_cast<int>(stream));
-                EXPECT_EQ(read == packets.end() ? 0 : read->second.count,
-                          truth.streams[stream].nonEmptyChunks)
-                    << "ffprobe's packets of stream " << stream;
-                EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
-                    << "ffprobe's bytes of stream " << stream;
-            }
-            const std::optional<double> gstreamer = GStreamerSeconds(output);
-            ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
-            EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+        const CommandResult newFile = Cli(ShellQuote(clip));
+        EXPECT_EQ(newFile.exitStatus, 0) << newFile.out << newFile.err;
+        ASSERT_TRUE(fs::exists(copy)) << newFile.out << newFile.err;
+        const std::string sameAsRecording =
+            "cmp -n " + std::to_string(c.size) + " " + ShellQuote(recording) + " " + ShellQuote(clip);
+        EXPECT_EQ(RunCommand(sameAsRecording).exitStatus, 0) << "the recording was changed";
+        const CommandResult replace = Cli("--replace " + ShellQuote(clip));
+        EXPECT_EQ(replace.exitStatus, 0) << replace.out << replace.err;
+        EXPECT_EQ(RunCommand("cmp " + ShellQuote(clip) + " " + ShellQuote(copy)).exitStatus, 0)
+            << "the modes wrote different files";
+        fs::remove(copy);
 
-            const CommandResult second = Cli("--replace " + ShellQuote(output));
-            EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
-            fs::remove(dir / "fix_clip.avi");
+        ExpectEveryPartIndexed(clip, truth);
+        const std::map<int, StreamPackets> packets = ProbePackets(clip);
+        for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+            const auto read = packets.find(static_cast<int>(stream));
+            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+                << "ffprobe's packets of stream " << stream;
+            EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
+                << "ffprobe's bytes of stream " << stream;
         }
+        const std::optional<double> gstreamer = GStreamerSeconds(clip);
+        ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+        EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+        const CommandResult second = Cli("--replace " + ShellQuote(clip));
+        EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+    }
 }
 
 } // namespace
