@@ -397,6 +397,23 @@ void ExpectEveryPartIndexed(const fs::path& file, const Truth& truth) {
     }
 }
 
+// Sets every super index's count of entries in use to none.
+void ForgetListedParts(const fs::path& file) {
+    std::fstream stream(file, std::ios::binary | std::ios::in | std::ios::out);
+    for (uint64_t from = 0;;) {
+        uint64_t at = 0;
+        try {
+            at = ChunkBehind(file, from, fourcc::kIndx).first;
+        } catch (const std::runtime_error&) {
+            return;
+        }
+        const char none[4] = {};
+        stream.seekp(static_cast<std::streamoff>(at + 12)).write(none, sizeof none);
+        stream.flush();
+        from = at + 1;
+    }
+}
+
 TEST(OtherRecordersPastOneGiB, PlayersReadEveryPartThroughItsIndexesAndASecondRepairHasNothingToDo) {
     struct Case {
         const char* name;
@@ -447,9 +464,8 @@ TEST(OtherRecordersPastOneGiB, PlayersReadEveryPartThroughItsIndexesAndASecondRe
 
 // Killed before any one of its writes, as a power cut or a crash would end it, a repair leaves a
 // file the next one completes: to the bytes a repair never killed writes.
-TEST(OtherRecordersPastOneGiB, ARepairKilledAtAnyWriteIsCompletedByTheNext) {
+void ExpectARepairKilledAtAnyWriteCompletedByTheNext(const fs::path& recording) {
     ScratchDir dir(TmpfsOrScratch());
-    const fs::path recording = OpenDml(OpenDmlCondition::KilledInLastPart);
     const Truth truth = TruthWalk(recording);
     const fs::path clean = dir / "clean.avi";
     CopySparse(recording, clean);
@@ -505,6 +521,20 @@ TEST(OtherRecordersPastOneGiB, ARepairKilledAtAnyWriteIsCompletedByTheNext) {
     }
 }
 
+TEST(OtherRecordersPastOneGiB, ARepairKilledAtAnyWriteIsCompletedByTheNext) {
+    ExpectARepairKilledAtAnyWriteCompletedByTheNext(OpenDml(OpenDmlCondition::KilledInLastPart));
+}
+
+// Five parts, none listed: the repair writes every part's standard indexes, and a kill between any
+// two of its writes leaves a file the next repair completes.
+TEST(LargeRecordings, ARepairOfEveryPartKilledAtAnyWriteIsCompletedByTheNext) {
+    ScratchDir dir(TmpfsOrScratch());
+    const fs::path unlisted = dir / "unlisted.avi";
+    CopySparse(OpenDml(OpenDmlCondition::KilledPastFourGiB), unlisted);
+    ForgetListedParts(unlisted);
+    ExpectARepairKilledAtAnyWriteCompletedByTheNext(unlisted);
+}
+
 // A recording of 4.7 GiB in five RIFF parts, cut at points past 2 and 4 GiB, in a part's index,
 // between two parts and inside a part's headers: in both modes every part is indexed, the players
 // read every complete chunk, and a second repair has nothing to do.
@@ -518,10 +548,12 @@ TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
     struct Case {
         const char* name;
         uint64_t size;
-        uint32_t parts; // the repaired file holds
+        uint32_t parts;        // the repaired file holds
+        bool unlisted = false; // as a writer leaves it that lists the parts only when it finishes
     };
     const Case cases[] = {
         {"killed past 4 GiB inside a frame", fs::file_size(recording), 5},
+        {"killed past 4 GiB, no part listed", fs::file_size(recording), 5, true},
         {"6 bytes into the fifth part's RIFF header", parts[3] + 6, 4},
         {"inside the fifth part's movi list header", parts[3] + 17, 4},
         {"between the fourth and the fifth part", parts[3], 4},
@@ -535,6 +567,8 @@ TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
         const fs::path copy = dir / "fix_clip.avi";
         CopySparse(recording, clip);
         fs::resize_file(clip, c.size);
+        if (c.unlisted)
+            ForgetListedParts(clip);
         Truth truth = TruthWalk(clip);
         truth.parts = c.parts;
 
