@@ -63,8 +63,9 @@ Walked Walk(const Bytes& bytes, uint64_t start, uint32_t streams, PadBytes pad) 
 }
 
 // Both found where the walk of a file ending in a cut list header reported the data's end behind the
-// file, and the repair wrote its index over a gap there.
-TEST(ChunkWalk, FuzzFindsEndingInACutListHeaderEndAtThatHeaderAndTheIndexFollowsTheFile) {
+// file, and the repair wrote its index over a gap there. The index now takes the cut header's place:
+// it begins nothing, and a reader walking the movi list would take its bytes for a chunk.
+TEST(ChunkWalk, FuzzFindsEndingInACutListHeaderEndAtThatHeaderAndTheIndexTakesItsPlace) {
     for (const char* name : {"structure-walk-ends-in-list-type", "structure-walk-ends-in-bare-list-header"}) {
         SCOPED_TRACE(name);
         const Bytes original = ReadBytes(fs::path(CLIPWRIGHT_FUZZ_FINDS) / name);
@@ -84,7 +85,7 @@ TEST(ChunkWalk, FuzzFindsEndingInACutListHeaderEndAtThatHeaderAndTheIndexFollows
         job.Run(clip, true);
         ASSERT_EQ(job.fixer.LastOutcome().status, FixStatus::Repaired) << job.Messages();
         const Bytes repaired = ReadBytes(clip);
-        const size_t index = original.size() + original.size() % 2;
+        const size_t index = walked.summary.endOffset + walked.summary.endOffset % 2;
         ASSERT_GT(repaired.size(), index + 4);
         // Nothing moved; only damage the walk stepped over starts with a JUNK header now.
         Bytes expected = original;
@@ -96,7 +97,8 @@ TEST(ChunkWalk, FuzzFindsEndingInACutListHeaderEndAtThatHeaderAndTheIndexFollows
             std::copy_n(repaired.begin() + at, 8, expected.begin() + at);
         }
         const auto movi = static_cast<ptrdiff_t>(structure->MoviBody());
-        EXPECT_TRUE(std::equal(expected.begin() + movi, expected.end(), repaired.begin() + movi));
+        EXPECT_TRUE(std::equal(expected.begin() + movi, expected.begin() + static_cast<ptrdiff_t>(index),
+                               repaired.begin() + movi));
         EXPECT_EQ(std::string(repaired.begin() + static_cast<ptrdiff_t>(index),
                               repaired.begin() + static_cast<ptrdiff_t>(index) + 4),
                   "idx1");
