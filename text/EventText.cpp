@@ -39,8 +39,6 @@ std::string StopReason(CopyStop stop, int systemError) {
         return messages::WalkGaveUpReason();
     case CopyStop::NoMemoryForChunk:
         return messages::NoMemoryForAChunkReason();
-    case CopyStop::SizeLimit:
-        return messages::SizeLimitReason();
     case CopyStop::NotWritten:
         return messages::NewFileNotWritten(systemError);
     case CopyStop::RecordingNotRead:

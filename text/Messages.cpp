@@ -164,10 +164,6 @@ std::string NoMemoryForAChunkReason() {
     return "there was not enough memory for a chunk";
 }
 
-std::string SizeLimitReason() {
-    return "the repaired file, with its index, would reach 2 GB, the most an AVI file of this kind can hold";
-}
-
 std::string RecordingNotReadReason() {
     return "the recording could not be read";
 }

@@ -56,7 +56,6 @@ std::string InPlaceStopped(uint64_t offset, uint32_t chunksIndexed);
 // Why a copy stopped, for CopyStopped.
 std::string WalkGaveUpReason();
 std::string NoMemoryForAChunkReason();
-std::string SizeLimitReason();
 std::string RecordingNotReadReason();
 std::string EndOfRecordingReason();
 

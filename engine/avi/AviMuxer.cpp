@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -21,6 +22,32 @@ constexpr uint64_t kMoviWordOffset = kMoviListOffset + 8;
 constexpr uint32_t kChunkHeaderSize = 8;
 constexpr uint32_t kIndexEntrySize = 16;
 constexpr size_t kWriteBlockSize = size_t{1} << 20;
+
+// OpenDML: 'RIFF' size 'AVIX' 'LIST' size 'movi' before a further part's chunks; an index's chunk
+// header and the fields before its entries; an entry of each.
+constexpr uint64_t kPartHeaderSize = 24;
+constexpr uint32_t kIndexHeaderSize = 8 + 24;
+constexpr uint32_t kSuperIndexEntrySize = 16;
+constexpr uint32_t kStandardIndexEntrySize = 8;
+constexpr uint8_t kIndexOfIndexes = 0;
+constexpr uint8_t kIndexOfChunks = 1;
+constexpr uint32_t kExtendedHeaderSize = 248; // dmlh: dwTotalFrames, then 61 reserved words
+
+// The room the header region gives the super indexes: what is left of its 2048 bytes beside the
+// headers of both streams, the odml list and the JUNK chunk's header.
+constexpr uint64_t kHeaderListSize = 12 + (8 + 56)                 // LIST 'hdrl', avih
+                                     + (12 + (8 + 56) + (8 + 40))  // video strl: strh, strf
+                                     + (12 + (8 + 56) + (8 + 50)); // audio strl: strh, strf
+constexpr uint64_t kOdmlListSize = 12 + 8 + kExtendedHeaderSize;
+static_assert(12 + kHeaderListSize + kOdmlListSize + 8 +
+                  2 * (kIndexHeaderSize + uint64_t{AviMuxer::kSuperIndexSlots} * kSuperIndexEntrySize) <=
+              kMoviListOffset);
+static_assert(12 + kHeaderListSize + kOdmlListSize + 8 +
+                  2 * (kIndexHeaderSize + uint64_t{AviMuxer::kSuperIndexSlots + 1} * kSuperIndexEntrySize) >
+              kMoviListOffset);
+
+// The part size of outputs opened from now on; 0: AviMuxer::kPartSize.
+std::atomic<uint64_t> testPartSize{0};
 
 constexpr uint32_t kVideoScale = 1000; // rate = frames per second x 1000
 constexpr uint32_t kQuality = 2000;
@@ -63,9 +90,20 @@ FourCC StreamChunkId(uint32_t number, char kind0, char kind1) {
     return FourCC::FromBytes(id.data());
 }
 
+// 'ix00', 'ix01'...
+FourCC StandardIndexId(uint32_t number) {
+    const std::array<uint8_t, 4> id{'i', 'x', static_cast<uint8_t>('0' + number / 10),
+                                    static_cast<uint8_t>('0' + number % 10)};
+    return FourCC::FromBytes(id.data());
+}
+
 } // namespace
 
 AviMuxer::AviMuxer() = default;
+
+void AviMuxer::SetPartSizeForTests(uint64_t size) {
+    testPartSize = size;
+}
 
 AviMuxer::~AviMuxer() {
     CloseUnfinished();
@@ -93,7 +131,16 @@ bool AviMuxer::Open(const std::string& path, mode_t mode) {
     CloseUnfinished();
     pending_.clear();
     pendingAt_ = 0;
-    sizeLimit_ = kSizeLimit;
+    // Twice the expected size fits the super index: parts are never quite full.
+    const uint64_t testSize = testPartSize;
+    const uint64_t partsNeed = (2 * expectedSize_ + kSuperIndexSlots - 1) / kSuperIndexSlots;
+    partLimit_ = std::min(std::max(testSize != 0 ? testSize : kPartSize, partsNeed), kLargestPart);
+    partStart_ = 0;
+    moviWord_ = kMoviWordOffset;
+    closedParts_ = 0;
+    firstPartEnd_ = 0;
+    firstMoviEnd_ = 0;
+    firstPartVideoChunks_ = 0;
     video_ = Stream{};
     audio_ = Stream{};
     streamCount_ = 0;
@@ -111,7 +158,7 @@ bool AviMuxer::Open(const std::string& path, mode_t mode) {
     }
     if (!CreateFile(path, mode))
         return false;
-    PutHeaderRegion(0);
+    PutHeaderRegion(false);
     if (!Flush()) {
         CloseUnfinished();
         return false;
@@ -175,21 +222,27 @@ bool AviMuxer::WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, ui
 
     // The file's video starts with an empty frame before the first one written.
     const uint64_t emptyChunks = &stream == &video_ && stream.chunks == 0 ? 1 : 0;
-    const uint64_t chunkAt = dataEnd_ + emptyChunks * kChunkHeaderSize;
-    const uint64_t moviEnd = chunkAt + kChunkHeaderSize + PaddedSize(storedSize);
-    if (FinalSize(moviEnd, index_.size() + emptyChunks + 1) >= sizeLimit_) {
-        Fail(MuxerFailure::SizeLimit, 0);
-        return false;
+    const uint64_t chunkBytes = emptyChunks * kChunkHeaderSize + kChunkHeaderSize + PaddedSize(storedSize);
+    const uint64_t entries = emptyChunks + 1;
+    if (!FitsCurrentPart(chunkBytes, entries)) {
+        // Refused before anything is written: what the file holds stays whole.
+        if (index_.empty() || closedParts_ + 2 > kSuperIndexSlots || !FitsNextPart(chunkBytes, entries)) {
+            Fail(MuxerFailure::System, EFBIG);
+            return false;
+        }
+        if (!NextPart())
+            return false;
     }
-    // Below the limit every offset and size fits 32 bits.
+    // Inside a part every offset and size fits 32 bits.
     const auto stored = static_cast<uint32_t>(storedSize);
+    const uint64_t chunkAt = dataEnd_ + emptyChunks * kChunkHeaderSize;
 
     // The index grows first: bytes once handed on cannot be taken back.
     const size_t entriesBefore = index_.size();
     try {
         if (emptyChunks != 0)
-            index_.push_back({stream.chunkId, 0, static_cast<uint32_t>(dataEnd_ - kMoviWordOffset), 0});
-        index_.push_back({stream.chunkId, flags, static_cast<uint32_t>(chunkAt - kMoviWordOffset), stored});
+            index_.push_back({stream.chunkId, 0, static_cast<uint32_t>(dataEnd_ - moviWord_), 0});
+        index_.push_back({stream.chunkId, flags, static_cast<uint32_t>(chunkAt - moviWord_), stored});
     } catch (const std::bad_alloc&) {
         index_.resize(entriesBefore);
         Fail(MuxerFailure::System, ENOMEM);
@@ -205,11 +258,67 @@ bool AviMuxer::WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, ui
     if (dataLost_)
         return false;
 
-    dataEnd_ = moviEnd;
-    stream.chunks += static_cast<uint32_t>(emptyChunks) + 1;
+    dataEnd_ += chunkBytes;
+    stream.chunks += static_cast<uint32_t>(entries);
     stream.bytes += stored;
+    stream.partChunks += static_cast<uint32_t>(entries);
+    stream.partBytes += stored;
     stream.largestChunk = std::max(stream.largestChunk, stored);
     return true;
+}
+
+uint64_t AviMuxer::ClosedPartSize(uint64_t moviEnd, uint64_t entries) const {
+    uint64_t size = moviEnd - partStart_ + entries * kStandardIndexEntrySize;
+    for (const Stream* stream : {&video_, &audio_})
+        if (stream->created)
+            size += uint64_t{closedParts_ + 1 - stream->parts} * kIndexHeaderSize;
+    if (closedParts_ == 0)
+        size += kChunkHeaderSize + entries * kIndexEntrySize; // idx1
+    return size;
+}
+
+bool AviMuxer::FitsCurrentPart(uint64_t chunkBytes, uint64_t entries) const {
+    // A part's first chunk is taken whatever the part size: it could go nowhere else.
+    const uint64_t limit = index_.empty() ? kLargestPart : partLimit_;
+    return ClosedPartSize(dataEnd_ + chunkBytes, index_.size() + entries) < limit;
+}
+
+bool AviMuxer::FitsNextPart(uint64_t chunkBytes, uint64_t entries) const {
+    const uint64_t indexes = streamCount_ * kIndexHeaderSize + entries * kStandardIndexEntrySize;
+    return kPartHeaderSize + chunkBytes + indexes < kLargestPart;
+}
+
+bool AviMuxer::NextPart() {
+    ClosePart();
+    const uint64_t riff = BeginChunk(fourcc::kRiff);
+    PutFourCC(fourcc::kAvix);
+    const uint64_t movi = BeginList(fourcc::kMovi);
+    partStart_ = riff - 4;
+    moviWord_ = movi + 4;
+    riffSizeField_ = riff;
+    moviSizeField_ = movi;
+    dataEnd_ = End();
+    return !dataLost_;
+}
+
+// The first part's sizes stand in the header region, written when the file is finished.
+void AviMuxer::ClosePart() {
+    PutStandardIndexes();
+    if (closedParts_ == 0) {
+        firstMoviEnd_ = End();
+        PutIndex();
+        firstPartEnd_ = End();
+        firstPartVideoChunks_ = video_.chunks;
+    } else {
+        EndChunk(moviSizeField_);
+        EndChunk(riffSizeField_);
+    }
+    ++closedParts_;
+    index_.clear();
+    for (Stream* stream : {&video_, &audio_}) {
+        stream->partChunks = 0;
+        stream->partBytes = 0;
+    }
 }
 
 bool AviMuxer::Finish() {
@@ -225,14 +334,21 @@ bool AviMuxer::Finish() {
     return complete_;
 }
 
-// Index first, headers last: a file whose index could not be written keeps its unfinished header.
+// Indexes first, headers last: a file whose indexes could not be written keeps its unfinished header.
 void AviMuxer::FinishFile() {
     if (dataLost_)
         return;
-    const uint64_t finalSize = FinalSize(dataEnd_, index_.size());
-    PutIndex();
+    if (closedParts_ == 0) {
+        firstMoviEnd_ = dataEnd_;
+        PutIndex();
+        firstPartEnd_ = End();
+        firstPartVideoChunks_ = video_.chunks;
+    } else {
+        ClosePart();
+    }
     if (!Flush())
         return;
+    const uint64_t finalSize = pendingAt_;
     if (int injected = faults::Check(faults::Operation::Truncate)) {
         Fail(MuxerFailure::System, injected);
         return;
@@ -243,7 +359,7 @@ void AviMuxer::FinishFile() {
     }
     pending_.clear();
     pendingAt_ = 0;
-    PutHeaderRegion(finalSize);
+    PutHeaderRegion(true);
     if (!Flush())
         return;
     // The caller renames the file into place next: its bytes must be on the disk first.
@@ -253,17 +369,6 @@ void AviMuxer::FinishFile() {
     }
     if (::fsync(fd_) != 0)
         Fail(MuxerFailure::System, errno);
-}
-
-bool AviMuxer::LowerSizeLimit(uint64_t limit) {
-    if (!IsOpen() || limit > kSizeLimit || limit <= FinalSize(dataEnd_, index_.size()))
-        return false;
-    sizeLimit_ = limit;
-    return true;
-}
-
-uint64_t AviMuxer::FinalSize(uint64_t moviEnd, uint64_t indexEntries) const {
-    return moviEnd + kChunkHeaderSize + indexEntries * kIndexEntrySize;
 }
 
 void AviMuxer::Fail(MuxerFailure failure, int systemError) {
@@ -379,19 +484,22 @@ bool AviMuxer::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
     return true;
 }
 
-void AviMuxer::PutHeaderRegion(uint64_t finalSize) {
+void AviMuxer::PutHeaderRegion(bool finished) {
+    const bool openDml = closedParts_ > 0;
     PutFourCC(fourcc::kRiff);
-    PutU32(finalSize == 0 ? 0 : static_cast<uint32_t>(finalSize - kChunkHeaderSize)); // RIFF size
+    PutU32(finished ? static_cast<uint32_t>(firstPartEnd_ - kChunkHeaderSize) : 0); // RIFF size
     PutFourCC(fourcc::kAvi);
 
     const uint64_t hdrl = BeginList(fourcc::kHdrl);
-    PutMainHeader();
+    PutMainHeader(openDml);
     for (uint32_t number = 0; number < streamCount_; ++number) {
         if (video_.created && video_.number == number)
-            PutVideoStreamList();
+            PutVideoStreamList(openDml);
         else
-            PutAudioStreamList();
+            PutAudioStreamList(openDml);
     }
+    if (openDml)
+        PutOpenDmlHeader();
     EndChunk(hdrl);
 
     const uint64_t junk = BeginChunk(fourcc::kJunk);
@@ -399,11 +507,11 @@ void AviMuxer::PutHeaderRegion(uint64_t finalSize) {
     EndChunk(junk);
 
     PutFourCC(fourcc::kList);
-    PutU32(finalSize == 0 ? 0 : static_cast<uint32_t>(dataEnd_ - kMoviWordOffset)); // movi list size
+    PutU32(finished ? static_cast<uint32_t>(firstMoviEnd_ - kMoviWordOffset) : 0); // movi list size
     PutFourCC(fourcc::kMovi);
 }
 
-void AviMuxer::PutMainHeader() {
+void AviMuxer::PutMainHeader(bool openDml) {
     const VideoSettings& video = videoStreamSettings_;
     uint32_t microSecPerFrame = 0;
     uint64_t bytesPerSecond = 0;
@@ -420,7 +528,7 @@ void AviMuxer::PutMainHeader() {
     PutU32(ClampToU32(bytesPerSecond));                               // dwMaxBytesPerSec
     PutU32(0);                                                        // dwPaddingGranularity
     PutU32(avi::kMainFlagHasIndex | avi::kMainFlagIsInterleaved);     // dwFlags
-    PutU32(video_.chunks);                                            // dwTotalFrames
+    PutU32(openDml ? firstPartVideoChunks_ : video_.chunks);          // dwTotalFrames
     PutU32(0);                                                        // dwInitialFrames
     PutU32(streamCount_);                                             // dwStreams
     PutU32(std::max(video_.largestChunk, audio_.largestChunk));       // dwSuggestedBufferSize
@@ -430,7 +538,7 @@ void AviMuxer::PutMainHeader() {
     EndChunk(avih);
 }
 
-void AviMuxer::PutVideoStreamList() {
+void AviMuxer::PutVideoStreamList(bool openDml) {
     const VideoSettings& video = videoStreamSettings_;
     const uint64_t strl = BeginList(fourcc::kStrl);
     const uint64_t strh = BeginChunk(fourcc::kStrh);
@@ -466,10 +574,12 @@ void AviMuxer::PutVideoStreamList() {
     PutU32(0);                // biClrUsed
     PutU32(0);                // biClrImportant
     EndChunk(strf);
+    if (openDml)
+        PutSuperIndex(video_);
     EndChunk(strl);
 }
 
-void AviMuxer::PutAudioStreamList() {
+void AviMuxer::PutAudioStreamList(bool openDml) {
     const uint64_t strl = BeginList(fourcc::kStrl);
     const uint64_t strh = BeginChunk(fourcc::kStrh);
     PutFourCC(fourcc::kAuds);                           // fccType
@@ -503,6 +613,8 @@ void AviMuxer::PutAudioStreamList() {
         PutI16(pair.second); // aCoef[].iCoef2
     }
     EndChunk(strf);
+    if (openDml)
+        PutSuperIndex(audio_);
     EndChunk(strl);
 }
 
@@ -515,6 +627,71 @@ void AviMuxer::PutIndex() {
         PutU32(entry.size);       // dwChunkLength
     }
     EndChunk(idx1);
+}
+
+// Every slot is there, unused ones zero, so that the header region's layout depends on the streams only.
+void AviMuxer::PutSuperIndex(const Stream& stream) {
+    const uint64_t indx = BeginChunk(fourcc::kIndx);
+    PutU16(4); // wLongsPerEntry
+    const std::array<uint8_t, 2> type{0, kIndexOfIndexes};
+    Put(type.data(), type.size()); // bIndexSubType, bIndexType
+    PutU32(stream.parts);          // nEntriesInUse
+    PutFourCC(stream.chunkId);     // dwChunkId
+    PutZeros(12);                  // dwReserved[3]
+    for (const SuperIndexEntry& entry : stream.superIndex) {
+        PutU32(static_cast<uint32_t>(entry.offset));       // qwOffset
+        PutU32(static_cast<uint32_t>(entry.offset >> 32)); //
+        PutU32(entry.size);                                // dwSize
+        PutU32(entry.duration);                            // dwDuration
+    }
+    EndChunk(indx);
+}
+
+void AviMuxer::PutOpenDmlHeader() {
+    const uint64_t odml = BeginList(fourcc::kOdml);
+    const uint64_t dmlh = BeginChunk(fourcc::kDmlh);
+    PutU32(video_.chunks); // dwTotalFrames
+    PutZeros(kExtendedHeaderSize - 4);
+    EndChunk(dmlh);
+    EndChunk(odml);
+}
+
+void AviMuxer::PutStandardIndexes() {
+    for (uint32_t number = 0; number < streamCount_; ++number) {
+        Stream& stream = video_.created && video_.number == number ? video_ : audio_;
+        while (stream.parts < closedParts_)
+            PutStandardIndex(stream, false);
+        PutStandardIndex(stream, true);
+    }
+}
+
+void AviMuxer::PutStandardIndex(Stream& stream, bool withChunks) {
+    const uint32_t count = withChunks ? stream.partChunks : 0;
+    const uint64_t at = End();
+    const uint64_t ix = BeginChunk(StandardIndexId(stream.number));
+    PutU16(2); // wLongsPerEntry
+    const std::array<uint8_t, 2> type{0, kIndexOfChunks};
+    Put(type.data(), type.size());                   // bIndexSubType, bIndexType
+    PutU32(count);                                   // nEntriesInUse
+    PutFourCC(stream.chunkId);                       // dwChunkId
+    PutU32(static_cast<uint32_t>(partStart_));       // qwBaseOffset
+    PutU32(static_cast<uint32_t>(partStart_ >> 32)); //
+    PutU32(0);                                       // dwReserved
+    const bool video = &stream == &video_;
+    const uint64_t moviFromBase = moviWord_ - partStart_;
+    for (const IndexEntry& entry : index_) {
+        if (!withChunks || entry.chunkId != stream.chunkId)
+            continue;
+        // Audio blocks stand alone: only video chunks can depend on the ones before.
+        const bool delta = video && (entry.flags & avi::kIndexKeyFrame) == 0;
+        PutU32(static_cast<uint32_t>(moviFromBase + entry.moviOffset + kChunkHeaderSize)); // dwOffset
+        PutU32(entry.size | (delta ? avi::kStandardIndexDeltaFrame : 0));                  // dwSize
+    }
+    EndChunk(ix);
+    uint32_t duration = 0;
+    if (withChunks)
+        duration = video ? stream.partChunks : static_cast<uint32_t>(stream.partBytes / kAudioBlockSize);
+    stream.superIndex[stream.parts++] = {at, static_cast<uint32_t>(End() - at), duration};
 }
 
 } // namespace clipwright

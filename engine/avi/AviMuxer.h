@@ -1,4 +1,4 @@
-// Writes a rebuilt recording as a new AVI 1.0 file: an MPEG-4 video stream ('DX50') and an MS-ADPCM
+// Writes a rebuilt recording as a new AVI file: an MPEG-4 video stream ('DX50') and an MS-ADPCM
 // audio stream (8000 Hz, mono), each created when its first chunk arrives, numbered in that order.
 //
 // Layout of a file it writes:
@@ -10,18 +10,43 @@
 //                  '01wb' audio, or the other way round), a pad byte after each odd payload
 //     idx1         one entry per chunk: offsets count from the 'movi' word, sizes are payload sizes
 //
+// A file that would not stay below the part size (kPartSize, 1 GiB) with its indexes goes on in
+// OpenDML form, in parts that each stay below that size:
+//   RIFF 'AVI '    as above, but its movi list ends with one standard index 'ix##' per stream; its
+//                  idx1 lists the chunks of this first part only
+//   RIFF 'AVIX'    LIST 'movi': the chunks that follow, then one 'ix##' per stream; as many of
+//                  these parts as the file needs
+//   The same 2048-byte header region then also holds an 'indx' after each stream's strf, and LIST
+//   'odml' (dmlh: dwTotalFrames, all video chunks, then 244 zero bytes) at the end of hdrl; the JUNK
+//   shrinks to what is left. Each indx has all of its kSuperIndexSlots entries (offset and size of
+//   one of the stream's ix##, and its duration), unused ones zero: with two streams 26 bytes of
+//   JUNK are left.
+//   - ix##: qwBaseOffset is the offset of the part's 'RIFF'; an entry gives the payload's offset from
+//     it and the payload size, with bit 31 set for a video chunk that is not a key frame. A stream
+//     without a chunk in a part gets an empty ix## there; one created after the first part gets an
+//     empty one for each part before, so that every stream's indx lists every part.
+//   - avih dwTotalFrames counts the first part's video chunks; strh dwLength the whole stream.
+//   - The part size counts the ix## a part closes with, the first part's too: a file that stays
+//     below it with them is the AVI 1.0 file above, byte for byte, as they are written only when a
+//     further part follows.
+//   - A part's first chunk is taken whatever its size, as long as the part stays below 2 GiB.
+//   - Parts are larger than kPartSize when the expected size (SetExpectedSize) needs more parts
+//     than the indx has room for. A chunk that would make even a part of its own reach 2 GiB, and
+//     a part past the last slot, are refused with EFBIG.
+//
 // - The first video frame of a file is preceded by an empty video chunk with flags 0: the file's
 //   video starts one frame late, as the camera's rebuilt recordings always have.
 // - An odd video frame is stored one zero byte longer; its chunk and index entry give the even size.
 // - strh dwLength counts chunks for video and whole 256-byte blocks for audio; dwSuggestedBufferSize
 //   is the stream's largest chunk; strh dwFlags is 0.
-// - Until it is finished the file carries RIFF and movi sizes of 0 (unfinished).
-// - The file, with the index it gets when finished, stays below 2 GiB: a write that would make it
-//   reach that size is refused and nothing of it is written.
-// - After the first failed write every further write is refused; Finish still writes the index
-//   and headers of what was written, unless the failure lost data already handed to the system.
+// - Until it is finished the file carries first-part RIFF and movi sizes of 0 (unfinished).
+// - Memory: 16 bytes an entry for the chunks of the part being written, and the super indexes.
+// - A refused write writes nothing of its chunk. After the first failed write every further write
+//   is refused; Finish still writes the indexes and headers of what was written, unless the
+//   failure lost data already handed to the system.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -37,15 +62,18 @@ enum class FrameKind { Key, Delta };
 
 enum class MuxerFailure {
     None,
-    SizeLimit, // the file, with its index, would have reached 2 GiB
-    System,    // the system refused an operation; SystemError() holds its errno
+    System, // the system refused an operation, or a chunk fits no part; SystemError() holds its errno
 };
 
 class AviMuxer {
 public:
     static constexpr mode_t kDefaultFileMode = 0666; // before the umask
-    // Largest file written, plus one: AVI 1.0 sizes are read as signed 32-bit.
-    static constexpr uint64_t kSizeLimit = uint64_t{1} << 31;
+    // Each RIFF part, with its indexes, stays below this size: readers expect parts of 1 GiB.
+    static constexpr uint64_t kPartSize = uint64_t{1} << 30;
+    // No part reaches this size: RIFF sizes are read as signed 32-bit.
+    static constexpr uint64_t kLargestPart = uint64_t{1} << 31;
+    // Parts each stream's indx lists: as many as the header region holds with two streams.
+    static constexpr uint32_t kSuperIndexSlots = 42;
 
     AviMuxer();
     // An output that was never finished is closed as it stands, unfinished.
@@ -57,6 +85,11 @@ public:
     // takes the values set when its first frame arrives.
     void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond);
 
+    // The size the caller expects the output to reach (e.g. the recording it is rebuilt from):
+    // parts grow beyond kPartSize when the file would need more than kSuperIndexSlots of them.
+    // Taken by each output opened afterwards.
+    void SetExpectedSize(uint64_t bytes) { expectedSize_ = bytes; }
+
     // Creates the file, or empties an existing one, never through a symbolic link. False when the
     // file could not be created or its first bytes not written.
     bool Open(const std::string& path, mode_t mode = kDefaultFileMode);
@@ -67,7 +100,7 @@ public:
     bool WriteRepeatFrame(FrameKind kind);
     bool WriteAudioBlock(const uint8_t* data, uint32_t size);
 
-    // Writes index and headers, syncs the file to the disk and closes it. True when the file is
+    // Writes indexes and headers, syncs the file to the disk and closes it. True when the file is
     // complete: every write and the finishing succeeded. Does nothing when no output is open.
     bool Finish();
 
@@ -80,11 +113,17 @@ public:
     // The errno of a MuxerFailure::System, 0 otherwise.
     int SystemError() const { return systemError_; }
 
-    // For tests: a lower limit than kSizeLimit for the open output, so that it can be reached
-    // without writing gigabytes. False when no output is open, or the file already reaches it.
-    bool LowerSizeLimit(uint64_t limit);
+    // For tests: the part size of every output opened afterwards in this process, so that a few
+    // MiB make several parts; 0 gives back kPartSize.
+    static void SetPartSizeForTests(uint64_t size);
 
 private:
+    struct SuperIndexEntry {
+        uint64_t offset = 0; // of the ix## chunk
+        uint32_t size = 0;   // of the ix## chunk, header included
+        uint32_t duration = 0;
+    };
+
     struct Stream {
         bool created = false;
         uint32_t number = 0; // in creation order: the first two digits of its chunk ids
@@ -92,6 +131,12 @@ private:
         uint32_t chunks = 0;
         uint64_t bytes = 0; // payload bytes
         uint32_t largestChunk = 0;
+        // In the part being written.
+        uint32_t partChunks = 0;
+        uint64_t partBytes = 0;
+        // Its standard indexes, one for each part closed.
+        uint32_t parts = 0;
+        std::array<SuperIndexEntry, kSuperIndexSlots> superIndex{};
     };
 
     // The video settings a stream carries: those in force when it was created.
@@ -101,11 +146,12 @@ private:
         int32_t height = 0;
     };
 
-    // One idx1 entry, kept in memory until the file is finished.
+    // One chunk of the part being written, kept in memory until the part is closed: it becomes an
+    // idx1 entry (in the first part) and an ix## entry (when the file has further parts).
     struct IndexEntry {
         FourCC chunkId;
         uint32_t flags;
-        uint32_t moviOffset;
+        uint32_t moviOffset; // from the part's 'movi' word
         uint32_t size;
     };
 
@@ -116,7 +162,16 @@ private:
     void CreateStream(Stream& stream);
     // `storedSize` (at least `size`) is the payload the chunk gives: zeros follow the data up to it.
     bool WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, uint64_t storedSize, uint32_t flags);
-    uint64_t FinalSize(uint64_t moviEnd, uint64_t indexEntries) const;
+    // The current part's size once closed, were its movi data to end at `moviEnd` with `entries`
+    // chunks: its indexes included.
+    uint64_t ClosedPartSize(uint64_t moviEnd, uint64_t entries) const;
+    // Whether a chunk of `chunkBytes` (headers included) in `entries` chunks has room in the current
+    // part; when not, whether it gets a part of its own.
+    bool FitsCurrentPart(uint64_t chunkBytes, uint64_t entries) const;
+    bool FitsNextPart(uint64_t chunkBytes, uint64_t entries) const;
+    // Closes the current part with its indexes and begins the next.
+    bool NextPart();
+    void ClosePart();
     void Fail(MuxerFailure failure, int systemError);
 
     // Bytes are gathered in `pending_`, which belongs at file offset `pendingAt_`, and written in
@@ -137,12 +192,17 @@ private:
     bool Flush();
     bool WriteAt(uint64_t offset, const uint8_t* data, size_t size);
 
-    // The header region, finished (with the file's final size) or not (0).
-    void PutHeaderRegion(uint64_t finalSize);
-    void PutMainHeader();
-    void PutVideoStreamList();
-    void PutAudioStreamList();
+    // The header region, finished (with the first part's sizes) or not (0).
+    void PutHeaderRegion(bool finished);
+    void PutMainHeader(bool openDml);
+    void PutVideoStreamList(bool openDml);
+    void PutAudioStreamList(bool openDml);
+    void PutSuperIndex(const Stream& stream);
+    void PutOpenDmlHeader();
     void PutIndex();
+    // The ix## of each stream for the current part, and empty ones for parts a stream missed.
+    void PutStandardIndexes();
+    void PutStandardIndex(Stream& stream, bool withChunks);
     void FinishFile();
 
     VideoSettings videoSettings_;
@@ -152,12 +212,23 @@ private:
     std::string path_;
     std::vector<uint8_t> pending_;
     uint64_t pendingAt_ = 0;
-    uint64_t dataEnd_ = 0; // end of the movi list
-    uint64_t sizeLimit_ = kSizeLimit;
+    uint64_t dataEnd_ = 0; // end of the current part's chunks
+    uint64_t expectedSize_ = 0;
+    uint64_t partLimit_ = kPartSize;
+    // The current part: where its 'RIFF' and its 'movi' word stand, and its size fields.
+    uint64_t partStart_ = 0;
+    uint64_t moviWord_ = 0;
+    uint64_t riffSizeField_ = 0;
+    uint64_t moviSizeField_ = 0;
+    uint32_t closedParts_ = 0; // more than 0: the file is in OpenDML form
+    // The first part, once closed.
+    uint64_t firstPartEnd_ = 0;
+    uint64_t firstMoviEnd_ = 0;
+    uint32_t firstPartVideoChunks_ = 0;
     Stream video_;
     Stream audio_;
     uint32_t streamCount_ = 0;
-    std::deque<IndexEntry> index_; // grows by blocks: 16 bytes an entry, never twice that
+    std::deque<IndexEntry> index_; // of the current part; grows by blocks: 16 bytes an entry
 
     MuxerFailure failure_ = MuxerFailure::None;
     int systemError_ = 0;

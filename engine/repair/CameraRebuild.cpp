@@ -36,14 +36,14 @@ enum class CopyEnd {
     FileError,    // the recording could not be read; already reported
 };
 
-CopyStop StopOf(CopyEnd end, const AviMuxer& muxer) {
+CopyStop StopOf(CopyEnd end) {
     switch (end) {
     case CopyEnd::Damaged:
         return CopyStop::Damaged;
     case CopyEnd::OutOfMemory:
         return CopyStop::NoMemoryForChunk;
     case CopyEnd::WriterFailed:
-        return muxer.Failure() == MuxerFailure::SizeLimit ? CopyStop::SizeLimit : CopyStop::NotWritten;
+        return CopyStop::NotWritten;
     case CopyEnd::FileError:
         return CopyStop::RecordingNotRead;
     case CopyEnd::EndOfData:
@@ -54,7 +54,7 @@ CopyStop StopOf(CopyEnd end, const AviMuxer& muxer) {
 
 EngineEvent Stopped(CopyEnd end, const AviMuxer& muxer, uint64_t offset, bool recordingRestored,
                     const std::string& path) {
-    const CopyStop stop = StopOf(end, muxer);
+    const CopyStop stop = StopOf(end);
     return {.code = EventCode::CopyStopped,
             .path = path,
             .systemError = stop == CopyStop::NotWritten ? muxer.SystemError() : 0,
@@ -120,6 +120,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
 
     DeleteFileQuietly(partialPath);
     muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
+    muxer.SetExpectedSize(inspection.size);
     if (!muxer.Open(partialPath, kPrivateFileMode)) {
         sourceFile.Abandon();
         restoreRecording();
@@ -207,10 +208,8 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     outcome.walk = walkSummary;
 
     const bool copiedAnything = videoCopied + audioCopied != 0;
-    // A file the size limit stopped is still finished: what it holds plays.
-    const bool outputPlays = muxer.Complete() || muxer.Failure() == MuxerFailure::SizeLimit;
     const bool keepPartial =
-        end != CopyEnd::EndOfData && KeepsPartialCopy(plan, copiedAnything) && outputPlays;
+        end != CopyEnd::EndOfData && KeepsPartialCopy(plan, copiedAnything) && muxer.Complete();
     if ((end == CopyEnd::EndOfData && copiedAnything) || keepPartial) {
         // On disk, with the recording's owner and mode, before its name makes it the repair.
         int placeError = FinishNewFile(partialPath, recording);

@@ -53,7 +53,6 @@ enum class CopyStop {
     EndOfRecording,
     Damaged,          // damaged data with no chunk in the resync search's reach behind it
     NoMemoryForChunk, // a payload buffer could not be had
-    SizeLimit,        // the new file would reach 2 GB
     NotWritten,       // the new file could not be written: `systemError`
     RecordingNotRead, // a file error, reported on its own before
 };

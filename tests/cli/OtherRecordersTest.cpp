@@ -381,22 +381,6 @@ std::string Lines(const std::vector<std::string>& lines) {
     return text;
 }
 
-// The super indexes have an entry for every part in every stream, and the ix## they lead to list
-// exactly the complete chunks of their stream.
-void ExpectEveryPartIndexed(const fs::path& file, const Truth& truth) {
-    const OpenDmlIndex index = ReadOpenDmlIndex(file);
-    EXPECT_EQ(Lines(index.faults), "");
-    ASSERT_EQ(index.chunks.size(), truth.streams.size());
-    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
-        std::vector<uint64_t> chunks;
-        for (const TruthChunk& chunk : truth.chunks)
-            if (chunk.stream == static_cast<int>(stream))
-                chunks.push_back(chunk.offset);
-        EXPECT_EQ(index.superIndexEntries[stream], truth.parts) << "super index entries of stream " << stream;
-        EXPECT_EQ(index.chunks[stream], chunks) << "chunks the ix## of stream " << stream << " list";
-    }
-}
-
 // Sets every super index's count of entries in use to none.
 void ForgetListedParts(const fs::path& file) {
     std::fstream stream(file, std::ios::binary | std::ios::in | std::ios::out);

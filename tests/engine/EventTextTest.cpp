@@ -56,8 +56,8 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
           .recordingRestored = true},
          "stopped at offset 4096: the new file could not be written (No space left on device). The recording "
          "was left as it was."},
-        {{.code = EventCode::CopyStopped, .offset = 8, .copyStop = CopyStop::SizeLimit},
-         "would reach 2 GB, the most an AVI file of this kind can hold. The new file holds what was copied"},
+        {{.code = EventCode::CopyStopped, .offset = 8, .copyStop = CopyStop::Damaged},
+         "256 MB behind it. The new file holds what was copied before that point."},
         {{.code = EventCode::InPlaceStopped, .offset = 5000, .chunks = 42},
          "stopped at offset 5000: the data there is damaged, and no chunk was found in the 256 MB behind it. "
          "The index covers the 42 chunks"},

@@ -158,8 +158,6 @@ void AviReader::ParseRiff() {
         Error("RIFF size " + std::to_string(riffSize_) + " runs past the end of the file (" +
               std::to_string(fileSize_) + ")");
         riffEnd = fileSize_;
-    } else if (riffEnd < fileSize_) {
-        Error(std::to_string(fileSize_ - riffEnd) + " bytes follow the RIFF chunk");
     }
 
     bool hasHeaderList = false;
@@ -195,6 +193,8 @@ void AviReader::ParseRiff() {
             Error("no pad byte after odd chunk " + header->id.Quoted() + At(chunk.offset));
     }
 
+    ParseFurtherParts(riffEnd);
+
     if (!hasHeaderList)
         Error("no LIST 'hdrl'");
     if (!hasMainHeader_)
@@ -208,6 +208,35 @@ void AviReader::ParseRiff() {
               std::to_string(streams_.size()));
     if (hasIndex_ && hasMovi_)
         CheckIndexAgainstChunks();
+}
+
+void AviReader::ParseFurtherParts(uint64_t position) {
+    static constexpr FourCC kFurtherPart("AVIX");
+    while (position < fileSize_) {
+        uint8_t bytes[12];
+        if (!ReadAt(position, bytes, 12) || FourCCAt(bytes, 0) != fourcc::kRiff ||
+            FourCCAt(bytes, 8) != kFurtherPart) {
+            Error(std::to_string(fileSize_ - position) + " bytes follow the RIFF chunk");
+            return;
+        }
+        const uint64_t end = position + 8 + le::ReadU32(bytes, 4);
+        if (end > fileSize_) {
+            Error("RIFF 'AVIX'" + At(position) + " runs past the end of the file");
+            return;
+        }
+        furtherParts_.push_back(position);
+        for (uint64_t at = position + 12; at < end;) {
+            const auto header = HeaderAt(at, end, "RIFF 'AVIX'");
+            if (!header)
+                return;
+            uint8_t type[4];
+            if (header->id == fourcc::kList && header->size >= 4 && ReadAt(at + 8, type, 4) &&
+                FourCCAt(type, 0) == fourcc::kMovi)
+                ParseMovi(at + 12, at + 8 + header->size);
+            at += 8 + header->size + (header->size & 1);
+        }
+        position = end;
+    }
 }
 
 void AviReader::ParseHeaderList(uint64_t begin, uint64_t end) {
@@ -240,8 +269,12 @@ void AviReader::ParseHeaderList(uint64_t begin, uint64_t end) {
             uint8_t type[4];
             if (header->size >= 4 && ReadAt(dataBegin, type, 4)) {
                 chunk.listType = FourCCAt(type, 0);
+                uint8_t dmlh[16];
                 if (chunk.listType == fourcc::kStrl)
                     ParseStreamList(dataBegin + 4, dataBegin + header->size);
+                else if (chunk.listType == fourcc::kOdml && header->size >= 16 &&
+                         ReadAt(dataBegin, dmlh, 16) && FourCCAt(dmlh, 4) == fourcc::kDmlh)
+                    extendedTotalFrames_ = le::ReadU32(dmlh, 12);
             }
         }
         hdrlList_.push_back(chunk);

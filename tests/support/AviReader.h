@@ -1,7 +1,8 @@
 // An AVI 1.0 parser for tests, written from the file format alone: walks RIFF and LIST chunks,
 // decodes avih, each stream's strh and strf, lists the movi chunks and the idx1 entries, and
 // collects structural errors (sizes past their container, missing chunks, index entries that
-// point nowhere) instead of failing on them.
+// point nowhere) instead of failing on them. Of OpenDML it reads the further RIFF 'AVIX' parts'
+// movi chunks and dmlh's frame count; the OpenDML indexes are ReadOpenDmlIndex's.
 #pragma once
 
 #include <cstdint>
@@ -127,7 +128,12 @@ public:
 
     uint64_t MoviListOffset() const { return moviListOffset_; } // of its 'LIST'
     uint32_t MoviListSize() const { return moviListSize_; }
-    const std::vector<Chunk>& MoviChunks() const { return moviChunks_; } // in file order
+    // Of every part's movi list, standard indexes ('ix##') included, in file order.
+    const std::vector<Chunk>& MoviChunks() const { return moviChunks_; }
+    // Where each RIFF 'AVIX' part behind the first RIFF starts.
+    const std::vector<uint64_t>& FurtherParts() const { return furtherParts_; }
+    // dmlh dwTotalFrames, when hdrl holds a LIST 'odml'.
+    std::optional<uint32_t> ExtendedTotalFrames() const { return extendedTotalFrames_; }
     std::vector<Chunk> StreamChunks(int streamNumber) const;
 
     bool HasIndex() const { return hasIndex_; }
@@ -148,6 +154,7 @@ private:
     bool ReadAt(uint64_t offset, uint8_t* buffer, size_t size) const;
     std::optional<ChunkHeader> HeaderAt(uint64_t offset, uint64_t containerEnd, const char* where);
     void ParseRiff();
+    void ParseFurtherParts(uint64_t position);
     void ParseHeaderList(uint64_t begin, uint64_t end);
     void ParseStreamList(uint64_t begin, uint64_t end);
     void ParseMovi(uint64_t begin, uint64_t end);
@@ -167,6 +174,8 @@ private:
     uint32_t moviListSize_ = 0;
     bool hasMovi_ = false;
     std::vector<Chunk> moviChunks_;
+    std::vector<uint64_t> furtherParts_;
+    std::optional<uint32_t> extendedTotalFrames_;
     bool hasIndex_ = false;
     bool indexRelativeToMovi_ = true;
     std::vector<IndexEntry> index_;

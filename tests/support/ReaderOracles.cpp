@@ -2,6 +2,9 @@
 
 #include "AviReader.h"
 #include "TestFiles.h"
+#include "TruthWalk.h"
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <regex>
@@ -124,6 +127,16 @@ std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream) {
     return keys;
 }
 
+std::optional<double> MPlayerSeconds(const std::filesystem::path& file) {
+    const CommandResult result = RunCommand("mplayer -really-quiet -identify -frames 0 -vo null -ao null " +
+                                            ShellQuote(file.string()));
+    static const std::regex length("ID_LENGTH=([0-9.]+)");
+    std::smatch match;
+    if (result.exitStatus != 0 || !std::regex_search(result.out, match, length))
+        return std::nullopt;
+    return std::stod(match[1]);
+}
+
 std::optional<double> GStreamerSeconds(const std::filesystem::path& file) {
     const CommandResult result = RunCommand("gst-discoverer-1.0 " + ShellQuote(file.string()));
     static const std::regex duration("Duration: ([0-9]+):([0-9]+):([0-9.]+)");
@@ -181,6 +194,23 @@ OpenDmlIndex ReadOpenDmlIndex(const std::filesystem::path& file) {
         ++stream;
     }
     return index;
+}
+
+void ExpectEveryPartIndexed(const std::filesystem::path& file, const Truth& truth) {
+    const OpenDmlIndex index = ReadOpenDmlIndex(file);
+    std::string faults;
+    for (const std::string& fault : index.faults)
+        faults += fault + "\n";
+    EXPECT_EQ(faults, "");
+    ASSERT_EQ(index.chunks.size(), truth.streams.size());
+    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+        std::vector<uint64_t> chunks;
+        for (const TruthChunk& chunk : truth.chunks)
+            if (chunk.stream == static_cast<int>(stream))
+                chunks.push_back(chunk.offset);
+        EXPECT_EQ(index.superIndexEntries[stream], truth.parts) << "super index entries of stream " << stream;
+        EXPECT_EQ(index.chunks[stream], chunks) << "chunks the ix## of stream " << stream << " list";
+    }
 }
 
 } // namespace clipwright::test

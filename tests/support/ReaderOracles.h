@@ -11,6 +11,8 @@
 
 namespace clipwright::test {
 
+struct Truth;
+
 struct ProbedPacket {
     int stream = 0;
     uint64_t size = 0;
@@ -34,6 +36,10 @@ std::vector<bool> DecodedKeyPictures(const std::filesystem::path& file);
 // The key flag of each non-empty idx1 entry of `stream`, in index order; empty without idx1.
 std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream);
 
+// The length `mplayer -identify` reports (ID_LENGTH) without playing, or nothing when it reports
+// none or fails.
+std::optional<double> MPlayerSeconds(const std::filesystem::path& file);
+
 // The duration gst-discoverer-1.0 reports, or nothing when it reports none.
 std::optional<double> GStreamerSeconds(const std::filesystem::path& file);
 // The warnings GStreamer's AVI reader logs while it reads `file`, one a line.
@@ -47,5 +53,9 @@ struct OpenDmlIndex {
     std::vector<std::string> faults;           // what could not be followed, and where
 };
 OpenDmlIndex ReadOpenDmlIndex(const std::filesystem::path& file);
+
+// The super indexes have an entry for every part in every stream, and the ix## they lead to list
+// exactly the complete chunks of their stream.
+void ExpectEveryPartIndexed(const std::filesystem::path& file, const Truth& truth);
 
 } // namespace clipwright::test

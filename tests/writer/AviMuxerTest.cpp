@@ -1,5 +1,6 @@
 // The muxer's files read back by our own reader; expected values come from the AVI format and the
 // camera's stream settings, computed here.
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +15,8 @@
 
 #include "AviReader.h"
 #include "FilesAndCommands.h"
+#include "ReaderOracles.h"
+#include "TruthWalk.h"
 #include "avi/AviMuxer.h"
 #include "platform/FaultPoints.h"
 
@@ -23,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using avitest::AviReader;
 using test::ScratchDir;
+using test::U32At;
 
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr uint64_t kFirstChunk = 2060; // header region, then 'LIST' size 'movi'
@@ -37,7 +41,10 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
 
 class AviMuxerTest : public ::testing::Test {
 protected:
-    void TearDown() override { faults::Disarm(); }
+    void TearDown() override {
+        faults::Disarm();
+        AviMuxer::SetPartSizeForTests(0);
+    }
 
     void Open(const std::string& name, ResolutionCode code = kResolutionQqvga,
               uint32_t framesPerSecond = 10) {
@@ -296,57 +303,155 @@ TEST_F(AviMuxerTest, AFailedOpenLeavesNothingOpenAndLinksAreNotFollowed) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
 }
 
-TEST_F(AviMuxerTest, TheSizeLimitCountsTheIndexAndRefusesAWholeWrite) {
-    // Limit 4096. The empty first frame, the frame and the idx1 with two entries add
-    // 8 + 8 + size + 8 + 32 bytes to the 2060 before the first chunk: 2116 + size.
+// Each RIFF part's size field, in file order.
+std::vector<uint32_t> PartSizes(const std::string& path) {
+    const test::Bytes bytes = test::ReadBytes(path);
+    std::vector<uint32_t> sizes;
+    for (size_t at = 0; at + 8 <= bytes.size(); at += 8 + sizes.back())
+        sizes.push_back(U32At(bytes, at + 4));
+    return sizes;
+}
+
+TEST_F(AviMuxerTest, APartWithTheIndexesItClosesWithStaysBelowThePartSize) {
+    // Parts of 4096 bytes. The first frame (1000 bytes, after its empty chunk) makes a part of
+    // 2060 + 8 + 1008 and, were it closed, ix00 (32 + 2 x 8) and idx1 (8 + 2 x 16): 3164 bytes.
+    // The next frame adds 8 + its size, and 24 bytes of indexes.
     struct Case {
         uint32_t size;
-        bool accepted;
+        std::vector<uint32_t> parts; // RIFF sizes
     };
-    for (const Case& c : {Case{1978, true}, Case{1979, false}, Case{1980, false}}) {
+    for (const Case& c : {Case{898, {4030}}, Case{900, {3156, 4 + 12 + 908 + 32 + 8}}}) {
         SCOPED_TRACE(c.size);
-        Open("muxer-limit.avi");
-        ASSERT_TRUE(muxer.LowerSizeLimit(4096));
-        EXPECT_EQ(Frame(c.size), c.accepted);
-        if (c.accepted) {
-            EXPECT_FALSE(muxer.WriteRepeatFrame(FrameKind::Key)); // 24 bytes more reach the limit
-        }
-        EXPECT_EQ(muxer.Failure(), MuxerFailure::SizeLimit);
-        EXPECT_EQ(muxer.SystemError(), 0);
-        EXPECT_FALSE(muxer.Finish());
-        const AviReader avi(path); // what was written before is a whole file
+        AviMuxer::SetPartSizeForTests(4096);
+        Open("muxer-part-size.avi");
+        ASSERT_TRUE(Frame(1000, FrameKind::Key));
+        ASSERT_TRUE(Frame(c.size));
+        ASSERT_TRUE(muxer.Finish());
+        EXPECT_EQ(PartSizes(path), c.parts);
+        const AviReader avi(path);
         EXPECT_TRUE(avi.Valid()) << avi.ErrorText();
-        EXPECT_EQ(avi.FileSize(), c.accepted ? 4094u : kEmptyFileSize);
+        EXPECT_EQ(avi.StreamChunks(0).size(), 3u);
+        EXPECT_EQ(avi.ExtendedTotalFrames().has_value(), c.parts.size() > 1) << "odml only in parts";
     }
-    EXPECT_FALSE(muxer.LowerSizeLimit(4096)) << "nothing open";
+}
+
+// A file past the part size: every part's chunks are read back, through idx1 in the first part and
+// through the super and standard indexes in every part, and the headers count them.
+TEST_F(AviMuxerTest, PastThePartSizeTheFileGoesOnInOpenDmlParts) {
+    struct Case {
+        const char* name;
+        uint32_t audioFrom;    // the frame before the first audio block
+        uint64_t expectedSize; // told the muxer before it opens
+        uint64_t partLimit;    // what every part stays below
+    };
+    const Case cases[] = {
+        {"interleaved", 0, 0, 8192},
+        {"audio from the fourth part on", 20, 0, 8192},
+        {"parts made larger for an expected size", 0, 262144, 2 * 262144 / AviMuxer::kSuperIndexSlots + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::vector<uint8_t>> video{{}}; // the empty chunk before the first frame
+        std::vector<std::vector<uint8_t>> audio;
+        AviMuxer::SetPartSizeForTests(8192);
+        muxer.SetExpectedSize(c.expectedSize);
+        Open("muxer-parts.avi");
+        for (uint32_t i = 0; i < 60; ++i) {
+            const uint32_t size = 1000 + i * 74 % 700; // even: stored as written
+            ASSERT_TRUE(Frame(size, i % 10 == 0 ? FrameKind::Key : FrameKind::Delta));
+            video.push_back(Pattern(size, 0x5A));
+            if (i >= c.audioFrom) {
+                ASSERT_TRUE(Block(256));
+                audio.push_back(Pattern(256, 0x11));
+            }
+        }
+        ASSERT_TRUE(muxer.Finish());
+        muxer.SetExpectedSize(0);
+
+        const std::vector<uint32_t> parts = PartSizes(path);
+        EXPECT_GE(parts.size(), 3u);
+        for (uint32_t size : parts)
+            EXPECT_LT(size + 8, c.partLimit);
+        EXPECT_GE(*std::max_element(parts.begin(), parts.end()) + 8, c.partLimit - 2048)
+            << "parts are filled";
+        const test::Truth truth = test::TruthWalk(path);
+        EXPECT_EQ(truth.parts, parts.size());
+        test::ExpectEveryPartIndexed(path, truth);
+
+        const AviReader avi(path);
+        ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
+        const uint64_t secondPart = avi.FurtherParts().at(0);
+        size_t firstPartVideo = 0;
+        for (size_t stream = 0; stream < 2; ++stream) {
+            const auto chunks = avi.StreamChunks(static_cast<int>(stream));
+            const auto& written = stream == 0 ? video : audio;
+            ASSERT_EQ(chunks.size(), written.size());
+            for (size_t i = 0; i < chunks.size(); ++i)
+                EXPECT_EQ(avi.ReadPayload(chunks[i]), written[i]) << "stream " << stream << " chunk " << i;
+            if (stream == 0)
+                firstPartVideo =
+                    static_cast<size_t>(std::count_if(chunks.begin(), chunks.end(), [&](const auto& chunk) {
+                        return chunk.offset < secondPart;
+                    }));
+        }
+        const auto firstPartChunks =
+            std::count_if(avi.MoviChunks().begin(), avi.MoviChunks().end(), [&](const auto& chunk) {
+                return chunk.offset < secondPart && chunk.StreamNumber() >= 0;
+            });
+        EXPECT_EQ(avi.Index().size(), static_cast<size_t>(firstPartChunks)) << "idx1 lists the first part";
+        EXPECT_EQ(avi.Main().totalFrames, firstPartVideo);
+        EXPECT_EQ(avi.ExtendedTotalFrames(), video.size());
+        EXPECT_EQ(avi.Streams()[0].header.length, video.size());
+        EXPECT_EQ(avi.Streams()[1].header.length, audio.size());
+    }
 }
 
 TEST_F(AviMuxerTest, AFailedWriteRefusesEverythingUntilTheNextOpen) {
+    // Parts of 1000 bytes hold a frame and a block at most, so a chunk soon needs a part past the
+    // super index's last slot: it is refused and nothing of it is written, and the file is still
+    // finished with the indexes of every part, the header region full.
+    AviMuxer::SetPartSizeForTests(1000);
     Open("muxer-failed.avi");
-    ASSERT_TRUE(Frame(100, FrameKind::Key));
-    ASSERT_TRUE(Block(256));
-    ASSERT_TRUE(muxer.LowerSizeLimit(3000));
-    EXPECT_FALSE(Frame(1000));
+    uint32_t frames = 0;
+    uint32_t blocks = 0;
+    while (frames < 100) {
+        if (!Frame(600, FrameKind::Key))
+            break;
+        ++frames;
+        if (!Block(256))
+            break;
+        ++blocks;
+    }
     EXPECT_TRUE(muxer.Failed());
+    EXPECT_EQ(muxer.Failure(), MuxerFailure::System);
+    EXPECT_EQ(muxer.SystemError(), EFBIG);
     EXPECT_FALSE(Frame(2));
     EXPECT_FALSE(muxer.WriteRepeatFrame(FrameKind::Key));
     EXPECT_FALSE(Block(2));
     EXPECT_FALSE(muxer.Finish());
     EXPECT_FALSE(muxer.Complete());
-    EXPECT_EQ(AviReader(path).MoviChunks().size(), 3u);
+    const AviReader avi(path);
+    EXPECT_TRUE(avi.Valid()) << avi.ErrorText();
+    EXPECT_EQ(avi.StreamChunks(0).size(), frames + 1u);
+    EXPECT_EQ(avi.StreamChunks(1).size(), blocks);
+    EXPECT_EQ(avi.MoviListOffset(), 2048u);
+    const test::Truth truth = test::TruthWalk(path);
+    EXPECT_EQ(truth.parts, AviMuxer::kSuperIndexSlots);
+    test::ExpectEveryPartIndexed(path, truth);
     EXPECT_FALSE(Frame(2)) << "closed";
 
+    AviMuxer::SetPartSizeForTests(0);
     Open("muxer-after-failure.avi");
     EXPECT_FALSE(muxer.Failed());
     ASSERT_TRUE(Frame(1000, FrameKind::Key));
     ASSERT_TRUE(Block(256));
     EXPECT_TRUE(muxer.Finish());
-    const AviReader avi(path);
-    ASSERT_TRUE(avi.Valid()) << avi.ErrorText();
-    EXPECT_EQ(avi.MoviChunks().size(), 3u);
+    const AviReader next(path);
+    ASSERT_TRUE(next.Valid()) << next.ErrorText();
+    EXPECT_EQ(next.MoviChunks().size(), 3u);
 }
 
-TEST_F(AviMuxerTest, AWriteReachingTwoGiBIsRefused) {
+TEST_F(AviMuxerTest, AChunkThatAloneWouldMakeAPartReachTwoGiBIsRefused) {
     // A sparse file lends a buffer of 2 GiB without memory or disk behind it.
     const std::string bigPath = scratch / "muxer-sparse-2gib.bin";
     const int fd = ::open(bigPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -358,10 +463,11 @@ TEST_F(AviMuxerTest, AWriteReachingTwoGiBIsRefused) {
 
     Open("muxer-2gib.avi");
     // Before the frame's payload: 2060 bytes, the empty first frame (8), its header (8); after it
-    // the idx1 (8 + 2 x 16).
-    const uint32_t reachingLimit = (uint32_t{1} << 31) - 2116;
+    // the indexes its part would close with: ix00 (32 + 2 x 8) and idx1 (8 + 2 x 16).
+    const uint32_t reachingLimit = (uint32_t{1} << 31) - 2164;
     EXPECT_FALSE(muxer.WriteVideoFrame(static_cast<const uint8_t*>(mapped), reachingLimit, FrameKind::Key));
-    EXPECT_EQ(muxer.Failure(), MuxerFailure::SizeLimit);
+    EXPECT_EQ(muxer.Failure(), MuxerFailure::System);
+    EXPECT_EQ(muxer.SystemError(), EFBIG);
     EXPECT_FALSE(muxer.WriteRepeatFrame(FrameKind::Key)) << "refused after the failure";
     muxer.Finish();
     ::munmap(mapped, size_t{1} << 31);

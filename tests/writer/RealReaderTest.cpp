@@ -1,9 +1,12 @@
 // Files written by the muxer with the stored MPEG-4 frames and MS-ADPCM blocks, read back by
-// ffprobe and ffmpeg and, sample by sample, by our own reader.
+// ffprobe and ffmpeg and, sample by sample, by our own reader; OpenDML files by GStreamer and
+// MPlayer too.
 #include <gtest/gtest.h>
 
 #include "AviReader.h"
 #include "MediaPayloads.h"
+#include "ReaderOracles.h"
+#include "TruthWalk.h"
 #include "WriterTestSupport.h"
 #include "avi/AviMuxer.h"
 
@@ -18,6 +21,8 @@ struct Recording {
     std::vector<std::vector<uint8_t>> videoPayloads; // as the file must hold them, empties included
     std::vector<std::vector<uint8_t>> audioPayloads;
     uint64_t videoPackets = 0; // samples with data
+    uint64_t videoBytes = 0;
+    std::vector<bool> videoKeys; // of the samples with data
 };
 
 enum class Content { VideoAndAudio, AudioFirst, VideoOnly, AudioOnly };
@@ -26,35 +31,39 @@ constexpr size_t kFramesWritten = 12;
 // The stored frames are encoded at 15 fps, and readers take the rate from the frames' own headers.
 constexpr uint32_t kPayloadRate = 15;
 
-// Video at the given size; every 4th frame repeats as an empty sample; an audio block after every
-// other frame.
+// Video at the given size, the stored frames over again when more are asked for; every 4th frame
+// repeats as an empty sample; an audio block after every other frame.
 Recording WriteRecording(const std::string& path, ResolutionCode code, uint32_t width, uint32_t height,
-                         Content content) {
+                         Content content, size_t frameCount = kFramesWritten) {
     const recgen::MediaPayloads payloads = recgen::LoadPayloads(width, height);
     const auto& frames = payloads.videoFrames;
     const auto& blocks = payloads.audioBlocks;
     const bool withVideo = content != Content::AudioOnly;
     const bool withAudio = content != Content::VideoOnly;
 
-    Recording recording{path, {}, {}, 0};
+    Recording recording{path, {}, {}, 0, 0, {}};
     AviMuxer muxer;
     muxer.SetImageFormat(code, kPayloadRate);
     EXPECT_TRUE(muxer.Open(recording.path));
     auto writeAudio = [&](size_t i) {
-        EXPECT_TRUE(muxer.WriteAudioBlock(blocks[i].data(), 256));
-        recording.audioPayloads.push_back(blocks[i]);
+        const auto& block = blocks[i % blocks.size()];
+        EXPECT_TRUE(muxer.WriteAudioBlock(block.data(), 256));
+        recording.audioPayloads.push_back(block);
     };
     if (content == Content::AudioFirst)
         writeAudio(0);
     if (withVideo)
         recording.videoPayloads.emplace_back(); // the empty frame before the first one
-    for (size_t i = 0; i < kFramesWritten; ++i) {
+    for (size_t i = 0; i < frameCount; ++i) {
         if (withVideo) {
-            const auto& frame = frames[i].bytes;
-            const FrameKind kind = frames[i].isKey ? FrameKind::Key : FrameKind::Delta;
+            const recgen::VideoFrame& stored = frames[i % frames.size()];
+            const auto& frame = stored.bytes;
+            const FrameKind kind = stored.isKey ? FrameKind::Key : FrameKind::Delta;
             EXPECT_TRUE(muxer.WriteVideoFrame(frame.data(), static_cast<uint32_t>(frame.size()), kind));
             recording.videoPayloads.push_back(EvenBuffer(frame));
             ++recording.videoPackets;
+            recording.videoBytes += recording.videoPayloads.back().size();
+            recording.videoKeys.push_back(stored.isKey);
             if (i % 4 == 3) {
                 EXPECT_TRUE(muxer.WriteRepeatFrame(kind));
                 recording.videoPayloads.emplace_back();
@@ -144,6 +153,36 @@ TEST(RealReaderTest, AudioFirstAndSingleStreamRecordingsPlay) {
     ASSERT_EQ(streams.size(), 1u);
     ExpectAudioStream(streams[0], audioOnly.audioPayloads.size());
     EXPECT_EQ(DecodeErrors(audioOnly.path), "");
+}
+
+TEST(RealReaderTest, OpenDmlRecordingsAreReadInFullByEveryReader) {
+    ScratchDir dir;
+    AviMuxer::SetPartSizeForTests(64 * 1024);
+    const Recording recording =
+        WriteRecording(dir / "real-opendml.avi", kResolutionVga, 640, 480, Content::VideoAndAudio, 150);
+    const Recording again =
+        WriteRecording(dir / "real-opendml-again.avi", kResolutionVga, 640, 480, Content::VideoAndAudio, 150);
+    AviMuxer::SetPartSizeForTests(0);
+    EXPECT_GE(TruthWalk(recording.path).parts, 3u);
+    EXPECT_TRUE(ReadBytes(recording.path) == ReadBytes(again.path)) << "the same writes, the same bytes";
+    const double seconds = static_cast<double>(recording.videoPayloads.size()) / kPayloadRate;
+
+    const std::map<int, StreamPackets> packets = ProbePackets(recording.path);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets.at(0).count, recording.videoPackets);
+    EXPECT_EQ(packets.at(0).bytes, recording.videoBytes);
+    EXPECT_EQ(packets.at(0).keys, recording.videoKeys);
+    EXPECT_EQ(packets.at(1).count, recording.audioPayloads.size());
+    EXPECT_EQ(packets.at(1).bytes, 256 * recording.audioPayloads.size());
+    EXPECT_EQ(DecodeErrors(recording.path), "");
+
+    const std::optional<double> gstreamer = GStreamerSeconds(recording.path);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, seconds, 1.0);
+    EXPECT_EQ(GStreamerWarnings(recording.path), std::vector<std::string>{});
+    const std::optional<double> mplayer = MPlayerSeconds(recording.path);
+    ASSERT_TRUE(mplayer.has_value()) << "MPlayer reports no length";
+    EXPECT_NEAR(*mplayer, seconds, 1.0);
 }
 
 } // namespace
