@@ -500,8 +500,7 @@ std::string CheckJson(const CheckReport& report) {
     json.Key("problem").TextOrNull(Said(report.problem));
     json.Key("temporary_name").TextOrNull(report.temporaryName);
     if (!report.read) {
-        json.Key("size");
-        report.tooLarge ? json.Number(report.size) : json.Null();
+        json.Key("size").Null();
         for (const char* key :
              {"layout", "header", "video", "chunks", "data_end", "damage_summary", "idx1_offset", "settings"})
             json.Key(key).Null();

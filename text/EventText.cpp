@@ -57,8 +57,6 @@ std::string EventText(const EngineEvent& event) {
         const char* message = FileErrorMessage(event.fileCause);
         return message != nullptr ? message : FileErrorMessage(filecause::kGeneric);
     }
-    case EventCode::TooLarge:
-        return messages::RecordingTooLarge();
     case EventCode::UnderTemporaryName:
         return messages::RecordingUnderTemporaryName(event.temporaryName, event.path);
     case EventCode::Empty:

@@ -34,11 +34,6 @@ std::string Reason(int systemError) {
 
 } // namespace
 
-std::string RecordingTooLarge() {
-    return "This recording is 2 GB or larger. Clipwright repairs recordings smaller than 2 GB only, so the "
-           "recording was left as it was.";
-}
-
 std::string CopyToFixNameFailed(const std::string& fixName, int systemError) {
     return "The recording could not be copied to " + Quoted(fixName) + " (" + Reason(systemError) +
            "). Nothing was repaired, and the recording was left as it was.";

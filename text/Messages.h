@@ -16,7 +16,6 @@ std::string OpenForWriting();
 std::string ChangedWhileRead();
 std::string RepairAlreadyRunning();
 
-std::string RecordingTooLarge();
 std::string CopyToFixNameFailed(const std::string& fixName, int systemError);
 std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int systemError);
 std::string OutputNotCreated(const std::string& outputPath);

@@ -14,7 +14,6 @@ namespace clipwright {
 enum class EventCode {
     // Problems: the job failed or stopped, or it left something the user must know of.
     FileError,            // `fileCause`; `path` names the file it concerns
-    TooLarge,             // 2 GB or more
     UnderTemporaryName,   // `temporaryName` stands beside the missing recording
     Empty,                // 0 bytes
     NotAvi,               // `foreign`

@@ -2,8 +2,8 @@
 // plan; an executor decides nothing but how a write that fails or is stopped ends.
 #pragma once
 
-#include "repair/RecordingFacts.h"
 #include "repair/JobContext.h"
+#include "repair/RecordingFacts.h"
 #include "repair/RepairPlan.h"
 
 namespace clipwright {

@@ -43,7 +43,6 @@ CheckVerdict VerdictOf(const Inspection& inspection, const CheckReport& report) 
     case Access::Empty:
     case Access::NotAvi:
         return CheckVerdict::Unreadable;
-    case Access::TooLarge:
     case Access::UnderTemporaryName:
         return CheckVerdict::Refused;
     case Access::Read:
@@ -139,7 +138,6 @@ CheckReport CheckRecording(const std::string& path) {
         const Inspection inspection = Inspect(path, BaseName(path), InspectionPurpose::Check);
         report.read = inspection.Read();
         report.size = inspection.size;
-        report.tooLarge = inspection.access == Access::TooLarge;
         if (inspection.access == Access::UnderTemporaryName)
             report.temporaryName = inspection.names.temporaryName;
         if (report.read) {

@@ -10,8 +10,8 @@
 #include "codec/CameraSettingsDetector.h"
 #include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
-#include "repair/RecordingFacts.h"
 #include "repair/OtherRecorderScan.h"
+#include "repair/RecordingFacts.h"
 #include "repair/RepairPlan.h"
 
 #include <cstdint>
@@ -45,7 +45,7 @@ enum class CheckVerdict {
     Incomplete,      // damaged data the walk could not get past: a repair would stop there
     NeedsSettings,   // the frame size and rate must come from the user
     NothingToRepair, // no chunk found
-    Refused,         // 2 GB or more, moved to tmp_NAME, still being written, or not writable
+    Refused,         // moved to tmp_NAME, still being written, or not writable
     Unreadable,      // the file could not be read, is empty or is no AVI; `problem` says which
 };
 
@@ -72,8 +72,7 @@ struct CheckReport {
     std::optional<EngineEvent> problem;
     std::string temporaryName; // when the recording is missing and tmp_NAME stands beside it
 
-    bool read = false;     // false: nothing below was learnt, but for the size of a file too large
-    bool tooLarge = false; // 2 GB or more: refused before anything is read
+    bool read = false; // false: nothing below was learnt, but for the size of a file too large
     uint64_t size = 0;
     LayoutCode layout = LayoutOther;
     // Set when the probe found neither of the camera's own layouts and the file is a RIFF AVI with

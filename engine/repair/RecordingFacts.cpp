@@ -223,9 +223,15 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
         inspection.inPlace = ScanCameraChunks(file, inspection.size, inspection.walk);
         inspection.inPlace->indexWhole =
             CameraIndexWhole(file, inspection.size, *inspection.inPlace, inspection.walk);
-        if (purpose == InspectionPurpose::Check)
-            inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
-        return;
+        const uint64_t indexedEnd =
+            inspection.inPlace->dataEnd + 8 + 16 * uint64_t{inspection.inPlace->entries.size()};
+        inspection.inPlacePastLimit =
+            !inspection.inPlace->indexWhole && indexedEnd >= layout::kMaxRecordingSize;
+        if (!inspection.inPlacePastLimit) {
+            if (purpose == InspectionPurpose::Check)
+                inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
+            return;
+        }
     }
     inspection.chunkStart = RebuildDataStart(file, inspection.layout);
     if (purpose == InspectionPurpose::Check)
@@ -276,11 +282,6 @@ void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspect
             InspectOtherRecorder(file, std::move(*structure), inspection);
             return;
         }
-    }
-    // The camera's repairs write AVI of one RIFF form.
-    if (inspection.size >= layout::kMaxRecordingSize) {
-        inspection.access = Access::TooLarge;
-        return;
     }
     if (inspection.layout != LayoutStandard) {
         inspection.anyCameraChunk =

@@ -34,7 +34,6 @@ enum class Access {
     Missing,            // not there; `openCause` says why
     UnderTemporaryName, // not there, and tmp_NAME stands beside it: an interrupted replace
     OpenFailed,         // could not be opened or read; `openCause` says why
-    TooLarge,           // a camera layout of 2 GB or more: refused before the chunks are read
     Empty,              // 0 bytes
     NotAvi,             // neither an AVI form nor any chunk of the camera's; `foreign` says what
 };
@@ -112,6 +111,9 @@ struct Inspection {
     HeaderSettings header;
     uint64_t chunkStart = 0;                // where the camera's walk starts
     std::optional<CameraIndexScan> inPlace; // the standard layout
+    // The standard layout indexed where it stands would reach 2 GiB, more than an AVI of one RIFF
+    // form holds: it is rebuilt, in parts.
+    bool inPlacePastLimit = false;
     // The rebuild's chunks as its walk finds them (a check only; a repair's copy is its walk).
     std::optional<uint32_t> rebuildVideoChunks, rebuildAudioChunks;
     // The rebuild's layouts: whether the walk from `chunkStart` finds any chunk of the camera's.

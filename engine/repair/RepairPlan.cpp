@@ -20,7 +20,8 @@ RepairPlan Refuse(RepairKind kind, Refusal refusal, PlannedResult result = Plann
 RepairKind KindOf(const Inspection& inspection) {
     if (inspection.other)
         return RepairKind::OtherRecorder;
-    return inspection.layout == LayoutStandard ? RepairKind::CameraInPlace : RepairKind::CameraRebuild;
+    return inspection.layout == LayoutStandard && !inspection.inPlacePastLimit ? RepairKind::CameraInPlace
+                                                                               : RepairKind::CameraRebuild;
 }
 
 // Readers take the sizes of an AVI of one RIFF form for signed 32-bit numbers.
@@ -152,8 +153,6 @@ RepairPlan MakePlan(const Inspection& inspection, OutputMode mode,
     const bool replacing = mode == OutputMode::ReplaceOriginal;
     // In the order the user can do something about them: what the file is, then what stops a write.
     switch (inspection.access) {
-    case Access::TooLarge:
-        return Refuse(RepairKind::None, Refusal::TooLarge);
     case Access::UnderTemporaryName:
         return Refuse(RepairKind::None, Refusal::UnderTemporaryName);
     case Access::Missing:
@@ -201,9 +200,6 @@ RepairPlan MakePlan(const Inspection& inspection, OutputMode mode,
 std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPlan& plan) {
     EngineEvent event{.path = inspection.path};
     switch (plan.refusal) {
-    case Refusal::TooLarge:
-        event.code = EventCode::TooLarge;
-        return event;
     case Refusal::UnderTemporaryName:
         event.code = EventCode::UnderTemporaryName;
         event.temporaryName = inspection.names.temporaryName;

@@ -33,7 +33,6 @@ enum class PlannedResult {
 // Why nothing runs, as data; the values it needs stand beside it in the plan.
 enum class Refusal {
     None,
-    TooLarge,
     UnderTemporaryName,
     Unreadable, // `fileCause`
     Empty,

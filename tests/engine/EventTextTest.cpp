@@ -23,7 +23,6 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
     const std::vector<Case> cases = {
         {{.code = EventCode::FileError, .fileCause = filecause::kDiskFull}, "ERROR: disk full !"},
         {{.code = EventCode::FileError, .fileCause = 99}, "ERROR: An unspecified error occurred."},
-        {{.code = EventCode::TooLarge}, "2 GB or larger"},
         {{.code = EventCode::UnderTemporaryName, .path = "/d/a.avi", .temporaryName = "/d/tmp_a.avi"},
          "not at \"a.avi\", but \"tmp_a.avi\" stands beside it"},
         {{.code = EventCode::Empty}, "This file is empty"},
