@@ -1,8 +1,11 @@
 #include "Scenarios.h"
 
+#include "OpenDmlRepack.h"
+#include "ReaderOracles.h"
 #include "avi/FourCC.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <set>
 #include <unistd.h>
@@ -22,6 +25,8 @@ const std::vector<Scenario>& AllScenarios() {
         {"OtherCutReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderCut},
         {"OtherFinalisedNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderFinalised},
         {"OtherFinalisedReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderFinalised},
+        {"OtherPartsNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderParts},
+        {"OtherPartsReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderParts},
     };
     return scenarios;
 }
@@ -34,45 +39,85 @@ std::vector<Scenario> CameraScenarios() {
     return camera;
 }
 
+std::vector<uint64_t> FootageSpan::Settable() const {
+    std::vector<uint64_t> fields;
+    if (cutChunk)
+        fields.push_back(*cutChunk);
+    if (lastPart) {
+        fields.push_back(*lastPart + 4);  // RIFF size
+        fields.push_back(*lastPart + 16); // movi size
+    }
+    return fields;
+}
+
+bool FootageSpan::Spares(uint64_t offset, uint64_t length) const {
+    const std::vector<uint64_t> fields = Settable();
+    const bool settable = length == 4 && std::find(fields.begin(), fields.end(), offset) != fields.end();
+    return settable || offset + length <= begin || offset >= end;
+}
+
 namespace {
 
-// The truth about another recorder's file, from a walk of our own: where the movi chunks are, which
-// chunk the end of the file cuts off, and how many complete chunks each kind of stream has.
+// The truth about another recorder's file, from a walk of our own: where the footage is, which
+// chunk the end of the file cuts off, where further parts begin, and how many complete chunks each
+// kind of stream has.
 struct MoviWalk {
     FootageSpan footage;
     std::vector<uint64_t> videoChunks; // positions
+    std::vector<uint64_t> parts;       // of each further part's 'RIFF'
     std::map<std::string, uint64_t> packets;
+    std::vector<std::vector<uint64_t>> chunks; // complete ones' positions, by stream
 };
+
+bool IsMedia(const FourCC& id) {
+    const auto& bytes = id.Bytes();
+    const bool digits = std::isdigit(bytes[0]) != 0 && std::isdigit(bytes[1]) != 0;
+    return digits && ((bytes[2] == 'd' && (bytes[3] == 'c' || bytes[3] == 'b')) ||
+                      (bytes[2] == 'w' && bytes[3] == 'b'));
+}
 
 MoviWalk WalkMovi(const Bytes& file) {
     MoviWalk walk;
-    for (uint64_t position = 12; position + 12 <= file.size();) {
+    uint64_t position = 12;
+    while (FourCCAt(file, position) != fourcc::kList || FourCCAt(file, position + 8) != fourcc::kMovi) {
         const uint32_t size = U32At(file, position + 4);
-        if (FourCCAt(file, position) != fourcc::kList || FourCCAt(file, position + 8) != fourcc::kMovi) {
-            position += 8 + uint64_t{size} + (size & 1);
+        position += 8 + uint64_t{size} + (size & 1);
+        if (position + 12 > file.size())
+            throw std::runtime_error("no movi list in the file ffmpeg wrote");
+    }
+    walk.footage.begin = position + 12;
+    walk.footage.end = walk.footage.begin;
+    // Lists and parts are entered whatever their sizes say: written to a pipe or cut off, they are
+    // placeholders. Indexes between the parts are stepped over.
+    for (uint64_t at = walk.footage.begin; at + 8 <= file.size();) {
+        const FourCC id = FourCCAt(file, at);
+        const uint32_t size = U32At(file, at + 4);
+        if (id == fourcc::kRiff || id == fourcc::kList) {
+            if (id == fourcc::kRiff)
+                walk.parts.push_back(at);
+            at += 12;
             continue;
         }
-        walk.footage.begin = position + 12;
-        // Written to a pipe, the list's size is a placeholder: its chunks end where the file does.
-        const uint64_t listEnd = std::min<uint64_t>(position + 8 + uint64_t{size}, file.size());
-        walk.footage.end = walk.footage.begin;
-        for (uint64_t at = walk.footage.begin; at + 8 <= listEnd;) {
-            const uint32_t chunkSize = U32At(file, at + 4);
-            if (at + 8 + chunkSize > file.size()) {
+        if (at + 8 + size > file.size()) {
+            if (IsMedia(id))
                 walk.footage.cutChunk = at;
-                break;
-            }
-            const FourCC id = FourCCAt(file, at);
-            const bool audio = id.Bytes()[2] == 'w' && id.Bytes()[3] == 'b';
+            break;
+        }
+        if (IsMedia(id)) {
+            const bool audio = id.Bytes()[2] == 'w';
             if (!audio)
                 walk.videoChunks.push_back(at);
             ++walk.packets[audio ? "audio" : "video"];
-            walk.footage.end = at + 8 + chunkSize;
-            at = walk.footage.end + (chunkSize & 1);
+            const size_t stream = static_cast<size_t>((id.Bytes()[0] - '0') * 10 + (id.Bytes()[1] - '0'));
+            walk.chunks.resize(std::max(walk.chunks.size(), stream + 1));
+            walk.chunks[stream].push_back(at);
+            walk.footage.end = at + 8 + size;
         }
-        return walk;
+        at += 8 + uint64_t{size} + (size & 1);
     }
-    throw std::runtime_error("no movi list in the file ffmpeg wrote");
+    if (!walk.parts.empty())
+        walk.footage.lastPart = walk.parts.back();
+    return walk;
 }
 
 // Runs ffmpeg once for all tests, keeping its file in the scratch folder; the name follows the
@@ -100,6 +145,25 @@ const Bytes& OtherRecorderBytes(Source source) {
         static const Bytes finalised = ReadBytes(WrittenByFfmpeg(true));
         return finalised;
     }
+    if (source == Source::OtherRecorderParts) {
+        static const Bytes parts = [] {
+            const Bytes oneForm = ReadBytes(WrittenByFfmpeg(false));
+            // Two parts of two fifths each, and a last one.
+            Bytes bytes = RepackAsOpenDml(oneForm, oneForm.size() * 2 / 5);
+            const MoviWalk walk = WalkMovi(bytes);
+            std::vector<uint64_t> lastPartFrames;
+            for (uint64_t frame : walk.videoChunks)
+                if (walk.parts.size() == 2 && frame > walk.parts.back())
+                    lastPartFrames.push_back(frame);
+            if (lastPartFrames.empty())
+                throw std::runtime_error("the repacked file is not of three parts");
+            // Inside a video frame halfway through the last part.
+            const uint64_t frame = lastPartFrames[lastPartFrames.size() / 2];
+            bytes.resize(frame + 8 + U32At(bytes, frame + 4) / 2);
+            return bytes;
+        }();
+        return parts;
+    }
     static const Bytes cut = [] {
         Bytes bytes = ReadBytes(WrittenByFfmpeg(false));
         // Inside a video frame three fifths of the way through.
@@ -124,6 +188,10 @@ ScenarioFolder::ScenarioFolder(const Scenario& scenario, uint64_t frames, const 
         if (footage_.cutChunk)
             footage_.end = original_.size();
         packets_ = walk.packets;
+        if (!walk.parts.empty()) {
+            parts_ = static_cast<uint32_t>(walk.parts.size() + 1);
+            partChunks_ = walk.chunks;
+        }
         Reset();
         return;
     }
@@ -135,7 +203,7 @@ ScenarioFolder::ScenarioFolder(const Scenario& scenario, uint64_t frames, const 
     plan.sequence.repeatEvery = 4;
     WriteCameraRecording(Recording(), plan);
     original_ = ReadBytes(Recording());
-    footage_ = {2060, original_.size(), std::nullopt};
+    footage_ = {2060, original_.size(), std::nullopt, std::nullopt};
     Reset();
 }
 
@@ -171,9 +239,9 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     const auto spanKept = [this](Bytes bytes) {
         if (bytes.size() < footage_.end)
             return false;
-        if (footage_.cutChunk)
-            std::copy_n(original_.begin() + static_cast<ptrdiff_t>(*footage_.cutChunk), 4,
-                        bytes.begin() + static_cast<ptrdiff_t>(*footage_.cutChunk));
+        for (uint64_t field : footage_.Settable())
+            std::copy_n(original_.begin() + static_cast<ptrdiff_t>(field), 4,
+                        bytes.begin() + static_cast<ptrdiff_t>(field));
         const auto begin = static_cast<ptrdiff_t>(footage_.begin);
         const auto end = static_cast<ptrdiff_t>(footage_.end);
         return std::equal(original_.begin() + begin, original_.begin() + end, bytes.begin() + begin);
@@ -195,10 +263,25 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     std::map<std::string, uint64_t> read;
     for (const auto& [type, stream] : Probe(file))
         read[type] = stream.packets;
-    if (read == packets_)
+    if (read != packets_)
+        return ::testing::AssertionFailure() << "ffprobe reads " << ::testing::PrintToString(read) << " of "
+                                             << ::testing::PrintToString(packets_) << " packets";
+    if (partChunks_.empty())
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "ffprobe reads " << ::testing::PrintToString(read) << " of "
-                                         << ::testing::PrintToString(packets_) << " packets";
+    // ffprobe reads the parts one after another whatever their indexes say; players that seek go by
+    // the indexes, which must lead to every chunk of every part.
+    const OpenDmlIndex index = ReadOpenDmlIndex(file);
+    const std::vector<uint32_t> everyPart(partChunks_.size(), parts_);
+    if (index.faults.empty() && index.superIndexEntries == everyPart && index.chunks == partChunks_)
+        return ::testing::AssertionSuccess();
+    std::vector<size_t> listed;
+    for (const auto& chunks : index.chunks)
+        listed.push_back(chunks.size());
+    return ::testing::AssertionFailure()
+           << "the super indexes list " << ::testing::PrintToString(index.superIndexEntries) << " of "
+           << parts_ << " parts, their standard indexes " << ::testing::PrintToString(listed)
+           << " chunks by stream" << (index.chunks == partChunks_ ? "" : ", not every one") << "; "
+           << ::testing::PrintToString(index.faults);
 }
 
 ::testing::AssertionResult ScenarioFolder::OnlyDocumentedFiles() const {

@@ -18,6 +18,7 @@ enum class Source {
     Camera,                 // our generator, in the scenario's layout
     OtherRecorderCut,       // ffmpeg writing to a pipe, cut off inside a chunk
     OtherRecorderFinalised, // ffmpeg writing to a file it could finish
+    OtherRecorderParts,     // ffmpeg's chunks in three OpenDML parts, cut off inside the last
 };
 
 struct Scenario {
@@ -38,17 +39,24 @@ inline void PrintTo(const Scenario& scenario, std::ostream* out) {
 }
 
 // The camera's standard and shifted layouts in both modes, a lost header (answered prompt: always a
-// new file), then other recorders' files, cut off and finalised, in both modes.
+// new file), then other recorders' files, cut off, finalised and cut off in a third part, in both
+// modes.
 const std::vector<Scenario>& AllScenarios();
 // The camera's scenarios alone, for tests that write their own camera recording.
 std::vector<Scenario> CameraScenarios();
 
 // Where the footage of a recording lies: a repair in place may write anywhere but here, except the
-// id of a chunk the end of the file cut off.
+// id of a chunk the end of the file cut off, and the sizes of the last part's RIFF and movi headers
+// when the footage runs over further parts.
 struct FootageSpan {
     uint64_t begin = 0;
     uint64_t end = 0;
     std::optional<uint64_t> cutChunk;
+    std::optional<uint64_t> lastPart; // its 'RIFF'
+
+    // The 4-byte fields inside the span a repair may set.
+    std::vector<uint64_t> Settable() const;
+    bool Spares(uint64_t offset, uint64_t length) const;
 };
 
 // A scenario's recording, with a companion, written into a folder of its own. A camera recording
@@ -71,7 +79,8 @@ public:
     // whole under its own name or the temporary name.
     ::testing::AssertionResult FootageSurvives() const;
     const FootageSpan& Footage() const { return footage_; }
-    // For another recorder's file: ffprobe reads every complete chunk of the recording from `file`.
+    // For another recorder's file: ffprobe reads every complete chunk of the recording from `file`;
+    // past one part, the OpenDML indexes also lead to each, every part listed.
     ::testing::AssertionResult ReadsInFull(const std::filesystem::path& file) const;
     // Nothing but the documented outputs is in the folder.
     ::testing::AssertionResult OnlyDocumentedFiles() const;
@@ -83,6 +92,8 @@ private:
     Bytes companion_;
     FootageSpan footage_;
     std::map<std::string, uint64_t> packets_; // complete chunks by ffprobe's codec type
+    uint32_t parts_ = 1;
+    std::vector<std::vector<uint64_t>> partChunks_; // past one part: complete chunks' positions, by stream
 };
 
 } // namespace clipwright::test
