@@ -6,7 +6,11 @@
 #                             vs  dd bs=1M of the same file, both on tmpfs
 #   ffmpeg's AVI, in place vs chunk-walk-floor --riff
 #   ffmpeg's AVI, new file vs dd bs=1M of the same file, both on tmpfs, and ffmpeg -c copy of it
-# and what clipwright-cli does with a file past 1 GiB, which ffmpeg continues in an AVIX part.
+# and what clipwright-cli does with a file past 1 GiB, which ffmpeg continues in an AVIX part;
+#   ffmpeg's AVI of 4.5 GiB in five RIFF parts, in place vs chunk-walk-floor --riff
+#   the same, new file         vs  dd bs=1M (tmpfs to tmpfs when both fit, else to disk with
+#                                  conv=fsync), and ffmpeg -c copy of it
+# LARGE=0 leaves out the last, which takes a few minutes and 9 GiB of /dev/shm or of the disk.
 # Each figure is the median of RUNS runs (default 3). Not a test: nothing here passes or fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -208,4 +212,150 @@ for output in fix_avix.avi avix-in-place.avi; do
     echo "$output: ffprobe packets $(ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets \
         -of csv=p=0 "$tmpfs/$output" | tr '\n' ' '); GStreamer $(gst-discoverer-1.0 "$tmpfs/$output" | grep -m1 Duration)"
 done
+rm -f "$tmpfs"/*.avi
+
+# A recording of 4.5 GiB in five RIFF parts, of which the last is cut off. The new file is made in
+# memory when the recording and its repair both fit there (9 GiB), else on the disk.
+large_recording() {
+    echo
+    echo "== Repair of a 4.5 GiB AVI that ffmpeg was cut off writing to a file, in RIFF parts =="
+    large_size=$(((4 << 30) + (1 << 29)))
+    large_file=$work/large.avi
+    local margin=$((1 << 30)) shm_free disk_free disk_needed
+    shm_free=$(df --output=avail -B1 "$tmpfs" | tail -n 1)
+    disk_free=$(df --output=avail -B1 "$work" | tail -n 1)
+    if [ "$shm_free" -ge $((2 * large_size + margin)) ]; then
+        large_dir=$tmpfs
+        large_where="tmpfs to tmpfs"
+        large_dd=()
+        disk_needed=$((large_size + margin))
+    else
+        large_dir=$work
+        large_where="on the disk"
+        large_dd=(conv=fsync)
+        disk_needed=$((2 * large_size + margin))
+    fi
+    if [ "$disk_free" -lt "$disk_needed" ]; then
+        echo "left out: $((disk_free >> 20)) MiB free in $work, $((disk_needed >> 20)) MiB needed"
+        return
+    fi
+
+    # Written to a file, so that ffmpeg goes back to close each part; then cut inside the fifth.
+    loop_clip -fs $((large_size + (64 << 20))) -y "$large_file"
+    truncate -s "$large_size" "$large_file"
+    sync
+    large_parts=()
+    local position=0 length
+    while [ $((position + 12)) -le "$large_size" ] &&
+        [ "$(dd if="$large_file" bs=4 iflag=skip_bytes skip="$position" count=1 status=none)" = RIFF ]; do
+        large_parts+=("$position")
+        length=$(od -An -tu4 -j $((position + 4)) -N 4 "$large_file" | tr -d ' ')
+        position=$((position + 8 + length + (length & 1)))
+    done
+    echo "$large_size bytes in ${#large_parts[@]} RIFF parts, at ${large_parts[*]}"
+    echo "clipwright-cli --check:"
+    "$cli" --check "$large_file" | sed 's/^/  /'
+    local will_index walked packets_cut
+    will_index=$("$cli" --check --json "$large_file" |
+        python3 -c 'import json, sys; print(json.load(sys.stdin)["replace"]["chunks"])')
+    walked=$("$floor" --riff "$large_file" | cut -d' ' -f1)
+    if [ "$walked" != "$will_index" ]; then
+        echo "the floor walks $walked chunks, the repair indexes $will_index: not the same walk" >&2
+        return 1
+    fi
+    packets_cut=$(packets "$large_file")
+
+    # A repair in place writes the header, each part's RIFF and movi sizes, the cut chunk's id and
+    # what lies behind the end: these go back before each run, and the checksum says they all did.
+    head -c 1M "$large_file" >"$work/large.head"
+    tail -c 4M "$large_file" >"$work/large.tail"
+    for position in "${large_parts[@]}"; do
+        dd if="$large_file" of="$work/large.part$position" bs=4K iflag=skip_bytes skip="$position" count=1 \
+            status=none
+    done
+    large_sum=$(cksum <"$large_file")
+    rm -f "$work/large.repaired" "$work/large.repairs"
+    read -r lfloor_s lfloor_cpu lfloor_kb < <(median_of restore_large "$floor" --riff "$large_file")
+    read -r lin_s lin_cpu lin_kb < <(median_of prepare_large_in_place "$cli" --replace "$large_file")
+    note_large_repair
+    local packets_in_place in_place_said in_place_sum repairs
+    packets_in_place=$(packets "$large_file")
+    in_place_said=$(cat "$work/stdout.txt")
+    in_place_sum=$(cksum <"$large_file")
+    repairs=$(sort -u "$work/large.repairs" | wc -l)
+
+    restore_large
+    if [ "$large_dir" = "$tmpfs" ]; then
+        cp --reflink=never "$large_file" "$tmpfs/large.avi"
+        rm -f "$large_file"
+    fi
+    local source=$large_dir/large.avi
+    read -r ldd_s ldd_cpu ldd_kb < <(median_of prepare_large_dd \
+        dd if="$source" of="$large_dir/copy.avi" bs=1M "${large_dd[@]}" status=none)
+    rm -f "$large_dir/copy.avi"
+    read -r lnew_s lnew_cpu lnew_kb < <(median_of prepare_large_new "$cli" "$source")
+    local packets_new new_said new_sum
+    packets_new=$(packets "$large_dir/fix_large.avi")
+    new_said=$(cat "$work/stdout.txt")
+    new_sum=$(cksum <"$large_dir/fix_large.avi")
+    rm -f "$large_dir/fix_large.avi"
+    read -r lff_s lff_cpu lff_kb < <(median_of prepare_large_ffmpeg \
+        ffmpeg -nostdin -v error -i "$source" -c copy -y "$large_dir/large-copy.avi")
+    rm -f "$large_dir"/large*.avi "$work"/large.*
+
+    row "floor: one 12-byte read per chunk" "$lfloor_s" "$lfloor_cpu" "$lfloor_kb" "1.00"
+    row "clipwright-cli --replace" "$lin_s" "$lin_cpu" "$lin_kb" "$(ratio "$lin_s" "$lfloor_s")"
+    row "dd bs=1M${large_dd[*]:+ ${large_dd[*]}}, $large_where" "$ldd_s" "$ldd_cpu" "$ldd_kb" "1.00"
+    row "clipwright-cli, new file, $large_where" "$lnew_s" "$lnew_cpu" "$lnew_kb" "$(ratio "$lnew_s" "$ldd_s")"
+    row "ffmpeg -c copy, $large_where" "$lff_s" "$lff_cpu" "$lff_kb" "$(ratio "$lff_s" "$ldd_s")"
+    echo "in place: time ratio to the floor $(ratio "$lin_s" "$lfloor_s") (target at most 1.5)," \
+        "CPU ratio $(ratio "$lin_cpu" "$lfloor_cpu")"
+    echo "new file: time ratio to dd $(ratio "$lnew_s" "$ldd_s") (target at most 1.2)," \
+        "CPU ratio $(ratio "$lnew_cpu" "$ldd_cpu")"
+    echo "chunks: $walked in $large_size bytes, walked by the floor through all ${#large_parts[@]} parts"
+    echo "in place said: $in_place_said"
+    echo "new file said: $new_said"
+    echo "repairs in place: $runs, of $repairs different outcome(s); the new file is" \
+        "$([ "$new_sum" = "$in_place_sum" ] && echo "the same as theirs" || echo "NOT the same as theirs")"
+    for packets_after in "$packets_in_place" "$packets_new"; do
+        [ "$packets_after" = "$packets_cut" ] || packets_cut="$packets_cut (NOT as many after a repair)"
+    done
+    echo "ffprobe packets: cut $packets_cut; in place $packets_in_place; new file $packets_new"
+}
+packets() {
+    ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets -of csv=p=0 "$1" | paste -sd ' '
+}
+restore_large() {
+    truncate -s "$large_size" "$large_file"
+    dd if="$work/large.head" of="$large_file" conv=notrunc status=none
+    local position
+    for position in "${large_parts[@]}"; do
+        dd if="$work/large.part$position" of="$large_file" bs=4K seek="$position" oflag=seek_bytes conv=notrunc \
+            status=none
+    done
+    dd if="$work/large.tail" of="$large_file" seek=$((large_size - (4 << 20))) oflag=seek_bytes conv=notrunc \
+        status=none
+    sync
+    # Reading it all warms the cache too.
+    if [ "$(cksum <"$large_file")" != "$large_sum" ]; then
+        echo "the recording put back is not the one cut off" >&2
+        exit 1
+    fi
+}
+# What each repair in place made and said, so that the runs can be seen to have repaired alike.
+note_large_repair() { echo "$(cksum <"$large_file") $(cat "$work/stdout.txt")" >>"$work/large.repairs"; }
+prepare_large_in_place() {
+    if [ -e "$work/large.repaired" ]; then
+        note_large_repair
+    fi
+    touch "$work/large.repaired"
+    restore_large
+}
+prepare_large_dd() { rm -f "$large_dir/copy.avi"; warm "$large_dir/large.avi"; }
+prepare_large_new() { rm -f "$large_dir/fix_large.avi"; warm "$large_dir/large.avi"; }
+prepare_large_ffmpeg() { rm -f "$large_dir/large-copy.avi"; warm "$large_dir/large.avi"; }
+
+if [ "${LARGE:-1}" != 0 ]; then
+    large_recording
+fi
 rm -rf "$work"
