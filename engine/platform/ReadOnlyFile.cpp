@@ -68,11 +68,15 @@ size_t ReadOnlyFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     if (count >= kBlockBytes)
         return ReadDirect(position, buffer, count);
     const bool held = position >= blockStart_ && position + count <= blockStart_ + blockBytes_;
+    averageStride_ = (averageStride_ * 7 + (position - std::min(position, lastPosition_))) / 8;
+    lastPosition_ = position;
+    const bool farApart = averageStride_ > kFarApart;
     if (!held) {
         block_.resize(kBlockBytes);
         blockBytes_ = 0; // a failed read leaves nothing stale behind
         blockStart_ = position;
-        blockBytes_ = ReadDirect(position, block_.data(), block_.size());
+        blockBytes_ =
+            ReadDirect(position, block_.data(), farApart ? std::max(count, kSmallReadBytes) : block_.size());
     }
     const uint64_t offset = position - blockStart_;
     const size_t available = offset < blockBytes_ ? blockBytes_ - static_cast<size_t>(offset) : 0;

@@ -33,6 +33,11 @@ public:
     int Descriptor() const { return descriptor_; }
 
     static constexpr size_t kBlockBytes = size_t{1} << 20;
+    // When reads stand further apart than this on average, each reads what it asks for (at least
+    // kSmallReadBytes) rather than a block: a walk over long chunks then copies a few hundred bytes
+    // per header rather than every byte of the file.
+    static constexpr uint64_t kFarApart = uint64_t{8} << 10;
+    static constexpr size_t kSmallReadBytes = 512;
 
 private:
     size_t ReadDirect(uint64_t position, void* buffer, size_t count);
@@ -43,6 +48,8 @@ private:
     std::vector<uint8_t> block_;
     uint64_t blockStart_ = 0;
     size_t blockBytes_ = 0;
+    uint64_t lastPosition_ = 0;
+    uint64_t averageStride_ = 0; // between successive reads, forward ones weighing most lately
 };
 
 } // namespace clipwright
