@@ -48,7 +48,7 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         return;
     }
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
-    const bool inPlace = outcome.layout == LayoutStandard;
+    const bool inPlace = outcome.indexedInPlace;
     const char* verb = inPlace ? "indexed" : "copied";
     const std::string counts = " (" + std::to_string(outcome.videoChunks) + " video and " +
                                std::to_string(outcome.audioChunks) + " audio chunks " + verb +

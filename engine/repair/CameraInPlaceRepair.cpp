@@ -59,6 +59,7 @@ void RepairCameraInPlace(const Inspection& inspection, const RepairPlan& plan, c
     outcome.videoChunks = scan.videoChunks;
     outcome.audioChunks = scan.audioChunks;
     outcome.walk = inspection.walk;
+    outcome.indexedInPlace = true;
 
     InPlaceTarget target(inspection, plan, job);
     const bool written = target.Run([&](SourceFile& file) {

@@ -42,6 +42,9 @@ struct FixOutcome {
     LayoutCode layout = LayoutOther;
     bool layoutProbed = false; // false when the job ended before the file was read
     std::string outputPath;
+    // The camera's chunks were indexed where they stand; false when they were copied into a new file
+    // (a standard layout that would pass 2 GiB indexed is rebuilt too).
+    bool indexedInPlace = false;
     uint32_t videoChunks = 0; // indexed, or copied into the new file
     uint32_t audioChunks = 0;
     bool askedForImageSettings = false;
