@@ -519,6 +519,46 @@ TEST(LargeRecordings, ARepairOfEveryPartKilledAtAnyWriteIsCompletedByTheNext) {
     ExpectARepairKilledAtAnyWriteCompletedByTheNext(unlisted);
 }
 
+// Both modes on a copy of `clip` cut off: the recording stays as it was, the two modes write the
+// same file, every part of it is indexed, the players read every complete chunk, and a second repair
+// has nothing to do. The readers, which read gigabytes each, read the one file.
+void ExpectBothModesIndexEveryPart(const fs::path& clip, uint32_t parts) {
+    const fs::path dir = clip.parent_path();
+    const fs::path copy = dir / ("fix_" + clip.filename().string());
+    Truth truth = TruthWalk(clip);
+    truth.parts = parts;
+
+    const fs::path before = dir / "before.avi";
+    CopySparse(clip, before);
+    const CommandResult newFile = Cli(ShellQuote(clip));
+    EXPECT_EQ(newFile.exitStatus, 0) << newFile.out << newFile.err;
+    ASSERT_TRUE(fs::exists(copy)) << newFile.out << newFile.err;
+    EXPECT_EQ(RunCommand("cmp " + ShellQuote(before) + " " + ShellQuote(clip)).exitStatus, 0)
+        << "the recording was changed";
+    fs::remove(before);
+    const CommandResult replace = Cli("--replace " + ShellQuote(clip));
+    EXPECT_EQ(replace.exitStatus, 0) << replace.out << replace.err;
+    EXPECT_EQ(RunCommand("cmp " + ShellQuote(clip) + " " + ShellQuote(copy)).exitStatus, 0)
+        << "the modes wrote different files";
+    fs::remove(copy);
+
+    ExpectEveryPartIndexed(clip, truth);
+    const std::map<int, StreamPackets> packets = ProbePackets(clip);
+    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+        const auto read = packets.find(static_cast<int>(stream));
+        EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+            << "ffprobe's packets of stream " << stream;
+        EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
+            << "ffprobe's bytes of stream " << stream;
+    }
+    const std::optional<double> gstreamer = GStreamerSeconds(clip);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+    const CommandResult second = Cli("--replace " + ShellQuote(clip));
+    EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+}
+
 // A recording of 4.7 GiB in five RIFF parts, cut at points past 2 and 4 GiB, in a part's index,
 // between two parts and inside a part's headers: in both modes every part is indexed, the players
 // read every complete chunk, and a second repair has nothing to do.
@@ -544,48 +584,31 @@ TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
         {"inside the fourth part's standard index", fourthPartsIndex + 28, 4},
         {"inside a frame at 2.3 GiB", (uint64_t{23} << 30) / 10, 3},
     };
-    // The two modes write the same file, so the readers, which read gigabytes each, read one.
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path clip = dir / "clip.avi";
-        const fs::path copy = dir / "fix_clip.avi";
         CopySparse(recording, clip);
         fs::resize_file(clip, c.size);
         if (c.unlisted)
             ForgetListedParts(clip);
-        Truth truth = TruthWalk(clip);
-        truth.parts = c.parts;
-
-        const fs::path before = dir / "before.avi";
-        CopySparse(clip, before);
-        const CommandResult newFile = Cli(ShellQuote(clip));
-        EXPECT_EQ(newFile.exitStatus, 0) << newFile.out << newFile.err;
-        ASSERT_TRUE(fs::exists(copy)) << newFile.out << newFile.err;
-        EXPECT_EQ(RunCommand("cmp " + ShellQuote(before) + " " + ShellQuote(clip)).exitStatus, 0)
-            << "the recording was changed";
-        fs::remove(before);
-        const CommandResult replace = Cli("--replace " + ShellQuote(clip));
-        EXPECT_EQ(replace.exitStatus, 0) << replace.out << replace.err;
-        EXPECT_EQ(RunCommand("cmp " + ShellQuote(clip) + " " + ShellQuote(copy)).exitStatus, 0)
-            << "the modes wrote different files";
-        fs::remove(copy);
-
-        ExpectEveryPartIndexed(clip, truth);
-        const std::map<int, StreamPackets> packets = ProbePackets(clip);
-        for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
-            const auto read = packets.find(static_cast<int>(stream));
-            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
-                << "ffprobe's packets of stream " << stream;
-            EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
-                << "ffprobe's bytes of stream " << stream;
-        }
-        const std::optional<double> gstreamer = GStreamerSeconds(clip);
-        ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
-        EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
-
-        const CommandResult second = Cli("--replace " + ShellQuote(clip));
-        EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+        ExpectBothModesIndexEveryPart(clip, c.parts);
     }
+}
+
+// GStreamer's AVI writer goes on in 'AVIX' parts too: cut off in its third part, past 2 GiB.
+TEST(LargeRecordings, GStreamersFileCutPastTwoGiBIsIndexedInEveryPart) {
+    ScratchDir dir(TmpfsOrScratch());
+    const fs::path clip = dir / "clip.avi";
+    const CommandResult written = RunCommand(
+        "gst-launch-1.0 -q videotestsrc num-buffers=720 pattern=black ! "
+        "video/x-raw,format=I420,width=1920,height=1080,framerate=25/1 ! avimux ! filesink location=" +
+        ShellQuote(clip));
+    ASSERT_EQ(written.exitStatus, 0) << written.err;
+    std::vector<uint64_t> parts;
+    for (uint64_t from = 12; parts.size() < 2; from = parts.back() + 1)
+        parts.push_back(ChunkBehind(clip, from, fourcc::kRiff).first);
+    fs::resize_file(clip, parts[1] + (50u << 20));
+    ExpectBothModesIndexEveryPart(clip, 3);
 }
 
 } // namespace
