@@ -299,6 +299,9 @@ void AppendStreamLines(std::string& text, const OtherRecorderCheck& other) {
     text +=
         "  found: " + messages::OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds) +
         "\n";
+    if (other.riffParts > 1)
+        text += "  RIFF parts: " + Number(other.riffParts) +
+                " ('AVI ', then 'AVIX'), each indexed by its standard indexes\n";
     for (size_t number = 0; number < other.streams.size(); ++number) {
         const CheckedStream& stream = other.streams[number];
         const StreamInfo& header = stream.header;
