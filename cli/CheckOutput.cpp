@@ -300,8 +300,7 @@ void AppendStreamLines(std::string& text, const OtherRecorderCheck& other) {
         "  found: " + messages::OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds) +
         "\n";
     if (other.riffParts > 1)
-        text += "  RIFF parts: " + Number(other.riffParts) +
-                " ('AVI ', then 'AVIX'), each indexed by its standard indexes\n";
+        text += "  RIFF parts: " + Number(other.riffParts) + " ('AVI ', then 'AVIX')\n";
     for (size_t number = 0; number < other.streams.size(); ++number) {
         const CheckedStream& stream = other.streams[number];
         const StreamInfo& header = stream.header;
