@@ -77,6 +77,21 @@ VideoCoding VideoCodingOf(const FourCC& compression, const FourCC& handler) {
     return CodingNamed(handler).value_or(VideoCoding::AllKey);
 }
 
+std::optional<bool> KeyFrameSettledBy(VideoCoding coding, std::span<const uint8_t> frameStart) {
+    if (coding == VideoCoding::AllKey)
+        return true;
+    if (coding != VideoCoding::Mpeg4Visual)
+        return std::nullopt;
+    // The start codes up to a VOP whose header and the three bytes behind it are inside are the
+    // ones the whole probe holds: the answer is the same.
+    constexpr size_t kVopHeaderAndBehind = 8;
+    for (auto at = FindStartCode(frameStart, 0); at && *at + kVopHeaderAndBehind <= frameStart.size();
+         at = FindStartCode(frameStart, *at + 4))
+        if (frameStart[*at + 3] == kMpeg4Vop)
+            return StartsWithIntraVop(frameStart);
+    return std::nullopt;
+}
+
 bool IsKeyFrame(VideoCoding coding, std::span<const uint8_t> frameStart) {
     switch (coding) {
     case VideoCoding::Mpeg4Visual:

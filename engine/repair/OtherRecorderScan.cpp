@@ -65,6 +65,24 @@ bool IsIdx1Entry(ByteSource& file, uint64_t fileSize, const WalkSummary& walk, c
            (header.position - index.PayloadStart()) % kIdx1EntryBytes == 0;
 }
 
+// The frame's first bytes, a few hundred where they settle it. A chunk of no bytes is a dropped
+// frame: it keeps the time, and nothing starts there.
+bool IsKeyFrameAt(ByteSource& file, const ChunkHeader& header, codec::VideoCoding coding,
+                  std::vector<uint8_t>& probe) {
+    constexpr size_t kFirstLook = 256;
+    const size_t wanted = std::min<size_t>(header.size, probe.size());
+    if (wanted == 0)
+        return false;
+    size_t got = file.ReadAt(header.PayloadStart(), probe.data(), std::min(wanted, kFirstLook));
+    if (got < wanted) {
+        if (const std::optional<bool> settled =
+                codec::KeyFrameSettledBy(coding, std::span(probe.data(), got)))
+            return *settled;
+        got = file.ReadAt(header.PayloadStart(), probe.data(), wanted);
+    }
+    return got > 0 && codec::IsKeyFrame(coding, std::span(probe.data(), got));
+}
+
 } // namespace
 
 OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
@@ -100,14 +118,9 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         if (IsPaletteChange(header->id)) {
             entry.flags = avi::kIndexNoTime;
         } else {
-            if (structure.streams[stream].kind == StreamKind::Video) {
-                const size_t wanted = std::min<size_t>(header->size, probe.size());
-                const size_t got =
-                    wanted == 0 ? 0 : file.ReadAt(header->PayloadStart(), probe.data(), wanted);
-                // A chunk of no bytes is a dropped frame: it keeps the time, and nothing starts there.
-                if (got == 0 || !codec::IsKeyFrame(codings[stream], std::span(probe.data(), got)))
-                    entry.flags = 0;
-            }
+            if (structure.streams[stream].kind == StreamKind::Video &&
+                !IsKeyFrameAt(file, *header, codings[stream], probe))
+                entry.flags = 0;
             ++scan.tallies[stream].chunks;
             scan.tallies[stream].bytes += header->size;
         }

@@ -264,6 +264,15 @@ TEST(Mpeg4KeyFrames, IntraVopsStartDecodingWhateverStandsBeforeOrBehindThem) {
     ASSERT_EQ(pictures.size(), 50u);
     for (size_t i = 0; i < pictures.size(); ++i)
         EXPECT_EQ(isKey(pictures[i]), i % 10 == 0) << i;
+    // Fewer bytes give the same answer, or none.
+    for (const Bytes& picture : pictures)
+        for (size_t bytes = 0; bytes <= std::min(picture.size(), kKeyFrameProbeBytes); bytes += 7) {
+            const std::optional<bool> settled =
+                KeyFrameSettledBy(VideoCoding::Mpeg4Visual, std::span(picture).first(bytes));
+            if (settled) {
+                EXPECT_EQ(*settled, isKey(picture)) << bytes << " bytes";
+            }
+        }
 
     const Bytes vol = {0, 0, 1, 0x20, 0x08};
     const Bytes longData(3000, 0x55);
@@ -295,6 +304,11 @@ TEST(Mpeg4KeyFrames, IntraVopsStartDecodingWhateverStandsBeforeOrBehindThem) {
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(isKey(c.frame), c.key);
+        for (size_t bytes = 0; bytes <= c.frame.size(); ++bytes)
+            if (const auto settled =
+                    KeyFrameSettledBy(VideoCoding::Mpeg4Visual, std::span(c.frame).first(bytes))) {
+                EXPECT_EQ(*settled, c.key) << bytes << " bytes";
+            }
     }
 
     const Bytes noStartCode = {0x12, 0x34, 0x56, 0x78};
