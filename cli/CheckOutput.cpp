@@ -122,6 +122,8 @@ const char* ActionName(RepairAction action) {
         return "index in place";
     case RepairAction::Rebuild:
         return "rebuild";
+    case RepairAction::CopyOpenDml:
+        return "copy as OpenDML";
     case RepairAction::None:
         break;
     }
@@ -230,6 +232,15 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
     if (plan.action == RepairAction::IndexInPlace) {
         what = replacing ? "index " + Number(Chunks(report)) + " chunks in " + plan.outputPath
                          : plan.outputPath + ", index " + Number(Chunks(report)) + " chunks in place";
+    } else if (plan.action == RepairAction::CopyOpenDml) {
+        what = "copy " + Number(Chunks(report)) + " chunks into " + plan.outputPath +
+               " as an OpenDML file (" +
+               (plan.copyReason == CopyReason::PartsNotListable
+                    ? "its header has no room to list every RIFF part"
+                    : "its one RIFF form would reach 2 GB") +
+               ")";
+        if (!plan.keptAs.empty())
+            what += ", the recording kept as " + plan.keptAs + " until the new file is in place";
     } else {
         what = "rebuild into " + plan.outputPath;
         if (!plan.keptAs.empty())

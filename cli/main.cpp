@@ -39,6 +39,8 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         const std::string damage = skipped.empty() ? "" : " (" + skipped + ")";
         if (outcome.status == FixStatus::Repaired && found->neededNoRepair)
             std::cout << ", no repair needed\n";
+        else if (outcome.status == FixStatus::Repaired && found->copiedBecause != CopyReason::None)
+            std::cout << ", written anew as OpenDML -> " << outcome.outputPath << damage << "\n";
         else if (outcome.status == FixStatus::Repaired)
             std::cout << ", index rebuilt -> " << outcome.outputPath << damage << "\n";
         else if (outcome.status == FixStatus::Partial)

@@ -77,10 +77,6 @@ std::string EventText(const EngineEvent& event) {
         return messages::MoveToTemporaryNameFailed(event.temporaryName, event.systemError);
     case EventCode::OutputNotCreated:
         return messages::OutputNotCreated(event.outputPath);
-    case EventCode::MoreThanOneRiffPart:
-        return messages::MoreThanOneRiffPart();
-    case EventCode::RiffFormTooLarge:
-        return messages::RiffFormTooLarge();
     case EventCode::NothingFound:
         return messages::NoRecordingData();
     case EventCode::NoRepairNeeded:
@@ -100,7 +96,8 @@ std::string EventText(const EngineEvent& event) {
         return messages::SkippedNotice(event.walk, event.inPlace);
     case EventCode::OtherRecorderRepaired:
         return messages::OtherRecorderRepaired(event.findings.streams, event.findings.videoFrames,
-                                               event.findings.audioSeconds);
+                                               event.findings.audioSeconds, event.findings.copiedBecause,
+                                               event.findings.replacedOriginal, event.outputPath);
     }
     return {};
 }

@@ -51,18 +51,6 @@ std::string OutputNotCreated(const std::string& outputPath) {
            " could not be created. The recording was left as it was.";
 }
 
-std::string MoreThanOneRiffPart() {
-    return "This AVI continues in further RIFF parts, as recorders write files past 1 GB, but its header has "
-           "no room to list every part. Clipwright cannot repair such files yet, so the recording was left "
-           "as "
-           "it was.";
-}
-
-std::string RiffFormTooLarge() {
-    return "This AVI holds 2 GB or more in a single RIFF part, more than players read in a file of its kind. "
-           "Clipwright cannot repair such files yet, so the recording was left as it was.";
-}
-
 std::string NoRepairNeeded() {
     return "This AVI is complete and its index is intact: it needed no repair, and it was left as it was.";
 }
@@ -76,9 +64,19 @@ std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,
     return text;
 }
 
-std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames,
-                                  std::optional<double> audioSeconds) {
-    return OtherRecorderFindings(streams, videoFrames, audioSeconds) + ", index rebuilt.";
+std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds,
+                                  CopyReason copied, bool replacedOriginal, const std::string& outputPath) {
+    const std::string findings = OtherRecorderFindings(streams, videoFrames, audioSeconds);
+    if (copied == CopyReason::None)
+        return findings + ", index rebuilt.";
+    const std::string why =
+        copied == CopyReason::PartsNotListable
+            ? "It continues in further RIFF parts, as recorders write files past 1 GB, but its header has no "
+              "room to list every part"
+            : "It holds 2 GB or more in a single RIFF part, more than players read in a file of its kind";
+    return findings + ". " + why + ", so it was written anew as an OpenDML file with every part indexed" +
+           (replacedOriginal ? ", which replaced the original file " + Quoted(outputPath) + "."
+                             : ", as the new file " + Quoted(outputPath) + ".");
 }
 
 std::string NoRecordingData() {

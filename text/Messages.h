@@ -3,6 +3,7 @@
 #pragma once
 
 #include "avi/ChunkWalk.h"
+#include "repair/FixOutcome.h"
 
 #include <cstdint>
 #include <optional>
@@ -33,15 +34,16 @@ std::string NoMemoryToCheck();
 std::string ReplacingThroughLink();
 // Another recorder's AVI made of more than one RIFF part (past 1 GiB), which needs OpenDML
 // indexes that are not written yet.
-std::string MoreThanOneRiffPart();
-std::string RiffFormTooLarge();
 // A finalised AVI from another recorder, left as it was in place.
 std::string NoRepairNeeded();
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
 // video frames, 95 s of audio".
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
 // The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt."
-std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
+// `copied`: why the file was written anew in OpenDML form, and `outputPath` where it went.
+std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds,
+                                  CopyReason copied = CopyReason::None, bool replacedOriginal = false,
+                                  const std::string& outputPath = {});
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 
 // What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at

@@ -105,6 +105,11 @@ void AviMuxer::SetPartSizeForTests(uint64_t size) {
     testPartSize = size;
 }
 
+uint64_t AviMuxer::PartSize() {
+    const uint64_t testSize = testPartSize;
+    return testSize != 0 ? testSize : kPartSize;
+}
+
 AviMuxer::~AviMuxer() {
     CloseUnfinished();
 }
@@ -132,9 +137,8 @@ bool AviMuxer::Open(const std::string& path, mode_t mode) {
     pending_.clear();
     pendingAt_ = 0;
     // Twice the expected size fits the super index: parts are never quite full.
-    const uint64_t testSize = testPartSize;
     const uint64_t partsNeed = (2 * expectedSize_ + kSuperIndexSlots - 1) / kSuperIndexSlots;
-    partLimit_ = std::min(std::max(testSize != 0 ? testSize : kPartSize, partsNeed), kLargestPart);
+    partLimit_ = std::min(std::max(PartSize(), partsNeed), kLargestPart);
     partStart_ = 0;
     moviWord_ = kMoviWordOffset;
     closedParts_ = 0;

@@ -116,6 +116,8 @@ public:
     // For tests: the part size of every output opened afterwards in this process, so that a few
     // MiB make several parts; 0 gives back kPartSize.
     static void SetPartSizeForTests(uint64_t size);
+    // kPartSize, or the size set for tests: other writers of OpenDML files follow it too.
+    static uint64_t PartSize();
 
 private:
     struct SuperIndexEntry {

@@ -29,29 +29,7 @@ uint64_t Padded(uint64_t size) {
     return size + (size & 1);
 }
 
-// One chunk inside a list held in memory.
-struct Piece {
-    FourCC id;
-    size_t offset = 0; // of its payload within the list
-    std::span<const uint8_t> payload;
-};
-
-// The chunks of a list body, each whole; a chunk that runs past the body ends the walk.
-std::vector<Piece> PiecesOf(std::span<const uint8_t> body) {
-    std::vector<Piece> pieces;
-    size_t position = 0;
-    while (position + kChunkHeaderBytes <= body.size()) {
-        const uint32_t size = le::ReadU32(body, position + 4);
-        if (size > body.size() - position - kChunkHeaderBytes)
-            break;
-        pieces.push_back({FourCC::FromBytes(body.data() + position), position + kChunkHeaderBytes,
-                          body.subspan(position + kChunkHeaderBytes, size)});
-        position += kChunkHeaderBytes + Padded(size);
-    }
-    return pieces;
-}
-
-std::optional<FourCC> ListType(const Piece& piece) {
+std::optional<FourCC> ListType(const ListPiece& piece) {
     if (piece.id != fourcc::kList || piece.payload.size() < 4)
         return std::nullopt;
     return FourCC::FromBytes(piece.payload.data());
@@ -150,7 +128,7 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
     StreamInfo stream;
     bool haveHeader = false;
     bool haveFormat = false;
-    for (const Piece& piece : PiecesOf(body)) {
+    for (const ListPiece& piece : PiecesOf(body)) {
         const uint64_t payloadPosition = bodyPosition + piece.offset;
         if (piece.id == fourcc::kStrh && piece.payload.size() >= kStreamHeaderBytes && !haveHeader) {
             stream.type = FourCC::FromBytes(piece.payload.data());
@@ -193,7 +171,7 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
 // The header list: the main header, the stream lists it names, and the OpenDML header if any.
 bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStructure& structure) {
     std::optional<uint32_t> declaredStreams;
-    for (const Piece& piece : PiecesOf(body)) {
+    for (const ListPiece& piece : PiecesOf(body)) {
         const uint64_t payloadPosition = bodyPosition + piece.offset;
         if (piece.id == fourcc::kAvih && piece.payload.size() >= kMainHeaderBytes && !declaredStreams) {
             structure.mainHeaderPosition = payloadPosition;
@@ -211,7 +189,7 @@ bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStr
                 return false;
             structure.streams.push_back(*stream);
         } else if (type == fourcc::kOdml) {
-            for (const Piece& inner : PiecesOf(piece.payload.subspan(4)))
+            for (const ListPiece& inner : PiecesOf(piece.payload.subspan(4)))
                 if (inner.id == fourcc::kDmlh && inner.payload.size() >= 4) {
                     structure.extendedTotalFramesPosition = payloadPosition + 4 + inner.offset;
                     structure.extendedTotalFrames = le::ReadU32(inner.payload, 0);
@@ -222,6 +200,20 @@ bool ReadHeaderList(std::span<const uint8_t> body, uint64_t bodyPosition, AviStr
 }
 
 } // namespace
+
+std::vector<ListPiece> PiecesOf(std::span<const uint8_t> body) {
+    std::vector<ListPiece> pieces;
+    size_t position = 0;
+    while (position + kChunkHeaderBytes <= body.size()) {
+        const uint32_t size = le::ReadU32(body, position + 4);
+        if (size > body.size() - position - kChunkHeaderBytes)
+            break;
+        pieces.push_back({FourCC::FromBytes(body.data() + position), position + kChunkHeaderBytes,
+                          body.subspan(position + kChunkHeaderBytes, size)});
+        position += kChunkHeaderBytes + Padded(size);
+    }
+    return pieces;
+}
 
 size_t MemorySource::ReadAt(uint64_t position, void* buffer, size_t count) {
     // An empty buffer may have no address at all, which memcpy must not be given.
@@ -273,6 +265,8 @@ std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize
             if (file.ReadAt(position + kListHeaderBytes, body.data(), body.size()) < body.size() ||
                 !ReadHeaderList(body, position + kListHeaderBytes, structure))
                 return std::nullopt;
+            structure.headerListPosition = position;
+            structure.headerListSize = size;
             haveHeaderList = true;
         }
         position += kChunkHeaderBytes + Padded(size);

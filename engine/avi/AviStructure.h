@@ -65,6 +65,8 @@ struct StreamInfo {
 
 struct AviStructure {
     uint32_t riffSize = 0;           // as the file says; not to be trusted
+    uint64_t headerListPosition = 0; // of 'LIST' of the header list
+    uint32_t headerListSize = 0;     // as its list header says, checked against the file
     uint64_t mainHeaderPosition = 0; // of the avih payload
     uint32_t mainFlags = 0;
     uint32_t totalFrames = 0;
@@ -79,6 +81,16 @@ struct AviStructure {
     uint64_t MoviTypePosition() const { return moviListPosition + 8; } // idx1 offsets count from here
     uint64_t MoviBody() const { return moviListPosition + 12; }
 };
+
+// One chunk inside a list held in memory.
+struct ListPiece {
+    FourCC id;
+    size_t offset = 0; // of its payload within the list body
+    std::span<const uint8_t> payload;
+};
+
+// The chunks of a list body, each whole; a chunk that runs past the body ends them.
+std::vector<ListPiece> PiecesOf(std::span<const uint8_t> body);
 
 // Reads the structure, or nothing when the file has no RIFF 'AVI ' form with a readable header list
 // (a main header, as many stream lists as it names streams, each with a stream header and format)

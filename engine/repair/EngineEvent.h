@@ -24,8 +24,6 @@ enum class EventCode {
     CopyNotMade,          // the copy to `outputPath` failed: `systemError`
     TemporaryNameBlocked, // the move to `temporaryName` failed: `systemError`
     OutputNotCreated,     // `outputPath` could not be created
-    MoreThanOneRiffPart,  // another recorder's AVI past 1 GB whose header cannot list every part
-    RiffFormTooLarge,     // another recorder's AVI with 2 GB or more in its one RIFF form
     NothingFound,         // no recording data
     NoRepairNeeded,       // finalised and indexed: left as it was
     OutOfMemory,          // during a repair
@@ -37,7 +35,7 @@ enum class EventCode {
     SkippedData,          // a repair that completed passed over damage or left bytes behind the
                           // data: `walk`, `inPlace`
     // Findings: what a repair that succeeded found and did.
-    OtherRecorderRepaired, // `findings`
+    OtherRecorderRepaired, // `findings`, and `outputPath` of a copy
 };
 // The number of codes; OtherRecorderRepaired stays the last.
 inline constexpr int kEventCodeCount = static_cast<int>(EventCode::OtherRecorderRepaired) + 1;

@@ -14,5 +14,7 @@ void RepairCameraInPlace(const Inspection& inspection, const RepairPlan& plan, c
 void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan, const JobContext& job);
 // Another recorder's AVI: indexed where it stands; the footage never moves.
 void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, const JobContext& job);
+// Another recorder's AVI that cannot be indexed where it stands: copied anew in OpenDML form.
+void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, const JobContext& job);
 
 } // namespace clipwright

@@ -30,11 +30,20 @@ enum class FixStatus {
 };
 
 // What the repair of another recorder's AVI found.
+// Why another recorder's AVI was copied anew rather than indexed where it stands.
+enum class CopyReason {
+    None,
+    PartsNotListable, // it continues in further RIFF parts, and its header has no room to list them
+    FormTooLarge,     // its one RIFF form would reach 2 GiB with its index
+};
+
 struct OtherRecorderFindings {
     uint32_t streams = 0;
     uint32_t videoFrames = 0;           // chunks of the first video stream, dropped frames included
     std::optional<double> audioSeconds; // of the first audio stream, by its own rate
     bool neededNoRepair = false;        // finalised and indexed already
+    CopyReason copiedBecause = CopyReason::None;
+    bool replacedOriginal = false; // the copy took the recording's own name
 };
 
 struct FixOutcome {

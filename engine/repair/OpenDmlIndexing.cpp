@@ -28,25 +28,13 @@ uint64_t Even(uint64_t value) {
     return value + (value & 1);
 }
 
-size_t StreamNumberOf(const FourCC& id) {
-    return static_cast<size_t>((id.Bytes()[0] - '0') * 10 + (id.Bytes()[1] - '0'));
-}
-
 // Calls `visit(entry, position)` for every chunk but palette changes (standard indexes leave them
-// out), with where its header stands. An idx1 offset keeps 32 bits, so past 4 GiB it wraps; the
-// entries follow the file, so each is the first position past the one before with its low bits.
+// out), with where its header stands.
 template <class Visit>
 void ForEachChunk(const AviStructure& structure, const IndexEntryList& entries, Visit visit) {
-    const uint64_t moviType = structure.MoviTypePosition();
-    uint64_t wraps = 0;
-    uint64_t previous = 0;
+    ChunkPositions positions(structure.MoviTypePosition());
     for (const IndexEntry& entry : entries) {
-        uint64_t position = moviType + entry.offset + wraps;
-        if (position < previous) {
-            wraps += uint64_t{1} << 32;
-            position += uint64_t{1} << 32;
-        }
-        previous = position;
+        const uint64_t position = positions.Next(entry);
         if ((entry.flags & avi::kIndexNoTime) == 0)
             visit(entry, position);
     }
@@ -96,16 +84,21 @@ size_t KeptParts(const AviStructure& structure, const PartCounts& counts) {
     return kept;
 }
 
-struct PartChunk {
-    const IndexEntry* entry = nullptr;
-    uint64_t position = 0; // of its header
-};
+} // namespace
 
-// One stream's chunks in one part, as a standard index chunk.
-struct StandardIndex {
-    std::vector<uint8_t> bytes; // the whole chunk
-    uint32_t duration = 0;      // in the stream's own units
-};
+size_t StreamNumberOf(const FourCC& id) {
+    return static_cast<size_t>((id.Bytes()[0] - '0') * 10 + (id.Bytes()[1] - '0'));
+}
+
+uint64_t ChunkPositions::Next(const IndexEntry& entry) {
+    uint64_t position = moviType_ + entry.offset + wraps_;
+    if (position < previous_) {
+        wraps_ += uint64_t{1} << 32;
+        position += uint64_t{1} << 32;
+    }
+    previous_ = position;
+    return position;
+}
 
 StandardIndex BuildStandardIndex(const StreamInfo& stream, size_t number, const FourCC& chunkId,
                                  const std::vector<PartChunk>& chunks, uint64_t base) {
@@ -137,8 +130,6 @@ StandardIndex BuildStandardIndex(const StreamInfo& stream, size_t number, const 
     return index;
 }
 
-// The id a stream's chunks have: that of one found anywhere, else that of its recorder's first
-// standard index, else the one its kind is written with.
 FourCC ChunkIdOf(const StreamInfo& stream, size_t number, const IndexEntryList& entries) {
     for (const IndexEntry& entry : entries)
         if (StreamNumberOf(entry.chunkId) == number && (entry.flags & avi::kIndexNoTime) == 0)
@@ -153,8 +144,6 @@ FourCC ChunkIdOf(const StreamInfo& stream, size_t number, const IndexEntryList& 
                               static_cast<uint8_t>(kind[1])};
     return FourCC::FromBytes(bytes);
 }
-
-} // namespace
 
 std::vector<uint64_t> FurtherParts(const AviStructure& structure, const WalkSummary& walk) {
     std::vector<uint64_t> parts = walk.extraParts;

@@ -17,6 +17,41 @@
 
 namespace clipwright {
 
+// The stream a chunk id names: its first two digits.
+size_t StreamNumberOf(const FourCC& id);
+
+// Where the chunk of each idx1 entry stands, given the entries in file order. An idx1 offset keeps
+// 32 bits, so past 4 GiB it wraps: each is the first position past the one before with its low bits.
+class ChunkPositions {
+public:
+    explicit ChunkPositions(uint64_t moviType) : moviType_(moviType) {}
+    // Of the chunk's header.
+    uint64_t Next(const IndexEntry& entry);
+
+private:
+    uint64_t moviType_;
+    uint64_t wraps_ = 0;
+    uint64_t previous_ = 0;
+};
+
+struct PartChunk {
+    const IndexEntry* entry = nullptr;
+    uint64_t position = 0; // of its header
+};
+
+// One stream's chunks in one part, as a standard index chunk.
+struct StandardIndex {
+    std::vector<uint8_t> bytes; // the whole chunk
+    uint32_t duration = 0;      // in the stream's own units
+};
+
+// The standard index of stream `number`'s `chunks`, whose offsets count from `base`.
+StandardIndex BuildStandardIndex(const StreamInfo& stream, size_t number, const FourCC& chunkId,
+                                 const std::vector<PartChunk>& chunks, uint64_t base);
+// The id a stream's chunks have: that of one found anywhere, else that of its recorder's first
+// standard index, else the one its kind is written with.
+FourCC ChunkIdOf(const StreamInfo& stream, size_t number, const IndexEntryList& entries);
+
 // Where each part after the first begins, in file order; empty for a file of one RIFF form.
 std::vector<uint64_t> FurtherParts(const AviStructure& structure, const WalkSummary& walk);
 

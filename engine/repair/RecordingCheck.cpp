@@ -20,6 +20,8 @@ RepairAction ActionOf(RepairKind kind) {
         return RepairAction::IndexInPlace;
     case RepairKind::CameraRebuild:
         return RepairAction::Rebuild;
+    case RepairKind::OtherRecorderCopy:
+        return RepairAction::CopyOpenDml;
     case RepairKind::None:
         break;
     }
@@ -33,6 +35,7 @@ ModePlan Describe(const Inspection& inspection, const RepairPlan& plan) {
     described.outputPath = plan.outputPath;
     described.end = PlanEnd(inspection, plan);
     described.keptAs = plan.keptAs;
+    described.copyReason = plan.copyReason;
     return described;
 }
 

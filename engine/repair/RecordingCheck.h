@@ -25,7 +25,7 @@ namespace clipwright {
 // streams another recorder's header names.
 enum class CheckedIds { InPlace, Rebuild, Streams };
 
-enum class RepairAction { None, IndexInPlace, Rebuild };
+enum class RepairAction { None, IndexInPlace, Rebuild, CopyOpenDml };
 
 // What a repair in one mode would do.
 struct ModePlan {
@@ -35,6 +35,7 @@ struct ModePlan {
     // Unless Complete or NeedsSettings: what the repair would report, as its host would be told.
     std::optional<EngineEvent> end;
     std::string keptAs; // a rebuild in place: where the recording waits until the new file stands
+    CopyReason copyReason = CopyReason::None; // CopyOpenDml
 };
 
 enum class CheckVerdict {
@@ -61,8 +62,10 @@ struct OtherRecorderCheck {
     std::vector<CheckedStream> streams;
     OtherRecorderFindings findings; // as the repair's summary says them
     uint32_t riffParts = 1;
-    bool partsRepairable = true; // past one RIFF form: the earlier parts are indexed, and there is room
-    bool needsNoRepair = false;  // finalised: an index lists every chunk and the header says so
+    // Past one RIFF form: the super indexes have room for every part, which the repair indexes
+    // where they stand; otherwise the file is copied anew.
+    bool partsRepairable = true;
+    bool needsNoRepair = false; // finalised: an index lists every chunk and the header says so
 };
 
 struct CheckReport {

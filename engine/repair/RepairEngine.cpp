@@ -45,6 +45,9 @@ void RepairEngine::RunFixJob(const FixRequest& request) {
     case RepairKind::OtherRecorder:
         RepairOtherRecorder(inspection, plan, job);
         return;
+    case RepairKind::OtherRecorderCopy:
+        CopyOtherRecorder(inspection, plan, job);
+        return;
     case RepairKind::None:
         break;
     }

@@ -38,20 +38,75 @@ uint32_t ChunksIndexed(const Inspection& inspection) {
     return inspection.inPlace ? static_cast<uint32_t>(inspection.inPlace->entries.size()) : 0;
 }
 
+// Why another recorder's AVI cannot be indexed where it stands, if it cannot.
+CopyReason CopyReasonOf(const OtherRecorderInspection& other) {
+    if (other.finalised)
+        return CopyReason::None;
+    if (!other.partsRepairable)
+        return CopyReason::PartsNotListable;
+    if (other.furtherParts.empty() && RepairedSize(other) >= kLargestRiffForm)
+        return CopyReason::FormTooLarge;
+    return CopyReason::None;
+}
+
+// Where a new file goes and where the recording waits meanwhile, by the rebuild's rules: "Replace
+// original file" moves the recording to tmp_NAME and writes the new file under its name.
+void PlaceNewFile(const Inspection& inspection, bool replacing, RepairPlan& plan) {
+    const OutputNames& names = inspection.names;
+    if (replacing && FileExists(names.temporaryName)) {
+        plan.result = PlannedResult::Refused;
+        plan.refusal = Refusal::TemporaryNameBlocked;
+        plan.systemError = EEXIST;
+        return;
+    }
+    if (inspection.folderError != 0) {
+        plan.result = PlannedResult::Refused;
+        plan.refusal = replacing ? Refusal::TemporaryNameBlocked : Refusal::OutputNotCreatable;
+        plan.systemError = inspection.folderError;
+        return;
+    }
+    plan.outputPath = replacing ? inspection.path : names.fixName;
+    plan.partialPath = PartialName(plan.outputPath);
+    plan.keptAs = replacing ? names.temporaryName : "";
+    plan.result = PlannedResult::Complete;
+}
+
+void ClearOutput(RepairPlan& plan) {
+    plan.outputPath.clear();
+    plan.partialPath.clear();
+    plan.keptAs.clear();
+}
+
+RepairPlan PlanCopy(const Inspection& inspection, OutputMode mode, CopyReason reason) {
+    RepairPlan plan;
+    plan.kind = RepairKind::OtherRecorderCopy;
+    plan.mode = mode;
+    plan.copyReason = reason;
+    PlaceNewFile(inspection, mode == OutputMode::ReplaceOriginal, plan);
+    if (plan.result == PlannedResult::Refused || inspection.other->scan.walk.Complete())
+        return plan;
+    if (KeepsPartialCopy(plan, true)) {
+        plan.result = PlannedResult::Partial;
+        return plan;
+    }
+    plan.result = PlannedResult::Stops;
+    plan.refusal = Refusal::WalkStops;
+    ClearOutput(plan);
+    return plan;
+}
+
 // The camera's standard layout and another recorder's AVI are both indexed where they stand: in a
 // copy made first, or in the recording itself.
 RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind kind) {
     const bool replacing = mode == OutputMode::ReplaceOriginal;
+    if (inspection.other && ChunksIndexed(inspection) != 0)
+        if (const CopyReason reason = CopyReasonOf(*inspection.other); reason != CopyReason::None)
+            return PlanCopy(inspection, mode, reason);
     if (!replacing && inspection.folderError != 0) {
         RepairPlan plan = Refuse(kind, Refusal::CopyNotMade);
         plan.systemError = inspection.folderError;
         return plan;
     }
-    if (inspection.other && !inspection.other->partsRepairable)
-        return Refuse(kind, Refusal::MoreThanOneRiffPart);
-    if (inspection.other && inspection.other->furtherParts.empty() && !inspection.other->finalised &&
-        RepairedSize(*inspection.other) >= kLargestRiffForm)
-        return Refuse(kind, Refusal::RiffFormTooLarge);
     if (ChunksIndexed(inspection) == 0)
         return Refuse(kind, Refusal::NothingFound, PlannedResult::NothingFound);
     // Another recorder's finalised file is the same in both modes: a copy would only be the same file.
@@ -95,23 +150,9 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
     const bool replacing =
         mode == OutputMode::ReplaceOriginal && plan.settingsSource == SettingsSource::Header;
     plan.mode = replacing ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
-    const OutputNames& names = inspection.names;
-    if (replacing && FileExists(names.temporaryName)) {
-        plan.result = PlannedResult::Refused;
-        plan.refusal = Refusal::TemporaryNameBlocked;
-        plan.systemError = EEXIST;
+    PlaceNewFile(inspection, replacing, plan);
+    if (plan.result == PlannedResult::Refused)
         return plan;
-    }
-    if (inspection.folderError != 0) {
-        plan.result = PlannedResult::Refused;
-        plan.refusal = replacing ? Refusal::TemporaryNameBlocked : Refusal::OutputNotCreatable;
-        plan.systemError = inspection.folderError;
-        return plan;
-    }
-    plan.outputPath = replacing ? inspection.path : names.fixName;
-    plan.partialPath = PartialName(plan.outputPath);
-    plan.keptAs = replacing ? names.temporaryName : "";
-    plan.result = PlannedResult::Complete;
     // Only a check walks ahead of the copy; a repair learns this as it copies, by the same rule.
     if (!inspection.rebuildVideoChunks)
         return plan;
@@ -120,9 +161,7 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
         if (!copiesAnything) {
             plan.result = PlannedResult::NothingFound;
             plan.refusal = Refusal::NothingFound;
-            plan.outputPath.clear();
-            plan.partialPath.clear();
-            plan.keptAs.clear();
+            ClearOutput(plan);
         }
         return plan;
     }
@@ -132,9 +171,7 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
     }
     plan.result = PlannedResult::Stops;
     plan.refusal = Refusal::WalkStops;
-    plan.outputPath.clear();
-    plan.partialPath.clear();
-    plan.keptAs.clear();
+    ClearOutput(plan);
     return plan;
 }
 
@@ -242,12 +279,6 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
         event.code = EventCode::OutputNotCreated;
         event.outputPath = inspection.names.fixName;
         return event;
-    case Refusal::MoreThanOneRiffPart:
-        event.code = EventCode::MoreThanOneRiffPart;
-        return event;
-    case Refusal::RiffFormTooLarge:
-        event.code = EventCode::RiffFormTooLarge;
-        return event;
     case Refusal::NothingFound:
         event.code = EventCode::NothingFound;
         return event;
@@ -266,7 +297,7 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
     if (plan.result != PlannedResult::Partial)
         return std::nullopt;
     event.offset = inspection.walk.endOffset;
-    if (plan.kind == RepairKind::CameraRebuild) {
+    if (plan.kind == RepairKind::CameraRebuild || plan.kind == RepairKind::OtherRecorderCopy) {
         event.code = EventCode::CopyStopped;
         event.copyStop = CopyStop::Damaged;
     } else {

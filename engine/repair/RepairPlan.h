@@ -14,10 +14,12 @@
 namespace clipwright {
 
 enum class RepairKind {
-    None,          // nothing runs: refused, or nothing to do
-    CameraInPlace, // the camera's standard layout: index written where the data ends
-    CameraRebuild, // the camera's other layouts: chunks copied into a new file
-    OtherRecorder, // another recorder's AVI: indexed where it stands
+    None,              // nothing runs: refused, or nothing to do
+    CameraInPlace,     // the camera's standard layout: index written where the data ends
+    CameraRebuild,     // the camera's other layouts: chunks copied into a new file
+    OtherRecorder,     // another recorder's AVI: indexed where it stands
+    OtherRecorderCopy, // another recorder's AVI that cannot be indexed where it stands: copied anew
+                       // in OpenDML form; `copyReason` says why
 };
 
 enum class PlannedResult {
@@ -45,8 +47,6 @@ enum class Refusal {
     CopyNotMade,          // "Make new file" in place: `systemError` of the folder
     TemporaryNameBlocked, // a rebuild in place: `systemError`
     OutputNotCreatable,   // a rebuild's new file: the folder takes no new name
-    MoreThanOneRiffPart,
-    RiffFormTooLarge,
     NothingFound,
     NoRepairNeeded,
     WalkStops, // damaged data the walk cannot pass, and nothing would be kept
@@ -75,7 +75,9 @@ struct RepairPlan {
 
     std::string outputPath;  // the file written or changed; empty when nothing would be
     std::string partialPath; // where a new file is written before it takes its name
-    std::string keptAs;      // a rebuild in place: where the recording waits until the new file stands
+    std::string keptAs; // a rebuild or copy in place: where the recording waits until the new file stands
+
+    CopyReason copyReason = CopyReason::None; // OtherRecorderCopy
 
     // A rebuild's settings and where its copy starts.
     SettingsSource settingsSource = SettingsSource::NotNeeded;

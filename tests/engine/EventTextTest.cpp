@@ -37,8 +37,6 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "renamed to \"tmp_a.avi\" for the repair (File exists)"},
         {{.code = EventCode::OutputNotCreated, .outputPath = "/d/fix_a.avi"},
          "\"fix_a.avi\" could not be created"},
-        {{.code = EventCode::MoreThanOneRiffPart}, "no room to list every part"},
-        {{.code = EventCode::RiffFormTooLarge}, "2 GB or more in a single RIFF part"},
         {{.code = EventCode::NothingFound}, "No recording data was found"},
         {{.code = EventCode::NoRepairNeeded}, "it needed no repair"},
         {{.code = EventCode::OutOfMemory}, "not enough memory to repair"},
@@ -66,6 +64,17 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "bytes from offset 90000"},
         {{.code = EventCode::OtherRecorderRepaired, .findings = {2, 1234, 94.6, false}},
          "AVI from another recorder: 2 streams, 1,234 video frames, 95 s of audio, index rebuilt."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .outputPath = "/d/a.avi",
+          .findings = {2, 10, 1.0, false, CopyReason::PartsNotListable, true}},
+         "no room to list every part, so it was written anew as an OpenDML file with every part indexed, "
+         "which replaced the original file \"a.avi\"."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .outputPath = "/d/fix_a.avi",
+          .findings = {2, 10, 1.0, false, CopyReason::FormTooLarge, false}},
+         "2 GB or more in a single RIFF part, more than players read in a file of its kind, so it was "
+         "written "
+         "anew as an OpenDML file with every part indexed, as the new file \"fix_a.avi\"."},
     };
     std::set<EventCode> covered;
     for (const Case& c : cases) {

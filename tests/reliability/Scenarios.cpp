@@ -2,6 +2,7 @@
 
 #include "OpenDmlRepack.h"
 #include "ReaderOracles.h"
+#include "avi/AviMuxer.h"
 #include "avi/FourCC.h"
 
 #include <algorithm>
@@ -27,6 +28,8 @@ const std::vector<Scenario>& AllScenarios() {
         {"OtherFinalisedReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderFinalised},
         {"OtherPartsNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderParts},
         {"OtherPartsReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderParts},
+        {"OtherUnlistedNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderUnlisted},
+        {"OtherUnlistedReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderUnlisted},
     };
     return scenarios;
 }
@@ -145,6 +148,17 @@ const Bytes& OtherRecorderBytes(Source source) {
         static const Bytes finalised = ReadBytes(WrittenByFfmpeg(true));
         return finalised;
     }
+    if (source == Source::OtherRecorderUnlisted) {
+        static const Bytes unlisted = [] {
+            Bytes bytes = OtherRecorderBytes(Source::OtherRecorderParts);
+            const MoviWalk walk = WalkMovi(bytes);
+            for (uint64_t at = 12; at + 4 <= walk.footage.begin; ++at)
+                if (FourCCAt(bytes, at) == fourcc::kIndx)
+                    std::copy_n(fourcc::kJunk.Bytes().begin(), 4, bytes.begin() + static_cast<ptrdiff_t>(at));
+            return bytes;
+        }();
+        return unlisted;
+    }
     if (source == Source::OtherRecorderParts) {
         static const Bytes parts = [] {
             const Bytes oneForm = ReadBytes(WrittenByFfmpeg(false));
@@ -192,6 +206,8 @@ ScenarioFolder::ScenarioFolder(const Scenario& scenario, uint64_t frames, const 
             parts_ = static_cast<uint32_t>(walk.parts.size() + 1);
             partChunks_ = walk.chunks;
         }
+        if (scenario.source == Source::OtherRecorderUnlisted)
+            copyPartSize_ = original_.size() * 2 / 5;
         Reset();
         return;
     }
@@ -227,8 +243,10 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     AnsweringHost host;
     RepairEngine fixer;
     fixer.SetHost(&host);
+    AviMuxer::SetPartSizeForTests(copyPartSize_);
     fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi",
                                scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
+    AviMuxer::SetPartSizeForTests(0);
     if (messages != nullptr)
         for (const auto& message : host.messages)
             messages->push_back(message.text);
@@ -269,18 +287,28 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     if (partChunks_.empty())
         return ::testing::AssertionSuccess();
     // ffprobe reads the parts one after another whatever their indexes say; players that seek go by
-    // the indexes, which must lead to every chunk of every part.
+    // the indexes, which must lead to every chunk of every part. A copy's chunks stand where it put
+    // them, in as many parts as it made.
+    std::vector<std::vector<uint64_t>> partChunks = partChunks_;
+    uint32_t parts = parts_;
+    if (copyPartSize_ != 0) {
+        const MoviWalk copy = WalkMovi(ReadBytes(file));
+        partChunks = copy.chunks;
+        parts = static_cast<uint32_t>(copy.parts.size() + 1);
+        if (parts < 3)
+            return ::testing::AssertionFailure() << "the copy has " << parts << " parts, not 3 or more";
+    }
     const OpenDmlIndex index = ReadOpenDmlIndex(file);
-    const std::vector<uint32_t> everyPart(partChunks_.size(), parts_);
-    if (index.faults.empty() && index.superIndexEntries == everyPart && index.chunks == partChunks_)
+    const std::vector<uint32_t> everyPart(partChunks.size(), parts);
+    if (index.faults.empty() && index.superIndexEntries == everyPart && index.chunks == partChunks)
         return ::testing::AssertionSuccess();
     std::vector<size_t> listed;
     for (const auto& chunks : index.chunks)
         listed.push_back(chunks.size());
     return ::testing::AssertionFailure()
            << "the super indexes list " << ::testing::PrintToString(index.superIndexEntries) << " of "
-           << parts_ << " parts, their standard indexes " << ::testing::PrintToString(listed)
-           << " chunks by stream" << (index.chunks == partChunks_ ? "" : ", not every one") << "; "
+           << parts << " parts, their standard indexes " << ::testing::PrintToString(listed)
+           << " chunks by stream" << (index.chunks == partChunks ? "" : ", not every one") << "; "
            << ::testing::PrintToString(index.faults);
 }
 

@@ -19,6 +19,9 @@ enum class Source {
     OtherRecorderCut,       // ffmpeg writing to a pipe, cut off inside a chunk
     OtherRecorderFinalised, // ffmpeg writing to a file it could finish
     OtherRecorderParts,     // ffmpeg's chunks in three OpenDML parts, cut off inside the last
+    // The same without super indexes, as writers that reserve none leave it: copied anew, in three
+    // parts of the same size.
+    OtherRecorderUnlisted,
 };
 
 struct Scenario {
@@ -29,7 +32,8 @@ struct Scenario {
 
     // Repaired where it lies, rather than by a new file put in the recording's place.
     bool InPlace() const {
-        return replace && (source != Source::Camera || layout == recgen::HeaderLayout::Standard);
+        return replace && source != Source::OtherRecorderUnlisted &&
+               (source != Source::Camera || layout == recgen::HeaderLayout::Standard);
     }
 };
 
@@ -93,6 +97,7 @@ private:
     FootageSpan footage_;
     std::map<std::string, uint64_t> packets_; // complete chunks by ffprobe's codec type
     uint32_t parts_ = 1;
+    uint64_t copyPartSize_ = 0;                     // of a copy made anew
     std::vector<std::vector<uint64_t>> partChunks_; // past one part: complete chunks' positions, by stream
 };
 
