@@ -595,6 +595,136 @@ TEST(LargeRecordings, EveryPartIsIndexedWhereverTheRecordingWasCut) {
     }
 }
 
+// Turns every super index into filler, as writers leave files that reserve none.
+void ForgetSuperIndexes(const fs::path& file) {
+    std::fstream stream(file, std::ios::binary | std::ios::in | std::ios::out);
+    const uint64_t movi = TruthWalk(file).moviBody;
+    for (uint64_t from = 0;;) {
+        uint64_t at = 0;
+        try {
+            at = ChunkBehind(file, from, fourcc::kIndx).first;
+        } catch (const std::runtime_error&) {
+            return;
+        }
+        if (at > movi)
+            return;
+        stream.seekp(static_cast<std::streamoff>(at)).write("JUNK", 4);
+        stream.flush();
+        from = at + 1;
+    }
+}
+
+// The media chunks of `recording` one after another in a single RIFF form, as writers that never
+// begin a second part leave a file past 2 GiB, cut off where it reaches `size`.
+void WriteSingleForm(const fs::path& recording, const fs::path& file, uint64_t size) {
+    const Truth truth = TruthWalk(recording);
+    std::ifstream in(recording, std::ios::binary);
+    std::ofstream out(file, std::ios::binary);
+    Bytes bytes(truth.moviBody);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    uint64_t written = bytes.size();
+    for (const TruthChunk& chunk : truth.chunks) {
+        const uint64_t length = std::min<uint64_t>(8 + chunk.size + (chunk.size & 1), size - written);
+        bytes.resize(length);
+        in.seekg(static_cast<std::streamoff>(chunk.offset));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(length));
+        written += length;
+        if (written == size)
+            break;
+    }
+    out.close();
+    ForgetSuperIndexes(file);
+}
+
+// Each complete chunk of `recording`, in order, with its stream, size and payload, is in `copy`.
+void ExpectSameChunks(const fs::path& recording, const fs::path& copy) {
+    const Truth was = TruthWalk(recording);
+    const Truth is = TruthWalk(copy);
+    ASSERT_EQ(is.chunks.size(), was.chunks.size());
+    std::ifstream a(recording, std::ios::binary);
+    std::ifstream b(copy, std::ios::binary);
+    Bytes left;
+    Bytes right;
+    for (size_t i = 0; i < was.chunks.size(); ++i) {
+        const TruthChunk& x = was.chunks[i];
+        const TruthChunk& y = is.chunks[i];
+        ASSERT_EQ(std::make_pair(x.stream, x.size), std::make_pair(y.stream, y.size)) << "chunk " << i;
+        left.resize(x.size);
+        right.resize(y.size);
+        a.seekg(static_cast<std::streamoff>(x.offset + 8)).read(reinterpret_cast<char*>(left.data()), x.size);
+        b.seekg(static_cast<std::streamoff>(y.offset + 8))
+            .read(reinterpret_cast<char*>(right.data()), y.size);
+        ASSERT_TRUE(left == right) << "the payload of chunk " << i << " differs";
+    }
+}
+
+// Both modes on `clip`, which cannot be indexed where it stands: each writes the same OpenDML file
+// anew, the new file leaving the recording as it was; every chunk is in it with its payload, every
+// part is indexed, the players read every complete chunk, and a second repair has nothing to do.
+void ExpectBothModesCopyEveryChunk(const fs::path& clip) {
+    const fs::path dir = clip.parent_path();
+    const fs::path copy = dir / ("fix_" + clip.filename().string());
+    const Truth truth = TruthWalk(clip);
+    const fs::path before = dir / "before.avi";
+    CopySparse(clip, before);
+    const CommandResult newFile = Cli(ShellQuote(clip));
+    EXPECT_EQ(newFile.exitStatus, 0) << newFile.out << newFile.err;
+    EXPECT_NE(newFile.out.find("written anew as OpenDML -> " + copy.string()), std::string::npos)
+        << newFile.out;
+    EXPECT_EQ(RunCommand("cmp " + ShellQuote(before) + " " + ShellQuote(clip)).exitStatus, 0)
+        << "the recording was changed";
+    const CommandResult replace = Cli("--replace " + ShellQuote(clip));
+    EXPECT_EQ(replace.exitStatus, 0) << replace.out << replace.err;
+    EXPECT_FALSE(fs::exists(dir / ("tmp_" + clip.filename().string())));
+    EXPECT_EQ(RunCommand("cmp " + ShellQuote(clip) + " " + ShellQuote(copy)).exitStatus, 0)
+        << "the modes wrote different files";
+    fs::remove(copy);
+
+    ExpectSameChunks(before, clip);
+    fs::remove(before);
+    const Truth written = TruthWalk(clip);
+    EXPECT_GE(written.parts, 3u);
+    ExpectEveryPartIndexed(clip, written);
+    const std::map<int, StreamPackets> packets = ProbePackets(clip);
+    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+        const auto read = packets.find(static_cast<int>(stream));
+        EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+            << "ffprobe's packets of stream " << stream;
+        EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
+            << "ffprobe's bytes of stream " << stream;
+    }
+    const std::optional<double> gstreamer = GStreamerSeconds(clip);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+    const CommandResult second = Cli("--replace " + ShellQuote(clip));
+    EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+}
+
+// A recording past 2 GiB that cannot be indexed where it stands: in three RIFF parts with no super
+// index to list them, or in a single RIFF form, cut off inside a frame past 2 GiB.
+TEST(LargeRecordings, AFileThatCannotBeIndexedWhereItStandsIsCopiedWithEveryChunk) {
+    ScratchDir dir(TmpfsOrScratch());
+    const fs::path recording = OpenDml(OpenDmlCondition::KilledPastFourGiB);
+    const uint64_t cut = (uint64_t{23} << 30) / 10;
+    const fs::path clip = dir / "clip.avi";
+    {
+        SCOPED_TRACE("three parts, no super index");
+        CopySparse(recording, clip);
+        fs::resize_file(clip, cut);
+        ForgetSuperIndexes(clip);
+        ExpectBothModesCopyEveryChunk(clip);
+        fs::remove(clip);
+    }
+    {
+        SCOPED_TRACE("a single RIFF form");
+        WriteSingleForm(recording, clip, cut);
+        ExpectBothModesCopyEveryChunk(clip);
+    }
+}
+
 // GStreamer's AVI writer goes on in 'AVIX' parts too: cut off in its third part, past 2 GiB.
 TEST(LargeRecordings, GStreamersFileCutPastTwoGiBIsIndexedInEveryPart) {
     ScratchDir dir(TmpfsOrScratch());

@@ -2,6 +2,7 @@
 // that a second repair changes nothing. End-to-end checks with real readers are in the CLI tests.
 #include "TestFiles.h"
 #include "avi/LittleEndian.h"
+#include "repair/RecordingCheck.h"
 #include "repair/RepairEngine.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +72,10 @@ TEST(OtherRecorder, ACutChunkKeepsItsBytesAsJunkAndASecondRepairChangesNothing) 
     EXPECT_EQ(DecodeErrors(clip), "");
 }
 
-// Its super indexes are JUNK, as in a file below 1 GiB: the parts before the last are not indexed,
-// and the repair cannot complete what is not there.
-TEST(OtherRecorder, ASecondRiffPartWithoutSuperIndexesIsRefusedAndNothingIsWritten) {
+// Its super indexes are JUNK, as in a file below 1 GiB: the parts cannot be listed where they
+// stand, so both modes write the file anew, the same file, and the recording is left as it was
+// until the new one stands in its place.
+TEST(OtherRecorder, ASecondRiffPartWithoutSuperIndexesIsCopiedAnewInBothModes) {
     ScratchDir dir;
     // The first part closed, as a recorder leaves it when it begins the next past 1 GiB; the next
     // holds one chunk and is cut off.
@@ -81,17 +83,31 @@ TEST(OtherRecorder, ASecondRiffPartWithoutSuperIndexesIsRefusedAndNothingIsWritt
     le::WriteU32(bytes.data() + 4, static_cast<uint32_t>(bytes.size() - 8));
     for (const char* word : {"RIFF", "\xff\xff\xff\xff", "AVIX", "LIST", "\xff\xff\xff\xff", "movi", "00dc"})
         bytes.insert(bytes.end(), word, word + 4);
-    bytes.insert(bytes.end(), {2, 0, 0, 0, 0, 0});
-    for (bool replace : {false, true}) {
-        const fs::path clip = dir / "clip.avi";
-        WriteBytes(clip, bytes);
-        EngineJob job;
-        job.Run(clip, replace);
-        EXPECT_EQ(job.fixer.LastOutcome().status, FixStatus::Failed);
-        EXPECT_NE(job.Messages().find("no room to list every part"), std::string::npos) << job.Messages();
-        EXPECT_EQ(ReadBytes(clip), bytes);
-        EXPECT_EQ(dir.Names(), std::vector<std::string>{"clip.avi"});
-    }
+    bytes.insert(bytes.end(), {2, 0, 0, 0, 0, 0, '0'});
+    const fs::path clip = dir / "clip.avi";
+    WriteBytes(clip, bytes);
+    // The check says what the repair then does.
+    const CheckReport check = CheckRecording(clip.string());
+    EXPECT_EQ(check.verdict, CheckVerdict::Repairable);
+    EXPECT_EQ(check.newFile.action, RepairAction::CopyOpenDml);
+    EXPECT_EQ(check.replace.action, RepairAction::CopyOpenDml);
+    EXPECT_EQ(check.replace.keptAs, (dir / "tmp_clip.avi").string());
+    EngineJob copy;
+    copy.Run(clip, false);
+    ASSERT_EQ(copy.fixer.LastOutcome().status, FixStatus::Repaired) << copy.Messages();
+    ASSERT_TRUE(copy.fixer.LastOutcome().otherRecorder);
+    EXPECT_EQ(copy.fixer.LastOutcome().otherRecorder->copiedBecause, CopyReason::PartsNotListable);
+    EXPECT_FALSE(copy.fixer.LastOutcome().otherRecorder->replacedOriginal);
+    EXPECT_EQ(ReadBytes(clip), bytes);
+    const Bytes written = ReadBytes(dir / "fix_clip.avi");
+
+    EngineJob replace;
+    replace.Run(clip, true);
+    ASSERT_EQ(replace.fixer.LastOutcome().status, FixStatus::Repaired) << replace.Messages();
+    EXPECT_TRUE(replace.fixer.LastOutcome().otherRecorder->replacedOriginal);
+    EXPECT_EQ(ReadBytes(clip), written);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"clip.avi", "fix_clip.avi"}));
+    EXPECT_EQ(Probe(clip)["video"].packets, replace.fixer.LastOutcome().videoChunks);
 }
 
 // ffmpeg's remux rewrites MS-ADPCM's rate and scale from the byte rate; the summary's seconds of
