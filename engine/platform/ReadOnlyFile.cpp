@@ -71,7 +71,18 @@ size_t ReadOnlyFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     averageStride_ = (averageStride_ * 7 + (position - std::min(position, lastPosition_))) / 8;
     lastPosition_ = position;
     const bool farApart = averageStride_ > kFarApart;
+    if (!held && farApart && position >= previousStart_ &&
+        position + count <= previousStart_ + previousBytes_) {
+        if (count > 0)
+            std::memcpy(buffer, previous_.data() + (position - previousStart_), count);
+        return count;
+    }
     if (!held) {
+        if (farApart) {
+            std::swap(block_, previous_);
+            std::swap(blockStart_, previousStart_);
+            std::swap(blockBytes_, previousBytes_);
+        }
         block_.resize(kBlockBytes);
         blockBytes_ = 0; // a failed read leaves nothing stale behind
         blockStart_ = position;

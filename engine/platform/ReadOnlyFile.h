@@ -48,6 +48,11 @@ private:
     std::vector<uint8_t> block_;
     uint64_t blockStart_ = 0;
     size_t blockBytes_ = 0;
+    // The small read before the last: a walk reads the header behind a chunk before the chunk's
+    // first payload bytes, which its own header's read already holds.
+    std::vector<uint8_t> previous_;
+    uint64_t previousStart_ = 0;
+    size_t previousBytes_ = 0;
     uint64_t lastPosition_ = 0;
     uint64_t averageStride_ = 0; // between successive reads, forward ones weighing most lately
 };

@@ -1,7 +1,8 @@
-// Block reads of a real file: whatever the order and size of the reads, the bytes are the file's,
-// and fewer come back only at its end.
+// Block reads of a real file, for a repair and for the read-only look: whatever the order and size of the
+// reads, the bytes are the file's, and fewer come back only at its end.
 #include "platform/ReadAhead.h"
 #include "TestFiles.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,40 @@ TEST(ReadAhead, GivesTheFilesBytesForWalksJumpsAndViewsOfEverySize) {
                                    content.begin() + static_cast<ptrdiff_t>(position)))
                 << position << " " << count;
         }
+    }
+}
+
+// The read-only look keeps a block and the small read before it: walks over long chunks, which
+// read a header, the header behind it and then the first one's payload, get the file's bytes.
+TEST(ReadOnlyFile, GivesTheFilesBytesForWalksOverLongAndShortChunks) {
+    ScratchDir dir;
+    Bytes content(3 << 20);
+    std::mt19937 random(11);
+    for (uint8_t& byte : content)
+        byte = static_cast<uint8_t>(random());
+    WriteBytes(dir / "file", content);
+    ReadOnlyFile file;
+    FileError error;
+    ASSERT_TRUE(file.Open((dir / "file").string(), error));
+    const auto expectBytes = [&](uint64_t position, size_t count) {
+        const size_t expected =
+            position >= content.size() ? 0 : std::min<uint64_t>(count, content.size() - position);
+        Bytes got(count);
+        ASSERT_EQ(file.ReadAt(position, got.data(), count), expected) << position << " " << count;
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<ptrdiff_t>(expected),
+                               content.begin() + static_cast<ptrdiff_t>(position)))
+            << position << " " << count;
+    };
+    uint64_t position = 0;
+    for (int step = 0; step < 20000; ++step) {
+        // Long chunks for a while, then short ones; now and then a jump anywhere.
+        const bool far = (step / 500) % 2 == 0;
+        const uint64_t next =
+            random() % 50 == 0 ? random() % content.size() : position + 8 + random() % (far ? 40000 : 400);
+        expectBytes(position, 12);
+        expectBytes(next, 12);
+        expectBytes(position + 8, random() % 700);
+        position = next % content.size();
     }
 }
 
