@@ -261,12 +261,14 @@ std::optional<AviStructure> ReadAviStructure(ByteSource& file, uint64_t fileSize
         if (isList && FourCC::FromBytes(header + 8) == fourcc::kHdrl) {
             if (haveHeaderList || size < 4 || size > kLargestHeaderList)
                 return std::nullopt;
-            std::vector<uint8_t> body(size - 4);
+            // With its pad byte: writers that give the list an odd size count its last chunk's pad
+            // byte in that chunk but not in the list.
+            std::vector<uint8_t> body(Padded(size) - 4);
             if (file.ReadAt(position + kListHeaderBytes, body.data(), body.size()) < body.size() ||
                 !ReadHeaderList(body, position + kListHeaderBytes, structure))
                 return std::nullopt;
             structure.headerListPosition = position;
-            structure.headerListSize = size;
+            structure.headerListSize = static_cast<uint32_t>(Padded(size));
             haveHeaderList = true;
         }
         position += kChunkHeaderBytes + Padded(size);

@@ -66,7 +66,7 @@ struct StreamInfo {
 struct AviStructure {
     uint32_t riffSize = 0;           // as the file says; not to be trusted
     uint64_t headerListPosition = 0; // of 'LIST' of the header list
-    uint32_t headerListSize = 0;     // as its list header says, checked against the file
+    uint32_t headerListSize = 0;     // as its list header says, made even
     uint64_t mainHeaderPosition = 0; // of the avih payload
     uint32_t mainFlags = 0;
     uint32_t totalFrames = 0;

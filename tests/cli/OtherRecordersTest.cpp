@@ -690,8 +690,11 @@ void ExpectBothModesCopyEveryChunk(const fs::path& clip) {
     const std::map<int, StreamPackets> packets = ProbePackets(clip);
     for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
         const auto read = packets.find(static_cast<int>(stream));
-        EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
-            << "ffprobe's packets of stream " << stream;
+        // ffprobe cuts long PCM chunks into packets of its own.
+        if (truth.streams[stream].type == fourcc::kVids) {
+            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+                << "ffprobe's packets of stream " << stream;
+        }
         EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
             << "ffprobe's bytes of stream " << stream;
     }
@@ -704,7 +707,8 @@ void ExpectBothModesCopyEveryChunk(const fs::path& clip) {
 }
 
 // A recording past 2 GiB that cannot be indexed where it stands: in three RIFF parts with no super
-// index to list them, or in a single RIFF form, cut off inside a frame past 2 GiB.
+// index to list them, or in a single RIFF form, cut off inside a frame past 2 GiB; and MEncoder's,
+// which lists its parts only when it finishes, killed past 2 GiB.
 TEST(LargeRecordings, AFileThatCannotBeIndexedWhereItStandsIsCopiedWithEveryChunk) {
     ScratchDir dir(TmpfsOrScratch());
     const fs::path recording = OpenDml(OpenDmlCondition::KilledPastFourGiB);
@@ -721,6 +725,24 @@ TEST(LargeRecordings, AFileThatCannotBeIndexedWhereItStandsIsCopiedWithEveryChun
     {
         SCOPED_TRACE("a single RIFF form");
         WriteSingleForm(recording, clip, cut);
+        ExpectBothModesCopyEveryChunk(clip);
+        fs::remove(clip);
+    }
+    {
+        SCOPED_TRACE("MEncoder's, killed past 2 GiB");
+        const fs::path tone = dir / "tone.wav";
+        ASSERT_EQ(
+            RunCommand("ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=8000 -t 200 -c:a pcm_s16le " +
+                       ShellQuote(tone))
+                .exitStatus,
+            0);
+        // Stopped by SIGXFSZ where the file reaches the limit, as a kill leaves it (the shell's
+        // ulimit counts blocks of 512 bytes).
+        RunCommand("ulimit -f " + std::to_string(cut / 512) +
+                   "; mencoder -really-quiet -demuxer rawvideo -rawvideo w=1920:h=1080:fps=25:format=i420 "
+                   "/dev/zero -audiofile " +
+                   ShellQuote(tone) + " -ovc copy -oac copy -frames 2000 -o " + ShellQuote(clip));
+        ASSERT_EQ(fs::file_size(clip), cut / 512 * 512);
         ExpectBothModesCopyEveryChunk(clip);
     }
 }

@@ -27,6 +27,9 @@ struct Plan {
     bool chunksBeforeMovi = false; // JUNK and LIST INFO, as recorders write them
     uint32_t moviSize = 4;
     bool headerPastTheFile = false;
+    // The last stream's format of odd size, and the header list's size short of its pad byte, as
+    // MEncoder leaves a file it was killed writing.
+    bool headerSizeWithoutPad = false;
 };
 
 struct Built {
@@ -67,7 +70,7 @@ Built Build(const Plan& plan) {
         riff.PutZeros(52);
         riff.EndChunk(streamHeader);
         if (plan.streamFormats)
-            PutChunk(riff, kStrf, 40);
+            PutChunk(riff, kStrf, plan.headerSizeWithoutPad && i + 1 == plan.streamLists ? 39 : 40);
         if (i == 0 && plan.superIndexEntries) {
             const size_t index = riff.BeginChunk(kIndx);
             riff.PutU16(4);                       // wLongsPerEntry
@@ -96,6 +99,8 @@ Built Build(const Plan& plan) {
     built.bytes = riff.Take();
     if (plan.headerPastTheFile)
         PutU32(built.bytes, header, static_cast<uint32_t>(built.bytes.size()));
+    if (plan.headerSizeWithoutPad)
+        PutU32(built.bytes, header, U32At(built.bytes, header) - 1);
     return built;
 }
 
@@ -142,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "HundredAndOneStreams", {.declaredStreams = 101, .streamLists = 101}, false},
                       StructureCase{"JunkAndInfoBeforeMovi", {.chunksBeforeMovi = true}, true},
                       StructureCase{"MoviSizeAllOnes", {.moviSize = 0xFFFFFFFF}, true},
-                      StructureCase{"EmptySuperIndex", {.superIndexEntries = 0}, true}),
+                      StructureCase{"EmptySuperIndex", {.superIndexEntries = 0}, true},
+                      StructureCase{"HeaderListSizeWithoutItsPadByte", {.headerSizeWithoutPad = true}, true}),
     [](const ::testing::TestParamInfo<StructureCase>& param) { return std::string(param.param.name); });
 
 // Two streams with room for two super index entries each; in the movi list a chunk of each, two
