@@ -3,9 +3,12 @@
 #include "avi/AviConstants.h"
 #include "avi/LittleEndian.h"
 #include "platform/FileError.h"
+#include "platform/ReadAhead.h"
 #include "repair/OpenDmlIndexing.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 
 namespace clipwright {
 
@@ -215,18 +218,20 @@ std::optional<std::vector<CopyPart>> SplitIntoParts(const IndexEntryList& entrie
     return parts;
 }
 
-// Writes in large blocks: one system call per chunk would cost more than copying the bytes.
+// Writes in large blocks: one system call per chunk would cost more than copying the bytes. The
+// block is left uninitialised: payloads are read straight into it.
 class BlockWriter {
 public:
-    explicit BlockWriter(SourceFile& file) : file_(file) { block_.reserve(kWriteBlock); }
+    explicit BlockWriter(SourceFile& file) : file_(file), block_(new uint8_t[kWriteBlock]) {}
     void Put(std::span<const uint8_t> data) {
-        if (block_.size() + data.size() > kWriteBlock)
+        if (used_ + data.size() > kWriteBlock)
             Flush();
         if (data.size() >= kWriteBlock) {
             file_.Write(data.data(), data.size());
             return;
         }
-        block_.insert(block_.end(), data.begin(), data.end());
+        std::copy(data.begin(), data.end(), block_.get() + used_);
+        used_ += data.size();
     }
     void PutU32(uint32_t value) {
         uint8_t field[4];
@@ -234,24 +239,29 @@ public:
         Put(field);
     }
     void PutFourCC(const FourCC& code) { Put(code.Bytes()); }
-    // Room for `count` bytes at the end of the block, to be read into.
+    // Room for `count` bytes (at most a block) at the end of the block, to be read into.
     uint8_t* Reserve(size_t count) {
-        if (block_.size() + count > kWriteBlock)
+        if (used_ + count > kWriteBlock)
             Flush();
-        const size_t at = block_.size();
-        block_.resize(at + count);
-        return block_.data() + at;
+        uint8_t* room = block_.get() + used_;
+        used_ += count;
+        return room;
     }
     void Flush() {
-        if (!block_.empty())
-            file_.Write(block_.data(), block_.size());
-        block_.clear();
+        if (used_ > 0)
+            file_.Write(block_.get(), used_);
+        used_ = 0;
     }
 
 private:
     SourceFile& file_;
-    std::vector<uint8_t> block_;
+    std::unique_ptr<uint8_t[]> block_;
+    size_t used_ = 0;
 };
+
+// Payloads this large are read straight into the output's block; smaller ones through a read-ahead
+// block, so that a run of short chunks costs one read.
+constexpr size_t kDirectRead = size_t{64} << 10;
 
 void ReadWhole(ByteSource& recording, uint64_t position, uint8_t* buffer, size_t count) {
     // The inspection saw these bytes: a recording that no longer holds them was changed.
@@ -260,13 +270,15 @@ void ReadWhole(ByteSource& recording, uint64_t position, uint8_t* buffer, size_t
 }
 
 // Copies one chunk: a header of its own, the payload, a zero pad byte after an odd one.
-void CopyChunk(ByteSource& recording, BlockWriter& out, const IndexEntry& entry, uint64_t position) {
+void CopyChunk(ByteSource& recording, ReadAhead& shortReads, BlockWriter& out, const IndexEntry& entry,
+               uint64_t position) {
     out.PutFourCC(entry.chunkId);
     out.PutU32(entry.size);
+    ByteSource& source = entry.size >= kDirectRead ? recording : static_cast<ByteSource&>(shortReads);
     uint64_t copied = 0;
     while (copied < entry.size) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(entry.size - copied, kWriteBlock));
-        ReadWhole(recording, position + kChunkHeaderBytes + copied, out.Reserve(piece), piece);
+        ReadWhole(source, position + kChunkHeaderBytes + copied, out.Reserve(piece), piece);
         copied += piece;
     }
     if (entry.size & 1)
@@ -334,6 +346,7 @@ void WriteOpenDmlCopy(ByteSource& recording, SourceFile& output, const AviStruct
     for (size_t number = 0; number < streams; ++number)
         chunkIds.push_back(ChunkIdOf(structure.streams[number], number, entries));
     BlockWriter out(output);
+    ReadAhead shortReads(recording);
     ChunkPositions positions(structure.MoviTypePosition());
     IndexEntryList firstPartIndex;
     for (size_t number = 0; number < layout.parts.size(); ++number) {
@@ -354,7 +367,7 @@ void WriteOpenDmlCopy(ByteSource& recording, SourceFile& output, const AviStruct
         uint64_t at = moviList + kListHeaderBytes;
         for (size_t index = part.firstEntry; index < part.endEntry; ++index) {
             const IndexEntry& entry = entries[index];
-            CopyChunk(recording, out, entry, positions.Next(entry));
+            CopyChunk(recording, shortReads, out, entry, positions.Next(entry));
             if (Indexed(entry))
                 own[StreamNumberOf(entry.chunkId)].push_back({&entry, at});
             if (first)

@@ -7,7 +7,6 @@
 #include "avi/AviMuxer.h"
 #include "platform/FileOperations.h"
 #include "platform/Interruption.h"
-#include "platform/ReadAhead.h"
 #include "repair/OpenDmlCopy.h"
 
 #include <cerrno>
@@ -118,8 +117,7 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
         FileError outputError;
         if (!output.Open(partialPath, ShareMode::DenyNone, outputError))
             throw outputError;
-        ReadAhead source(recording, size_t{4} << 20);
-        WriteOpenDmlCopy(source, output, other.structure, other.entries, *layout);
+        WriteOpenDmlCopy(recording, output, other.structure, other.entries, *layout);
         output.Sync();
         output.Close();
     } catch (const FileError& error) {
