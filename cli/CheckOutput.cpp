@@ -205,7 +205,7 @@ std::optional<std::string> StreamCodec(const StreamInfo& stream) {
 
 // An event as the repair would show it; empty for none.
 std::string Said(const std::optional<EngineEvent>& event) {
-    return event ? EventText(*event) : std::string();
+    return event ? PlainEventText(*event) : std::string();
 }
 
 // What a repair in one mode would do, as one phrase for the user.
@@ -384,6 +384,7 @@ void WritePlan(JsonWriter& json, const CheckReport& report, const ModePlan& plan
     json.Key("output").TextOrNull(plan.outputPath);
     json.Key("chunks").Number(uint64_t{writes ? Chunks(report) : 0});
     json.Key("reason").TextOrNull(Said(plan.end));
+    json.Key("reason_code").TextOrNull(plan.end ? EventCodeName(plan.end->code) : "");
     json.Key("kept_as").TextOrNull(plan.keptAs);
     json.Key("text").String(ModeText(report, plan, mode));
     json.EndObject();
@@ -511,6 +512,7 @@ std::string CheckJson(const CheckReport& report) {
     json.Key("path").String(report.path);
     json.Key("verdict").String(VerdictName(report.verdict));
     json.Key("problem").TextOrNull(Said(report.problem));
+    json.Key("problem_code").TextOrNull(report.problem ? EventCodeName(report.problem->code) : "");
     json.Key("temporary_name").TextOrNull(report.temporaryName);
     if (!report.read) {
         json.Key("size").Null();

@@ -11,14 +11,14 @@ CliHost::CliHost(std::ostream& errors, std::optional<ImageSettings> answer)
 
 void CliHost::Report(const EngineEvent& event) {
     if (!IsFinding(event.code))
-        Print(EventText(event), event.path);
+        Print(PlainEventText(event), event.path);
 }
 
 void CliHost::Print(const std::string& text, const std::string& filePath) {
-    if (filePath.empty())
-        errors_ << text << '\n';
-    else
-        errors_ << filePath << ": " << text << '\n';
+    errors_ << kProgramName << ": ";
+    if (!filePath.empty())
+        errors_ << filePath << ": ";
+    errors_ << text << '\n';
     errors_.flush();
 }
 

@@ -12,6 +12,9 @@
 
 namespace clipwright::cli {
 
+// What every line on standard error begins with, as command-line tools name themselves.
+inline constexpr const char* kProgramName = "clipwright-cli";
+
 class CliHost : public FixerHost {
 public:
     CliHost(std::ostream& errors, std::optional<ImageSettings> answer);
@@ -28,9 +31,10 @@ public:
         path_ = path;
     }
 
-private:
+    // "clipwright-cli: FILE: text" on standard error.
     void Print(const std::string& text, const std::string& filePath);
 
+private:
     std::ostream& errors_;
     std::optional<ImageSettings> answer_;
     bool settingsMissing_ = false;

@@ -2,7 +2,9 @@
 #include "CheckOutput.h"
 #include "CliHost.h"
 #include "ClipwrightVersion.h"
+#include "platform/FileOperations.h"
 #include "platform/Interruption.h"
+#include "repair/OutputNaming.h"
 #include "repair/RecordingCheck.h"
 #include "repair/RepairEngine.h"
 #include "text/Messages.h"
@@ -27,6 +29,11 @@ std::string BaseName(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+// "new file", or the words for a repair that took the recording's own name.
+std::string Where(const std::string& path, const FixOutcome& outcome, const char* replaced) {
+    return outcome.outputPath == path ? replaced : "(new file)";
+}
+
 void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli::CliHost& host) {
     if (!outcome.layoutProbed) {
         std::cout << path << ": not repaired\n";
@@ -40,9 +47,11 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         if (outcome.status == FixStatus::Repaired && found->neededNoRepair)
             std::cout << ", no repair needed\n";
         else if (outcome.status == FixStatus::Repaired && found->copiedBecause != CopyReason::None)
-            std::cout << ", written anew as OpenDML -> " << outcome.outputPath << damage << "\n";
+            std::cout << ", written anew as OpenDML " << Where(path, outcome, "(replaced)") << " -> "
+                      << outcome.outputPath << damage << "\n";
         else if (outcome.status == FixStatus::Repaired)
-            std::cout << ", index rebuilt -> " << outcome.outputPath << damage << "\n";
+            std::cout << ", index rebuilt " << Where(path, outcome, "in place") << " -> "
+                      << outcome.outputPath << damage << "\n";
         else if (outcome.status == FixStatus::Partial)
             std::cout << ", stopped early -> " << outcome.outputPath << damage << "\n";
         else
@@ -57,7 +66,8 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
                                (skipped.empty() ? "" : "; " + skipped) + ")\n";
     switch (outcome.status) {
     case FixStatus::Repaired:
-        std::cout << ", " << (inPlace ? "repaired in place" : "rebuilt") << " -> " << outcome.outputPath
+        std::cout << ", " << (inPlace ? "repaired " : "rebuilt ")
+                  << Where(path, outcome, inPlace ? "in place" : "(replaced)") << " -> " << outcome.outputPath
                   << counts;
         return;
     case FixStatus::Partial:
@@ -66,7 +76,7 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     case FixStatus::Cancelled:
         std::cout << ", not repaired: the image settings were not given\n";
         if (host.SettingsWereMissing())
-            std::cerr << path
+            std::cerr << cli::kProgramName << ": " << path
                       << ": the header of this recording no longer holds its frame size or frame rate, and "
                          "its video does not say them either. Run again with --resolution vga|qvga|qqvga "
                          "and --fps N (the camera's settings); the repair is then written as a new file.\n";
@@ -101,8 +111,14 @@ int main(int argc, char** argv) {
                "  1  any file was not repaired\n"
                "  2  usage error\n"
                "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.");
-    app.set_version_flag("--version", std::string("clipwright-cli ") + kProgramVersion,
+    app.set_version_flag("-V,--version", std::string("clipwright-cli ") + kProgramVersion,
                          "Print the program's version and exit");
+    bool quiet = false;
+    bool noClobber = false;
+    app.add_flag("-q,--quiet", quiet, "Print no summary lines, only what went wrong");
+    app.add_flag("-n,--no-clobber", noClobber,
+                 "Leave a recording whose fix_NAME already exists unrepaired, rather than replace that "
+                 "file (without --replace)");
     bool replace = false;
     std::string resolutionName;
     uint32_t framesPerSecond = 0;
@@ -133,8 +149,10 @@ int main(int argc, char** argv) {
                                      "Only look: print each file's layout, streams, chunks, where its data "
                                      "ends and what a repair would do in each mode; write nothing");
     app.add_flag("--json", json, "With --check: one JSON object a line for each file")->needs(checkOption);
-    for (CLI::Option* repairOption : {app.get_option("--replace"), resolutionOption, fpsOption})
+    for (CLI::Option* repairOption :
+         {app.get_option("--replace"), resolutionOption, fpsOption, app.get_option("--no-clobber")})
         checkOption->excludes(repairOption);
+    app.get_option("--no-clobber")->excludes(app.get_option("--replace"));
     app.add_option("FILE", files, "Recordings to repair")->required();
 
     try {
@@ -164,17 +182,28 @@ int main(int argc, char** argv) {
     cli::CliHost host(std::cerr, answer);
     RepairEngine fixer;
     fixer.SetHost(&host);
-    int exitStatus = kExitAllRepaired;
+    uint32_t repaired = 0;
     for (const std::string& path : files) {
         host.StartJob(path);
         FixRequest request;
         request.path = path;
         request.fileName = BaseName(path);
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
+        if (noClobber) {
+            const std::string fixName = MakeOutputNames(path, request.fileName).fixName;
+            if (FileExists(fixName)) {
+                host.Print(fixName + " already exists and --no-clobber keeps it; not repaired", path);
+                continue;
+            }
+        }
         fixer.RunFixJob(request);
-        PrintSummary(path, fixer.LastOutcome(), host);
-        if (fixer.LastOutcome().status != FixStatus::Repaired)
-            exitStatus = kExitSomeNotRepaired;
+        if (!quiet)
+            PrintSummary(path, fixer.LastOutcome(), host);
+        if (fixer.LastOutcome().status == FixStatus::Repaired)
+            ++repaired;
     }
-    return exitStatus;
+    const size_t notRepaired = files.size() - repaired;
+    if (!quiet && files.size() > 1)
+        std::cout << repaired << " repaired, " << notRepaired << " not repaired\n";
+    return notRepaired == 0 ? kExitAllRepaired : kExitSomeNotRepaired;
 }

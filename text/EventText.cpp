@@ -102,4 +102,58 @@ std::string EventText(const EngineEvent& event) {
     return {};
 }
 
+std::string PlainEventText(const EngineEvent& event) {
+    std::string text = EventText(event);
+    constexpr std::string_view kPrefix = "ERROR: ";
+    if (text.starts_with(kPrefix))
+        text.erase(0, kPrefix.size());
+    return text;
+}
+
+const char* EventCodeName(EventCode code) {
+    switch (code) {
+    case EventCode::FileError:
+        return "file_error";
+    case EventCode::UnderTemporaryName:
+        return "under_temporary_name";
+    case EventCode::Empty:
+        return "empty";
+    case EventCode::NotAvi:
+        return "not_avi";
+    case EventCode::ReplacingThroughLink:
+        return "replacing_through_link";
+    case EventCode::OpenForWriting:
+        return "open_for_writing";
+    case EventCode::ChangedWhileRead:
+        return "changed_while_read";
+    case EventCode::RepairRunning:
+        return "repair_running";
+    case EventCode::CopyNotMade:
+        return "copy_not_made";
+    case EventCode::TemporaryNameBlocked:
+        return "temporary_name_blocked";
+    case EventCode::OutputNotCreated:
+        return "output_not_created";
+    case EventCode::NothingFound:
+        return "nothing_found";
+    case EventCode::NoRepairNeeded:
+        return "no_repair_needed";
+    case EventCode::OutOfMemory:
+        return "out_of_memory";
+    case EventCode::CheckOutOfMemory:
+        return "check_out_of_memory";
+    case EventCode::NewNameNotOnDisk:
+        return "new_name_not_on_disk";
+    case EventCode::CopyStopped:
+        return "copy_stopped";
+    case EventCode::InPlaceStopped:
+        return "in_place_stopped";
+    case EventCode::SkippedData:
+        return "skipped_data";
+    case EventCode::OtherRecorderRepaired:
+        break;
+    }
+    return "other_recorder_repaired";
+}
+
 } // namespace clipwright

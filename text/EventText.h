@@ -10,5 +10,10 @@ namespace clipwright {
 
 // The sentence for `event`, without the file it concerns: hosts name that as they do.
 std::string EventText(const EngineEvent& event);
+// The same without the "ERROR: " the desktop program's file-error sentences begin with: a command
+// line names its program instead.
+std::string PlainEventText(const EngineEvent& event);
+// A name for the code that stays the same from one version to the next, for scripts.
+const char* EventCodeName(EventCode code);
 
 } // namespace clipwright

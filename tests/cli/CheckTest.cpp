@@ -108,7 +108,7 @@ std::map<std::string, EntryState> FolderState(const fs::path& folder) {
 struct RepairRun {
     int exitStatus = -1;
     std::string layout; // empty when the job ended before the probe
-    std::string status; // "repaired in place", "rebuilt", "stopped early", "not repaired"
+    std::string status; // "repaired in place", "repaired (new file)", "rebuilt (new file)", ...
     std::string output;
     std::string videoChunks, audioChunks;
     bool settingsMissing = false;
@@ -118,8 +118,10 @@ struct RepairRun {
 RepairRun Repair(const fs::path& clip, const std::string& options, bool unprivileged) {
     CommandResult result = Cli(options + ShellQuote(clip), unprivileged);
     static const std::regex summary(
-        "(?:(standard|shifted|header lost|other) layout, )?(repaired in place|rebuilt|stopped early|not "
-        "repaired)(?: -> (.*) \\(([0-9]+) video and ([0-9]+) audio chunks (?:indexed|copied)(?:; [^)]*)?\\))?"
+        "(?:(standard|shifted|header lost|other) layout, )?(repaired in place|repaired \\(new "
+        "file\\)|rebuilt "
+        "\\((?:new file|replaced)\\)|stopped early|not repaired)(?: -> (.*) \\(([0-9]+) video and ([0-9]+) "
+        "audio chunks (?:indexed|copied)(?:; [^)]*)?\\))?"
         "(: the image settings were not given)?\n");
     RepairRun run{result.exitStatus, {}, {}, {}, {}, {}, false, result.err};
     std::smatch match;
@@ -349,9 +351,12 @@ TEST_P(CheckAgreesWithTheRepair, AndChangesNothing) {
         EXPECT_EQ(run.exitStatus, result == "complete" ? 0 : 1) << run.err;
         if (result == "complete" || result == "partial") {
             const bool inPlace = check[mode + ".action"] == "index in place";
-            EXPECT_EQ(run.status, result == "partial" ? "stopped early"
-                                  : inPlace           ? "repaired in place"
-                                                      : "rebuilt");
+            const bool replaced = fs::path(check[mode + ".output"]).filename() == "clip.avi";
+            EXPECT_EQ(run.status, result == "partial"   ? "stopped early"
+                                  : inPlace && replaced ? "repaired in place"
+                                  : inPlace             ? "repaired (new file)"
+                                  : replaced            ? "rebuilt (replaced)"
+                                                        : "rebuilt (new file)");
             EXPECT_EQ(run.output, (folder / fs::path(check[mode + ".output"]).filename()).string());
             EXPECT_EQ(run.videoChunks, check["chunks.video"]);
             EXPECT_EQ(run.audioChunks, check["chunks.audio"]);
@@ -439,7 +444,9 @@ const std::vector<OtherCase>& OtherCases() {
     static const std::vector<OtherCase> cases = {
         {"CutOffPipeWrite", Ffmpeg(true), "repairable", "cut chunk", "complete", "complete"},
         {"Finalised", Ffmpeg(false), "healthy", "filler", "no repair needed", "no repair needed"},
-        {"SecondRiffPart", Ffmpeg(false, AppendRiffPart), "refused", "end of file", "refused", "refused"},
+        // No super index lists the parts: written anew in both modes.
+        {"SecondRiffPart", Ffmpeg(false, AppendRiffPart), "repairable", "end of file", "complete",
+         "complete"},
         {"NoChunks", Ffmpeg(false, CutAtFirstChunk), "nothing to repair", "end of file", "nothing found",
          "nothing found"},
     };
@@ -516,7 +523,12 @@ TEST_P(CheckOfAnotherRecordersFile, AgreesWithItsRepairAndChangesNothing) {
             continue;
         }
         const fs::path output = folder / fs::path(check[mode + ".output"]).filename();
-        EXPECT_EQ(match[3].str(), "index rebuilt -> " + output.string());
+        const bool copied = check[mode + ".action"] == "copy as OpenDML";
+        const std::string done =
+            copied ? (mode == "replace" ? "written anew as OpenDML (replaced)"
+                                        : "written anew as OpenDML (new file)")
+                   : (mode == "replace" ? "index rebuilt in place" : "index rebuilt (new file)");
+        EXPECT_EQ(match[3].str(), done + " -> " + output.string());
         // Other readers see every chunk the check counted, and the check sees nothing left to repair.
         auto streams = Probe(output);
         EXPECT_EQ(std::to_string(streams["video"].packets), chunks[0]);

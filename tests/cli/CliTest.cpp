@@ -39,7 +39,8 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndTouchNothing) {
          {std::string(""), "--fps 15" + file, "--resolution vga" + file, "--resolution vga --fps 0" + file,
           "--resolution vga --fps 121" + file, "--resolution vga --fps 7.5" + file,
           "--resolution vga --fps abc" + file, "--resolution xga --fps 15" + file, "--bogus" + file,
-          "--json" + file, "--check --replace" + file, "--check --resolution vga --fps 15" + file}) {
+          "--json" + file, "--check --replace" + file, "--check --resolution vga --fps 15" + file,
+          "--no-clobber --replace" + file, "--check -n" + file}) {
         CommandResult result = Cli(arguments);
         EXPECT_EQ(result.exitStatus, 2) << arguments;
         EXPECT_FALSE(result.err.empty()) << arguments;
@@ -58,9 +59,43 @@ TEST(CommandLine, HelpExplainsModesSettingsExamplesAndExitStatus) {
 }
 
 TEST(CommandLine, VersionIsTheProjectVersion) {
-    CommandResult result = Cli("--version");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, std::string("clipwright-cli ") + CLIPWRIGHT_PROJECT_VERSION + "\n");
+    for (const char* option : {"--version", "-V"}) {
+        CommandResult result = Cli(option);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out, std::string("clipwright-cli ") + CLIPWRIGHT_PROJECT_VERSION + "\n");
+    }
+    EXPECT_EQ(std::string(CLIPWRIGHT_PROJECT_VERSION), "1.01") << "the version people read everywhere";
+}
+
+// As command-line tools do: --quiet leaves only the problems, --no-clobber keeps an earlier repair,
+// and the JSON gives a problem as a stable code and the sentence without decoration.
+TEST(CommandLine, QuietNoClobberAndPlainProblemsAsToolsHaveThem) {
+    ScratchDir dir;
+    const fs::path clip = CutOffRecording(dir, "clip.avi");
+    const fs::path missing = dir / "missing.avi";
+    const std::string problem = "clipwright-cli: " + missing.string() + ": The file could not be located.\n";
+
+    CommandResult quiet = Cli("-q " + ShellQuote(missing) + " " + ShellQuote(clip));
+    EXPECT_EQ(quiet.exitStatus, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, problem);
+    ASSERT_TRUE(fs::exists(dir / "fix_clip.avi"));
+
+    WriteBytes(dir / "fix_clip.avi", {'k', 'e', 'p', 't'});
+    CommandResult kept = Cli("--no-clobber " + ShellQuote(clip));
+    EXPECT_EQ(kept.exitStatus, 1);
+    EXPECT_NE(kept.err.find("clipwright-cli: " + clip.string() + ": " + (dir / "fix_clip.avi").string() +
+                            " already exists and --no-clobber keeps it; not repaired"),
+              std::string::npos)
+        << kept.err;
+    EXPECT_EQ(ReadBytes(dir / "fix_clip.avi"), (Bytes{'k', 'e', 'p', 't'}));
+    EXPECT_EQ(Cli(ShellQuote(clip)).exitStatus, 0) << "without it an earlier repair is replaced";
+    EXPECT_GT(fs::file_size(dir / "fix_clip.avi"), 4u);
+
+    CommandResult json = Cli("--check --json " + ShellQuote(missing));
+    EXPECT_NE(json.out.find(R"("problem":"The file could not be located.","problem_code":"file_error")"),
+              std::string::npos)
+        << json.out;
 }
 
 std::set<std::string> LongOptions(std::string text) {
@@ -124,18 +159,21 @@ TEST(CommandLine, RepairsEachFileAndSaysWhatWasDone) {
     std::string second;
     std::getline(lines, first);
     std::getline(lines, second);
-    EXPECT_EQ(first.rfind(standard.string() + ": standard layout, repaired in place -> " +
+    EXPECT_EQ(first.rfind(standard.string() + ": standard layout, repaired (new file) -> " +
                               (dir / "fix_a.avi").string() + " (20 video and ",
                           0),
               0u)
         << first;
     EXPECT_NE(first.find("audio chunks indexed)"), std::string::npos) << first;
-    EXPECT_EQ(second.rfind(shifted.string() + ": shifted layout, rebuilt -> " + (dir / "fix_b.avi").string() +
-                               " (20 video and ",
+    EXPECT_EQ(second.rfind(shifted.string() + ": shifted layout, rebuilt (new file) -> " +
+                               (dir / "fix_b.avi").string() + " (20 video and ",
                            0),
               0u)
         << second;
     EXPECT_NE(second.find("audio chunks copied)"), std::string::npos) << second;
+    std::string total;
+    std::getline(lines, total);
+    EXPECT_EQ(total, "2 repaired, 0 not repaired");
     EXPECT_EQ(DecodeErrors(dir / "fix_a.avi"), "");
     EXPECT_EQ(DecodeErrors(dir / "fix_b.avi"), "");
 }
@@ -148,12 +186,13 @@ TEST(CommandLine, FileErrorsGoToStandardErrorWithThePathAndTheExitStatusIsOne) {
     CommandResult result = Cli("--replace " + ShellQuote(missing) + " " + ShellQuote(good));
 
     EXPECT_EQ(result.exitStatus, 1);
-    const std::string line = missing.string() + ": ERROR: The file could not be located.\n";
+    const std::string line = "clipwright-cli: " + missing.string() + ": The file could not be located.\n";
     EXPECT_EQ(result.err, line);
     EXPECT_NE(result.out.find(missing.string() + ": not repaired\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find(good.string() + ": standard layout, repaired in place -> " + good.string()),
               std::string::npos)
         << result.out;
+    EXPECT_NE(result.out.find("1 repaired, 1 not repaired\n"), std::string::npos) << result.out;
 }
 
 TEST(CommandLine, ARecordingRefusedBeforeTheProbeIsReportedWithoutALayout) {
@@ -227,7 +266,7 @@ TEST(CommandLine, SettingsAnswerThePromptAndSwitchToANewFile) {
 
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(ReadBytes(clip), before) << "the prompt's answer always makes a new file";
-    EXPECT_NE(result.out.find("header lost layout, rebuilt -> " + (dir / "fix_lost.avi").string()),
+    EXPECT_NE(result.out.find("header lost layout, rebuilt (new file) -> " + (dir / "fix_lost.avi").string()),
               std::string::npos)
         << result.out;
     EXPECT_NE(

@@ -168,7 +168,7 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed"); // on standard output, or standard error when failing
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "Clipwright 1.0.1.0";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "Clipwright 1.01";
         QTest::newRow("help") << QStringList{"--help"} << 0 << "[file]";
         QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << 1 << "one file at a time";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 1 << "frobnicate";
@@ -184,7 +184,7 @@ private slots:
 
     void metadataCarriesTheVersionRecord() {
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Clipwright"));
-        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.1.0"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.01"));
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Norvale"));
         QCOMPARE(App().property("Comments").toString(), QStringLiteral("AVI file fixer"));
         QCOMPARE(App().property("FileDescription").toString(), QStringLiteral("Clipwright Application"));
