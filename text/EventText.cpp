@@ -72,10 +72,14 @@ std::string EventText(const EngineEvent& event) {
     case EventCode::RepairRunning:
         return messages::RepairAlreadyRunning();
     case EventCode::CopyNotMade:
+        if (event.folderRefused)
+            return messages::FolderRefusesNewFile(event.outputPath, event.systemError);
         return messages::CopyToFixNameFailed(event.outputPath, event.systemError);
     case EventCode::TemporaryNameBlocked:
         return messages::MoveToTemporaryNameFailed(event.temporaryName, event.systemError);
     case EventCode::OutputNotCreated:
+        if (event.folderRefused)
+            return messages::FolderRefusesNewFile(event.outputPath, event.systemError);
         return messages::OutputNotCreated(event.outputPath);
     case EventCode::NothingFound:
         return messages::NoRecordingData();

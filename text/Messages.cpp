@@ -46,6 +46,13 @@ std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int syst
            "and try again, or choose \"Make new file\".";
 }
 
+std::string FolderRefusesNewFile(const std::string& outputPath, int systemError) {
+    const size_t separator = outputPath.rfind('/');
+    const std::string folder = separator == std::string::npos ? "." : outputPath.substr(0, separator + 1);
+    return "The repaired file " + Quoted(outputPath) + " cannot be written in the folder \"" + folder + "\" (" +
+           Reason(systemError) + "). The recording was left as it was. Choose another folder for the new file.";
+}
+
 std::string OutputNotCreated(const std::string& outputPath) {
     return "The repaired file " + Quoted(outputPath) +
            " could not be created. The recording was left as it was.";

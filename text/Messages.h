@@ -20,6 +20,8 @@ std::string RepairAlreadyRunning();
 std::string CopyToFixNameFailed(const std::string& fixName, int systemError);
 std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int systemError);
 std::string OutputNotCreated(const std::string& outputPath);
+// The folder `outputPath` would go into takes no new file.
+std::string FolderRefusesNewFile(const std::string& outputPath, int systemError);
 std::string NoRecordingData();
 // Why a new file could not be written, from the system's errno: "the new file could not be
 // written (No space left on device)".

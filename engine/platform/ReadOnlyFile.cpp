@@ -11,8 +11,13 @@
 namespace clipwright {
 
 ReadOnlyFile::~ReadOnlyFile() {
+    Close();
+}
+
+void ReadOnlyFile::Close() noexcept {
     if (descriptor_ >= 0)
         ::close(descriptor_);
+    descriptor_ = -1;
 }
 
 bool ReadOnlyFile::Open(const std::string& path, FileError& error) {

@@ -27,6 +27,9 @@ public:
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
     bool ReadsInBlocks() const override { return true; }
 
+    // Only read from: closing it cannot lose anything.
+    void Close() noexcept;
+
     // As it stood when opened: a file still being written is looked at up to there.
     const struct stat& Status() const { return status_; }
     uint64_t Length() const { return static_cast<uint64_t>(status_.st_size); }

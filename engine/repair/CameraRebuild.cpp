@@ -8,6 +8,7 @@
 #include "avi/LittleEndian.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
+#include "platform/ReadOnlyFile.h"
 #include "repair/OutputNaming.h"
 
 #include <algorithm>
@@ -73,7 +74,8 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const ImageSettings settings = *plan.settings;
     const uint64_t start = plan.dataStart;
     const struct stat& recording = inspection.status;
-    SourceFile sourceFile;
+    // Only read: "Make new file" works on a write-protected card.
+    ReadOnlyFile sourceFile;
     AviMuxer muxer;
     FileError openError;
 
@@ -109,7 +111,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
             undo.Change([&] { return MoveFileNoReplace(names.temporaryName, path); },
                         UndoState::RecordingInPlace);
     };
-    if (!sourceFile.Open(readPath, ShareMode::DenyNone, openError)) {
+    if (!sourceFile.Open(readPath, openError)) {
         restoreRecording();
         openError.fileName = path; // the user knows the recording by its own name
         job.ReportFileError(openError);
@@ -122,7 +124,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
     muxer.SetExpectedSize(inspection.size);
     if (!muxer.Open(partialPath, kPrivateFileMode)) {
-        sourceFile.Abandon();
+        sourceFile.Close();
         restoreRecording();
         job.Report({.code = EventCode::OutputNotCreated, .path = outputPath, .outputPath = outputPath});
         return;
@@ -200,7 +202,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     }
 
     muxer.Finish();
-    sourceFile.Abandon(); // only read from: closing it cannot lose anything
+    sourceFile.Close();
     if (end == CopyEnd::EndOfData && !muxer.Complete())
         end = CopyEnd::WriterFailed;
     outcome.videoChunks = videoCopied;

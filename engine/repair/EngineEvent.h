@@ -68,6 +68,9 @@ struct EngineEvent {
     CopyStop copyStop = CopyStop::EndOfRecording;
     bool recordingRestored = false; // a stopped rebuild left the recording as it was, and kept nothing
     bool inPlace = false;           // the chunks were indexed where they stand, not copied
+    // CopyNotMade, OutputNotCreated: the folder `outputPath` goes into takes no new file, for
+    // `systemError`; the folder is what the user must change.
+    bool folderRefused = false;
     WalkSummary walk{};
     OtherRecorderFindings findings{};
 };

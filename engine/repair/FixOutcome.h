@@ -19,6 +19,8 @@ struct FixRequest {
     std::string path;
     std::string fileName;
     OutputMode mode = OutputMode::NewFile;
+    // Where "Make new file" writes fix_NAME; empty: beside the recording.
+    std::string outputFolder;
 };
 
 enum class FixStatus {

@@ -7,6 +7,7 @@
 #include "avi/AviMuxer.h"
 #include "platform/FileOperations.h"
 #include "platform/Interruption.h"
+#include "platform/ReadOnlyFile.h"
 #include "repair/OpenDmlCopy.h"
 
 #include <cerrno>
@@ -76,9 +77,10 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
                         UndoState::RecordingInPlace);
     };
 
-    SourceFile recording;
+    // Only read: "Make new file" works on a write-protected card.
+    ReadOnlyFile recording;
     FileError openError;
-    if (!recording.Open(readPath, ShareMode::DenyNone, openError)) {
+    if (!recording.Open(readPath, openError)) {
         undoCopy();
         openError.fileName = path; // the user knows the recording by its own name
         job.ReportFileError(openError);
@@ -94,7 +96,7 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
             LayOutOpenDmlCopy(other.structure, other.scan, other.entries, headerList, AviMuxer::PartSize());
         if (!layout) {
             // A single chunk of 2 GiB or more: no RIFF part can hold it.
-            recording.Abandon();
+            recording.Close();
             undoCopy();
             job.Report({.code = EventCode::CopyStopped,
                         .path = path,
@@ -106,7 +108,7 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
         DeleteFileQuietly(partialPath);
         const int created = CreatePrivateFile(partialPath);
         if (created < 0) {
-            recording.Abandon();
+            recording.Close();
             undoCopy();
             job.Report({.code = EventCode::OutputNotCreated,
                         .path = plan.outputPath,
@@ -122,7 +124,7 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
         output.Close();
     } catch (const FileError& error) {
         output.Abandon();
-        recording.Abandon();
+        recording.Close();
         undoCopy();
         // The user knows the copy and the recording by the names they will have.
         job.ReportFileError(FileError(error.cause, error.systemError,
@@ -130,12 +132,12 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
         return;
     } catch (const std::bad_alloc&) {
         output.Abandon();
-        recording.Abandon();
+        recording.Close();
         undoCopy();
         job.Report({.code = EventCode::OutOfMemory, .path = path});
         return;
     }
-    recording.Abandon(); // only read from: closing it cannot lose anything
+    recording.Close();
     // The copy holds what the inspection read only if the recording did not change meanwhile; once
     // moved to tmp_NAME nobody else writes to it under its name.
     if (!replacing && !StillAsInspected(inspection)) {

@@ -17,14 +17,18 @@ std::string DirectoryPrefix(const std::string& path) {
 
 } // namespace
 
-OutputNames MakeOutputNames(const std::string& path, const std::string& fileName) {
+OutputNames MakeOutputNames(const std::string& path, const std::string& fileName,
+                            const std::string& outputFolder) {
     OutputNames names;
     names.directoryPrefix = DirectoryPrefix(path);
-    names.fixName = names.directoryPrefix + kFixPrefix + fileName;
+    names.outputPrefix = outputFolder.empty()        ? names.directoryPrefix
+                         : outputFolder.ends_with('/') ? outputFolder
+                                                       : outputFolder + "/";
+    names.fixName = names.outputPrefix + kFixPrefix + fileName;
     names.temporaryName = names.directoryPrefix + kTemporaryPrefix + fileName;
     std::string companion = CompanionName(fileName);
     names.companionPath = names.directoryPrefix + companion;
-    names.companionCopy = names.directoryPrefix + kFixPrefix + companion;
+    names.companionCopy = names.outputPrefix + kFixPrefix + companion;
     return names;
 }
 

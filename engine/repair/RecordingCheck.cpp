@@ -134,11 +134,11 @@ const char* VerdictName(CheckVerdict verdict) {
     return "unreadable";
 }
 
-CheckReport CheckRecording(const std::string& path) {
+CheckReport CheckRecording(const std::string& path, const std::string& outputFolder) {
     CheckReport report;
     report.path = path;
     try {
-        const Inspection inspection = Inspect(path, BaseName(path), InspectionPurpose::Check);
+        const Inspection inspection = Inspect(path, BaseName(path), InspectionPurpose::Check, outputFolder);
         report.read = inspection.Read();
         report.size = inspection.size;
         if (inspection.access == Access::UnderTemporaryName)

@@ -105,7 +105,8 @@ struct CheckReport {
 };
 
 // Never writes, never raises: file errors end up in `problem`.
-CheckReport CheckRecording(const std::string& path);
+// `outputFolder`: where new files would go; empty: beside the recording.
+CheckReport CheckRecording(const std::string& path, const std::string& outputFolder = {});
 
 const char* VerdictName(CheckVerdict verdict);
 

@@ -258,9 +258,14 @@ int UnwritableCause(const std::string& path, const struct stat& status) {
     return 0;
 }
 
-// 0 when new names can be made in the recording's folder, otherwise the errno that says why not.
-int FolderError(const OutputNames& names) {
-    const std::string folder = names.directoryPrefix.empty() ? "." : names.directoryPrefix;
+// 0 when new names can be made in the folder, otherwise the errno that says why not.
+int FolderError(const std::string& prefix) {
+    const std::string folder = prefix.empty() ? "." : prefix;
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0)
+        return errno;
+    if (!S_ISDIR(status.st_mode))
+        return ENOTDIR;
     return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
@@ -301,11 +306,12 @@ void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspect
 
 } // namespace
 
-Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose) {
+Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
+                   const std::string& outputFolder) {
     Inspection inspection;
     inspection.path = path;
     inspection.fileName = fileName;
-    inspection.names = MakeOutputNames(path, fileName);
+    inspection.names = MakeOutputNames(path, fileName, outputFolder);
     inspection.symbolicLink = IsSymbolicLink(path);
     if (!FileExists(path) && FileExists(inspection.names.temporaryName)) {
         inspection.access = Access::UnderTemporaryName;
@@ -330,7 +336,8 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
     struct stat now {};
     inspection.changedWhileRead = ::stat(path.c_str(), &now) != 0 || !SameFile(inspection.status, now);
     inspection.unwritableCause = UnwritableCause(path, inspection.status);
-    inspection.folderError = FolderError(inspection.names);
+    inspection.folderError = FolderError(inspection.names.directoryPrefix);
+    inspection.outputFolderError = FolderError(inspection.names.outputPrefix);
     return inspection;
 }
 

@@ -98,10 +98,12 @@ struct Inspection {
     bool changedWhileRead = false;
     // Another repair of this recording runs now (only a repair's inspection looks).
     bool repairRunning = false;
-    // What stops a repair writing: a cause for a recording that cannot be opened for writing, and
-    // the errno for a folder where no new name can be made; 0 when nothing does.
+    // What stops a repair writing: a cause for a recording that cannot be opened for writing (only
+    // "Replace original file" writes to it or its folder), the errno for the recording's folder
+    // where no new name can be made, and for the folder new files go to; 0 when nothing does.
     int unwritableCause = 0;
     int folderError = 0;
+    int outputFolderError = 0;
 
     LayoutCode layout = LayoutOther;
     // Set when neither of the camera's own layouts holds and the file is a RIFF AVI with a header a
@@ -128,7 +130,9 @@ struct Inspection {
 };
 
 // Never writes. File errors end up in `access` and `openCause`.
-Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose);
+// `outputFolder`: where new files go; empty: beside the recording.
+Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
+                   const std::string& outputFolder = {});
 
 // Whether the recording still stands as the inspection saw it: same file, same length, same time
 // of its last change. A repair looks again before its first write.

@@ -10,7 +10,8 @@ void RepairEngine::RunFixJob(const FixRequest& request) {
     // neither touches the other's files.
     RecordingClaim claim;
     const bool claimed = claim.Take(request.path);
-    Inspection inspection = Inspect(request.path, request.fileName, InspectionPurpose::Repair);
+    Inspection inspection =
+        Inspect(request.path, request.fileName, InspectionPurpose::Repair, request.outputFolder);
     inspection.repairRunning = !claimed;
     outcome.layout = inspection.layout;
     outcome.layoutProbed = inspection.Read();

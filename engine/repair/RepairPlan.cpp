@@ -59,10 +59,10 @@ void PlaceNewFile(const Inspection& inspection, bool replacing, RepairPlan& plan
         plan.systemError = EEXIST;
         return;
     }
-    if (inspection.folderError != 0) {
+    if (const int folderError = replacing ? inspection.folderError : inspection.outputFolderError) {
         plan.result = PlannedResult::Refused;
         plan.refusal = replacing ? Refusal::TemporaryNameBlocked : Refusal::OutputNotCreatable;
-        plan.systemError = inspection.folderError;
+        plan.systemError = folderError;
         return;
     }
     plan.outputPath = replacing ? inspection.path : names.fixName;
@@ -102,9 +102,9 @@ RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind
     if (inspection.other && ChunksIndexed(inspection) != 0)
         if (const CopyReason reason = CopyReasonOf(*inspection.other); reason != CopyReason::None)
             return PlanCopy(inspection, mode, reason);
-    if (!replacing && inspection.folderError != 0) {
+    if (!replacing && inspection.outputFolderError != 0) {
         RepairPlan plan = Refuse(kind, Refusal::CopyNotMade);
-        plan.systemError = inspection.folderError;
+        plan.systemError = inspection.outputFolderError;
         return plan;
     }
     if (ChunksIndexed(inspection) == 0)
@@ -225,7 +225,8 @@ RepairPlan MakePlan(const Inspection& inspection, OutputMode mode,
         return refuseFile(Refusal::OpenForWriting);
     if (inspection.changedWhileRead)
         return refuseFile(Refusal::ChangedWhileRead);
-    if (inspection.unwritableCause != 0) {
+    // "Make new file" only reads the recording: a write-protected card or file is no obstacle.
+    if (replacing && inspection.unwritableCause != 0) {
         RepairPlan plan = refuseFile(Refusal::Unwritable);
         plan.fileCause = inspection.unwritableCause;
         return plan;
@@ -269,6 +270,7 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
         event.code = EventCode::CopyNotMade;
         event.outputPath = inspection.names.fixName;
         event.systemError = plan.systemError;
+        event.folderRefused = true;
         return event;
     case Refusal::TemporaryNameBlocked:
         event.code = EventCode::TemporaryNameBlocked;
@@ -278,6 +280,8 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
     case Refusal::OutputNotCreatable:
         event.code = EventCode::OutputNotCreated;
         event.outputPath = inspection.names.fixName;
+        event.systemError = plan.systemError;
+        event.folderRefused = true;
         return event;
     case Refusal::NothingFound:
         event.code = EventCode::NothingFound;
