@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
         request.path = path;
         request.fileName = BaseName(path);
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
+        request.settings = answer;
         fixer.RunFixJob(request);
         PrintSummary(path, fixer.LastOutcome(), host);
         if (fixer.LastOutcome().status != FixStatus::Repaired)
