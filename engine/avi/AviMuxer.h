@@ -176,8 +176,10 @@ private:
 
     // Bytes are gathered in `pending_`, which belongs at file offset `pendingAt_`, and written in
     // large blocks: one system call per chunk would cost more than copying the bytes.
-    uint64_t End() const { return pendingAt_ + pending_.size(); }
+    uint64_t End() const { return pendingAt_ + pendingBytes_; }
     void Put(const uint8_t* data, size_t size);
+    // A whole chunk: header, `size` bytes of data, zeros up to `storedSize`, and the pad byte.
+    void PutChunk(FourCC id, const uint8_t* data, uint32_t size, uint32_t storedSize);
     void PutU16(uint16_t value);
     void PutU32(uint32_t value);
     void PutI16(int16_t value);
@@ -210,7 +212,8 @@ private:
 
     int fd_ = -1;
     std::string path_;
-    std::vector<uint8_t> pending_;
+    std::vector<uint8_t> pending_; // a whole write block once open, of which pendingBytes_ are used
+    size_t pendingBytes_ = 0;
     uint64_t pendingAt_ = 0;
     uint64_t dataEnd_ = 0; // end of the current part's chunks
     uint64_t expectedSize_ = 0;
