@@ -242,10 +242,12 @@ bool AviMuxer::WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, ui
     const size_t entriesBefore = index_.size();
     try {
         if (emptyChunks != 0)
-            index_.push_back({stream.chunkId, 0, static_cast<uint32_t>(dataEnd_ - moviWord_), 0});
-        index_.push_back({stream.chunkId, flags, static_cast<uint32_t>(chunkAt - moviWord_), stored});
+            index_.emplace_back(&stream == &audio_, false, dataEnd_ - moviWord_, 0);
+        index_.emplace_back(&stream == &audio_, (flags & avi::kIndexKeyFrame) != 0, chunkAt - moviWord_,
+                            stored);
     } catch (const std::bad_alloc&) {
-        index_.resize(entriesBefore);
+        while (index_.size() > entriesBefore)
+            index_.pop_back();
         Fail(MuxerFailure::System, ENOMEM);
         return false;
     }
@@ -642,10 +644,11 @@ void AviMuxer::PutIndex() {
     const uint64_t idx1 = BeginChunk(fourcc::kIdx1);
     for (const IndexEntry& entry : index_) {
         std::array<uint8_t, kIndexEntrySize> bytes;
-        std::memcpy(bytes.data(), entry.chunkId.Bytes().data(), 4); // ckid
-        le::WriteU32(bytes.data() + 4, entry.flags);                // dwFlags
-        le::WriteU32(bytes.data() + 8, entry.moviOffset);           // dwChunkOffset: from the 'movi' word
-        le::WriteU32(bytes.data() + 12, entry.size);                // dwChunkLength
+        const FourCC id = entry.Audio() ? audio_.chunkId : video_.chunkId;
+        std::memcpy(bytes.data(), id.Bytes().data(), 4);                            // ckid
+        le::WriteU32(bytes.data() + 4, entry.KeyFrame() ? avi::kIndexKeyFrame : 0); // dwFlags
+        le::WriteU32(bytes.data() + 8, entry.MoviOffset()); // dwChunkOffset: from the 'movi' word
+        le::WriteU32(bytes.data() + 12, entry.Size());      // dwChunkLength
         Put(bytes.data(), bytes.size());
     }
     EndChunk(idx1);
@@ -702,12 +705,12 @@ void AviMuxer::PutStandardIndex(Stream& stream, bool withChunks) {
     const bool video = &stream == &video_;
     const uint64_t moviFromBase = moviWord_ - partStart_;
     for (const IndexEntry& entry : index_) {
-        if (!withChunks || entry.chunkId != stream.chunkId)
+        if (!withChunks || entry.Audio() == video)
             continue;
         // Audio blocks stand alone: only video chunks can depend on the ones before.
-        const bool delta = video && (entry.flags & avi::kIndexKeyFrame) == 0;
-        PutU32(static_cast<uint32_t>(moviFromBase + entry.moviOffset + kChunkHeaderSize)); // dwOffset
-        PutU32(entry.size | (delta ? avi::kStandardIndexDeltaFrame : 0));                  // dwSize
+        const bool delta = video && !entry.KeyFrame();
+        PutU32(static_cast<uint32_t>(moviFromBase + entry.MoviOffset() + kChunkHeaderSize)); // dwOffset
+        PutU32(entry.Size() | (delta ? avi::kStandardIndexDeltaFrame : 0));                  // dwSize
     }
     EndChunk(ix);
     uint32_t duration = 0;
