@@ -35,11 +35,7 @@ std::string Describe(const ImageSettings& settings) {
 
 std::optional<ImageSettings> CliHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
     if (answer_) {
-        if (readFromVideo && (readFromVideo->resolution != answer_->resolution ||
-                              readFromVideo->framesPerSecond != answer_->framesPerSecond))
-            Print("warning: the video says " + Describe(*readFromVideo) + ", but the repair uses " +
-                      Describe(*answer_) + " as given",
-                  path_);
+        WarnIfVideoDiffers(readFromVideo, *answer_);
         return answer_;
     }
     if (readFromVideo) {
@@ -48,6 +44,20 @@ std::optional<ImageSettings> CliHost::AskImageSettings(const std::optional<Image
     }
     settingsMissing_ = true;
     return std::nullopt;
+}
+
+void CliHost::SettingsReadWhileCopying(const std::optional<ImageSettings>& readFromVideo,
+                                       const ImageSettings& used) {
+    WarnIfVideoDiffers(readFromVideo, used);
+}
+
+void CliHost::WarnIfVideoDiffers(const std::optional<ImageSettings>& readFromVideo,
+                                 const ImageSettings& used) {
+    if (readFromVideo && (readFromVideo->resolution != used.resolution ||
+                          readFromVideo->framesPerSecond != used.framesPerSecond))
+        Print("warning: the video says " + Describe(*readFromVideo) + ", but the repair uses " +
+                  Describe(used) + " as given",
+              path_);
 }
 
 void CliHost::ShowProgress(bool /*visible*/) {}

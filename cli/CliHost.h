@@ -22,6 +22,8 @@ public:
     // Problems go to standard error; findings are left to the summary line.
     void Report(const EngineEvent& event) override;
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
+    void SettingsReadWhileCopying(const std::optional<ImageSettings>& readFromVideo,
+                                  const ImageSettings& used) override;
     void ShowProgress(bool visible) override;
 
     // True when the last job needed the prompt and no answer was given on the command line.
@@ -33,6 +35,8 @@ public:
 
     // "clipwright-cli: FILE: text" on standard error.
     void Print(const std::string& text, const std::string& filePath);
+    // The options win over the video: a difference is pointed out.
+    void WarnIfVideoDiffers(const std::optional<ImageSettings>& readFromVideo, const ImageSettings& used);
 
 private:
     std::ostream& errors_;

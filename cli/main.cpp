@@ -189,6 +189,7 @@ int main(int argc, char** argv) {
         request.path = path;
         request.fileName = BaseName(path);
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
+        request.settings = answer;
         if (noClobber) {
             const std::string fixName = MakeOutputNames(path, request.fileName).fixName;
             if (FileExists(fixName)) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <unistd.h>
@@ -134,7 +135,7 @@ void AviMuxer::SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) {
 
 bool AviMuxer::Open(const std::string& path, mode_t mode) {
     CloseUnfinished();
-    pending_.clear();
+    pendingBytes_ = 0;
     pendingAt_ = 0;
     // Twice the expected size fits the super index: parts are never quite full.
     const uint64_t partsNeed = (2 * expectedSize_ + kSuperIndexSlots - 1) / kSuperIndexSlots;
@@ -155,7 +156,7 @@ bool AviMuxer::Open(const std::string& path, mode_t mode) {
     complete_ = false;
 
     try {
-        pending_.reserve(kWriteBlockSize);
+        pending_.resize(kWriteBlockSize);
     } catch (const std::bad_alloc&) {
         Fail(MuxerFailure::System, ENOMEM);
         return false;
@@ -245,20 +246,19 @@ bool AviMuxer::WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, ui
     const size_t entriesBefore = index_.size();
     try {
         if (emptyChunks != 0)
-            index_.push_back({stream.chunkId, 0, static_cast<uint32_t>(dataEnd_ - moviWord_), 0});
-        index_.push_back({stream.chunkId, flags, static_cast<uint32_t>(chunkAt - moviWord_), stored});
+            index_.emplace_back(&stream == &audio_, false, dataEnd_ - moviWord_, 0);
+        index_.emplace_back(&stream == &audio_, (flags & avi::kIndexKeyFrame) != 0, chunkAt - moviWord_,
+                            stored);
     } catch (const std::bad_alloc&) {
-        index_.resize(entriesBefore);
+        while (index_.size() > entriesBefore)
+            index_.pop_back();
         Fail(MuxerFailure::System, ENOMEM);
         return false;
     }
 
     if (emptyChunks != 0)
-        EndChunk(BeginChunk(stream.chunkId));
-    const uint64_t sizeField = BeginChunk(stream.chunkId);
-    Put(data, size);
-    PutZeros(stored - size); // an odd video frame's zero byte, counted in its size
-    EndChunk(sizeField);
+        PutChunk(stream.chunkId, nullptr, 0, 0);
+    PutChunk(stream.chunkId, data, size, stored);
     if (dataLost_)
         return false;
 
@@ -361,7 +361,7 @@ void AviMuxer::FinishFile() {
         Fail(MuxerFailure::System, errno);
         return;
     }
-    pending_.clear();
+    pendingBytes_ = 0;
     pendingAt_ = 0;
     PutHeaderRegion(true);
     if (!Flush())
@@ -384,7 +384,7 @@ void AviMuxer::Fail(MuxerFailure failure, int systemError) {
 }
 
 void AviMuxer::Put(const uint8_t* data, size_t size) {
-    if (pending_.size() + size > kWriteBlockSize) {
+    if (pendingBytes_ + size > kWriteBlockSize) {
         Flush();
         // A payload as large as a block goes straight to the file.
         if (size >= kWriteBlockSize) {
@@ -394,7 +394,29 @@ void AviMuxer::Put(const uint8_t* data, size_t size) {
             return;
         }
     }
-    pending_.insert(pending_.end(), data, data + size);
+    if (size > 0) // a repeat frame comes with no data at all
+        std::memcpy(pending_.data() + pendingBytes_, data, size);
+    pendingBytes_ += size;
+}
+
+void AviMuxer::PutChunk(FourCC id, const uint8_t* data, uint32_t size, uint32_t storedSize) {
+    // Most chunks fit the block whole: put in one go, as the calls below would put them.
+    const size_t bytes = kChunkHeaderSize + static_cast<size_t>(PaddedSize(storedSize));
+    if (pendingBytes_ + bytes <= kWriteBlockSize) {
+        uint8_t* out = pending_.data() + pendingBytes_;
+        std::memcpy(out, id.Bytes().data(), 4);
+        le::WriteU32(out + 4, storedSize);
+        if (size > 0)
+            std::memcpy(out + kChunkHeaderSize, data, size);
+        for (size_t zero = kChunkHeaderSize + size; zero < bytes; ++zero) // a pad byte at most, mostly
+            out[zero] = 0;
+        pendingBytes_ += bytes;
+        return;
+    }
+    const uint64_t sizeField = BeginChunk(id);
+    Put(data, size);
+    PutZeros(storedSize - size); // an odd video frame's zero byte, counted in its size
+    EndChunk(sizeField);
 }
 
 void AviMuxer::PutU16(uint16_t value) {
@@ -457,10 +479,10 @@ void AviMuxer::EndChunk(uint64_t sizeField) {
 }
 
 bool AviMuxer::Flush() {
-    if (!pending_.empty() && !dataLost_)
-        WriteAt(pendingAt_, pending_.data(), pending_.size());
-    pendingAt_ += pending_.size();
-    pending_.clear();
+    if (pendingBytes_ != 0 && !dataLost_)
+        WriteAt(pendingAt_, pending_.data(), pendingBytes_);
+    pendingAt_ += pendingBytes_;
+    pendingBytes_ = 0;
     return !dataLost_;
 }
 
@@ -625,10 +647,13 @@ void AviMuxer::PutAudioStreamList(bool openDml) {
 void AviMuxer::PutIndex() {
     const uint64_t idx1 = BeginChunk(fourcc::kIdx1);
     for (const IndexEntry& entry : index_) {
-        PutFourCC(entry.chunkId); // ckid
-        PutU32(entry.flags);      // dwFlags
-        PutU32(entry.moviOffset); // dwChunkOffset: from the 'movi' word
-        PutU32(entry.size);       // dwChunkLength
+        std::array<uint8_t, kIndexEntrySize> bytes;
+        const FourCC id = entry.Audio() ? audio_.chunkId : video_.chunkId;
+        std::memcpy(bytes.data(), id.Bytes().data(), 4);                            // ckid
+        le::WriteU32(bytes.data() + 4, entry.KeyFrame() ? avi::kIndexKeyFrame : 0); // dwFlags
+        le::WriteU32(bytes.data() + 8, entry.MoviOffset()); // dwChunkOffset: from the 'movi' word
+        le::WriteU32(bytes.data() + 12, entry.Size());      // dwChunkLength
+        Put(bytes.data(), bytes.size());
     }
     EndChunk(idx1);
 }
@@ -684,12 +709,12 @@ void AviMuxer::PutStandardIndex(Stream& stream, bool withChunks) {
     const bool video = &stream == &video_;
     const uint64_t moviFromBase = moviWord_ - partStart_;
     for (const IndexEntry& entry : index_) {
-        if (!withChunks || entry.chunkId != stream.chunkId)
+        if (!withChunks || entry.Audio() == video)
             continue;
         // Audio blocks stand alone: only video chunks can depend on the ones before.
-        const bool delta = video && (entry.flags & avi::kIndexKeyFrame) == 0;
-        PutU32(static_cast<uint32_t>(moviFromBase + entry.moviOffset + kChunkHeaderSize)); // dwOffset
-        PutU32(entry.size | (delta ? avi::kStandardIndexDeltaFrame : 0));                  // dwSize
+        const bool delta = video && !entry.KeyFrame();
+        PutU32(static_cast<uint32_t>(moviFromBase + entry.MoviOffset() + kChunkHeaderSize)); // dwOffset
+        PutU32(entry.Size() | (delta ? avi::kStandardIndexDeltaFrame : 0));                  // dwSize
     }
     EndChunk(ix);
     uint32_t duration = 0;

@@ -40,7 +40,7 @@
 // - strh dwLength counts chunks for video and whole 256-byte blocks for audio; dwSuggestedBufferSize
 //   is the stream's largest chunk; strh dwFlags is 0.
 // - Until it is finished the file carries first-part RIFF and movi sizes of 0 (unfinished).
-// - Memory: 16 bytes an entry for the chunks of the part being written, and the super indexes.
+// - Memory: 8 bytes an entry for the chunks of the part being written, and the super indexes.
 // - A refused write writes nothing of its chunk. After the first failed write every further write
 //   is refused; Finish still writes the indexes and headers of what was written, unless the
 //   failure lost data already handed to the system.
@@ -149,12 +149,23 @@ private:
     };
 
     // One chunk of the part being written, kept in memory until the part is closed: it becomes an
-    // idx1 entry (in the first part) and an ix## entry (when the file has further parts).
-    struct IndexEntry {
-        FourCC chunkId;
-        uint32_t flags;
-        uint32_t moviOffset; // from the part's 'movi' word
-        uint32_t size;
+    // idx1 entry (in the first part) and an ix## entry (when the file has further parts). Eight
+    // bytes, as fresh memory costs more than the copy for a file of small chunks: a part stays below
+    // 2 GiB, so the top bits of its offset and size are free for the stream and the key-frame flag.
+    class IndexEntry {
+    public:
+        IndexEntry(bool audio, bool keyFrame, uint64_t moviOffset, uint32_t size)
+            : offset_(static_cast<uint32_t>(moviOffset) | (audio ? kTopBit : 0)),
+              size_(size | (keyFrame ? kTopBit : 0)) {}
+        bool Audio() const { return (offset_ & kTopBit) != 0; }
+        bool KeyFrame() const { return (size_ & kTopBit) != 0; }
+        uint32_t MoviOffset() const { return offset_ & ~kTopBit; } // from the part's 'movi' word
+        uint32_t Size() const { return size_ & ~kTopBit; }
+
+    private:
+        static constexpr uint32_t kTopBit = 0x80000000u;
+        uint32_t offset_;
+        uint32_t size_;
     };
 
     // The single place where the output file is created.
@@ -178,8 +189,10 @@ private:
 
     // Bytes are gathered in `pending_`, which belongs at file offset `pendingAt_`, and written in
     // large blocks: one system call per chunk would cost more than copying the bytes.
-    uint64_t End() const { return pendingAt_ + pending_.size(); }
+    uint64_t End() const { return pendingAt_ + pendingBytes_; }
     void Put(const uint8_t* data, size_t size);
+    // A whole chunk: header, `size` bytes of data, zeros up to `storedSize`, and the pad byte.
+    void PutChunk(FourCC id, const uint8_t* data, uint32_t size, uint32_t storedSize);
     void PutU16(uint16_t value);
     void PutU32(uint32_t value);
     void PutI16(int16_t value);
@@ -212,7 +225,8 @@ private:
 
     int fd_ = -1;
     std::string path_;
-    std::vector<uint8_t> pending_;
+    std::vector<uint8_t> pending_; // a whole write block once open, of which pendingBytes_ are used
+    size_t pendingBytes_ = 0;
     uint64_t pendingAt_ = 0;
     uint64_t dataEnd_ = 0; // end of the current part's chunks
     uint64_t expectedSize_ = 0;
@@ -230,7 +244,7 @@ private:
     Stream video_;
     Stream audio_;
     uint32_t streamCount_ = 0;
-    std::deque<IndexEntry> index_; // of the current part; grows by blocks: 16 bytes an entry
+    std::deque<IndexEntry> index_; // of the current part; grows by blocks: 8 bytes an entry
 
     MuxerFailure failure_ = MuxerFailure::None;
     int systemError_ = 0;

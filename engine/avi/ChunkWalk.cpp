@@ -51,7 +51,7 @@ bool IsEnteredWhatever(const ChunkHeader& header) {
 }
 
 bool ComesBefore(const FourCC& left, const FourCC& right) {
-    return left.Bytes() < right.Bytes();
+    return left.SortKey() < right.SortKey();
 }
 
 } // namespace

@@ -24,7 +24,16 @@ public:
     }
 
     constexpr const std::array<uint8_t, 4>& Bytes() const { return bytes_; }
-    constexpr bool operator==(const FourCC&) const = default;
+    // Byte by byte, which compilers make one 32-bit compare: the array's own operator calls memcmp,
+    // and a walk compares ids several times a chunk.
+    constexpr bool operator==(const FourCC& other) const {
+        return bytes_[0] == other.bytes_[0] && bytes_[1] == other.bytes_[1] && bytes_[2] == other.bytes_[2] &&
+               bytes_[3] == other.bytes_[3];
+    }
+    // The order of the bytes as they stand, first byte first.
+    constexpr uint32_t SortKey() const {
+        return uint32_t{bytes_[0]} << 24 | uint32_t{bytes_[1]} << 16 | uint32_t{bytes_[2]} << 8 | bytes_[3];
+    }
 
     // Printable form for messages: '00dc', with unprintable bytes as '?'.
     std::string Quoted() const {

@@ -1,7 +1,5 @@
 #include "CameraSettingsDetector.h"
 
-#include "Mpeg4Headers.h"
-#include "VopRateMeter.h"
 #include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 
@@ -25,9 +23,6 @@ constexpr double kSecondsPerBlock = 500.0 / 8000.0;
 // they fall due in, at the start and at the end.
 constexpr double kFrameSlack = 1;
 constexpr double kBlockSlack = 2;
-
-// VOL, GOV and VOP headers stand at the start of a frame, behind user data at most.
-constexpr size_t kFrameHeadBytes = 4096;
 
 // The rate the sound's clock gives, and the rates its counts allow.
 struct AudioClock {
@@ -75,49 +70,59 @@ std::optional<uint32_t> SnapFrameRate(double measured) {
     return static_cast<uint32_t>(whole);
 }
 
-DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize) {
-    DetectedSettings detected;
-    codec::VopRateMeter meter;
-    std::optional<codec::Mpeg4Vol> firstVol;
-    uint64_t framesRead = 0;
-    std::vector<uint8_t> head(kFrameHeadBytes);
+bool CameraSettingsReading::WantsHead(const ChunkHeader& chunk) const {
+    if (chunk.id == fourcc::kAudio01wb || chunk.size == 0)
+        return false;
+    // Past the frames the VOP times are read from, only a frame that can begin with the VOL is
+    // looked into, and only while none was found.
+    const bool mayHoldVol = chunk.prefixBytes == 4 && chunk.prefix[0] == 0 && chunk.prefix[1] == 0 &&
+                            chunk.prefix[2] == 1 && chunk.prefix[3] <= codec::kMpeg4VolLast;
+    return framesRead_ < kVopFramesRead || (!firstVol_ && mayHoldVol);
+}
 
+void CameraSettingsReading::Feed(const ChunkHeader& chunk, std::span<const uint8_t> head) {
+    if (chunk.id == fourcc::kAudio01wb) {
+        audioBlocks_ += chunk.size / kAudioBlockBytes;
+        return;
+    }
+    // A repeat or an empty chunk is a frame the camera had no new picture for: it still takes a
+    // frame's time.
+    ++videoChunks_;
+    if (!WantsHead(chunk))
+        return;
+    if (!firstVol_)
+        firstVol_ = codec::FindMpeg4Vol(head);
+    if (framesRead_ < kVopFramesRead)
+        meter_.Feed(head);
+    ++framesRead_;
+}
+
+DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize) {
+    CameraSettingsReading reading;
+    std::vector<uint8_t> head(kFrameHeadBytes);
     ChunkWalk walk(file, start, fileSize, CameraCopiedIds());
     while (std::optional<ChunkHeader> chunk = walk.Next()) {
-        if (chunk->id == fourcc::kAudio01wb) {
-            detected.audioBlocks += chunk->size / kAudioBlockBytes;
-            continue;
-        }
-        // A repeat or an empty chunk is a frame the camera had no new picture for: it still
-        // takes a frame's time.
-        ++detected.videoChunks;
-        if (chunk->size == 0)
-            continue;
-        // Past the frames the VOP times are read from, only a frame that can begin with the VOL
-        // is looked into, and only while none was found.
-        const bool mayHoldVol = chunk->prefixBytes == 4 && chunk->prefix[0] == 0 && chunk->prefix[1] == 0 &&
-                                chunk->prefix[2] == 1 && chunk->prefix[3] <= codec::kMpeg4VolLast;
-        if (framesRead >= kVopFramesRead && (firstVol || !mayHoldVol))
-            continue;
-        const size_t wanted = std::min<size_t>(chunk->size, head.size());
-        const size_t got = file.ReadAt(chunk->PayloadStart(), head.data(), wanted);
-        const std::span<const uint8_t> bytes(head.data(), got);
-        if (!firstVol)
-            firstVol = codec::FindMpeg4Vol(bytes);
-        if (framesRead < kVopFramesRead)
-            meter.Feed(bytes);
-        ++framesRead;
+        size_t got = 0;
+        if (reading.WantsHead(*chunk))
+            got = file.ReadAt(chunk->PayloadStart(), head.data(), std::min<size_t>(chunk->size, head.size()));
+        reading.Feed(*chunk, std::span<const uint8_t>(head.data(), got));
     }
+    return reading.Result();
+}
 
-    if (firstVol && firstVol->width && firstVol->height) {
-        detected.width = firstVol->width;
-        detected.height = firstVol->height;
-        if (const ResolutionCode code = ResolutionFromSize(firstVol->width, firstVol->height);
+DetectedSettings CameraSettingsReading::Result() const {
+    DetectedSettings detected;
+    detected.videoChunks = videoChunks_;
+    detected.audioBlocks = audioBlocks_;
+    if (firstVol_ && firstVol_->width && firstVol_->height) {
+        detected.width = firstVol_->width;
+        detected.height = firstVol_->height;
+        if (const ResolutionCode code = ResolutionFromSize(firstVol_->width, firstVol_->height);
             code != kResolutionUnknown)
             detected.resolution = code;
-        detected.volFixedRate = firstVol->FixedRate();
+        detected.volFixedRate = firstVol_->FixedRate();
     }
-    detected.vopRate = meter.Rate();
+    detected.vopRate = meter_.Rate();
     const AudioClock audio = MeasureAudioClock(detected.videoChunks, detected.audioBlocks);
     detected.audioClockRate = audio.rate;
 

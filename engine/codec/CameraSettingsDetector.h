@@ -3,10 +3,14 @@
 #pragma once
 
 #include "avi/CameraLayout.h"
+#include "avi/ChunkReader.h"
+#include "codec/Mpeg4Headers.h"
+#include "codec/VopRateMeter.h"
 #include "platform/SourceFile.h"
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace clipwright {
 
@@ -27,6 +31,29 @@ struct DetectedSettings {
     std::optional<double> audioClockRate; // video chunks per second of sound
 };
 
+inline constexpr uint64_t kVopFramesRead = 300;
+// VOL, GOV and VOP headers stand at the start of a frame, behind user data at most.
+inline constexpr size_t kFrameHeadBytes = 4096;
+
+// The reading fed one chunk at a time, in walk order: by a walk of its own, or by a rebuild's copy,
+// which has every payload in hand already.
+class CameraSettingsReading {
+public:
+    // Whether the chunk's first bytes (up to kFrameHeadBytes) are wanted by Feed.
+    bool WantsHead(const ChunkHeader& chunk) const;
+    // `head`: the payload's first bytes that the file holds, up to kFrameHeadBytes, when WantsHead
+    // said so; ignored otherwise.
+    void Feed(const ChunkHeader& chunk, std::span<const uint8_t> head);
+    DetectedSettings Result() const;
+
+private:
+    codec::VopRateMeter meter_;
+    std::optional<codec::Mpeg4Vol> firstVol_;
+    uint64_t framesRead_ = 0;
+    uint64_t videoChunks_ = 0;
+    uint64_t audioBlocks_ = 0;
+};
+
 // Walks the recording's chunks from `start` (where the rebuild starts copying) to the end. Every
 // chunk counts for the sound's clock; VOP headers are read from the first kVopFramesRead frames
 // only. Raises FileError when the recording cannot be read.
@@ -38,7 +65,5 @@ std::optional<ImageSettings> SuggestedImageSettings(const DetectedSettings& dete
 // A measured rate as a setting: the camera's own rate (5, 7, 10, 15, 30) when within 2% of it,
 // otherwise the nearest whole number from 1 to 120; nothing outside that.
 std::optional<uint32_t> SnapFrameRate(double measured);
-
-inline constexpr uint64_t kVopFramesRead = 300;
 
 } // namespace clipwright

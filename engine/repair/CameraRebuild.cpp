@@ -6,6 +6,7 @@
 #include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
+#include "codec/CameraSettingsDetector.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
 #include "platform/ReadOnlyFile.h"
@@ -136,6 +137,9 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     uint32_t videoCopied = 0;
     uint32_t audioCopied = 0;
     WalkSummary walkSummary;
+    // The video is read as the inspection would have read it: the same walk, the same first bytes.
+    CameraSettingsReading reading;
+    bool videoRead = false;
     try {
         const uint64_t fileSize = sourceFile.Length();
         ReadAhead source(sourceFile);
@@ -143,11 +147,30 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
         uint32_t previousVideoSize = 0;
         std::array<uint8_t, kRepeatPrefixBytes> savedPrefix{};
         std::vector<uint8_t> payload;
+        std::vector<uint8_t> head;
+        auto read = [&](const ChunkHeader& chunk, const uint8_t* data) {
+            if (!plan.readsVideoWhileCopying)
+                return;
+            size_t got = 0;
+            if (reading.WantsHead(chunk)) {
+                // Only the bytes the file holds: a cut-off payload's zeros are the copy's own.
+                const uint64_t held = fileSize - std::min(fileSize, chunk.PayloadStart());
+                got = static_cast<size_t>(std::min<uint64_t>({chunk.size, held, kFrameHeadBytes}));
+                if (data == nullptr) {
+                    head.resize(kFrameHeadBytes);
+                    got = source.ReadAt(chunk.PayloadStart(), head.data(), got);
+                    data = head.data();
+                }
+            }
+            reading.Feed(chunk, std::span<const uint8_t>(data, got));
+        };
         while (auto header = walk.Next()) {
             position = header->position;
             const FourCC tag = header->id;
-            if (header->size == 0)
+            if (header->size == 0) {
+                read(*header, nullptr);
                 continue;
+            }
             const bool audio = tag == fourcc::kAudio01wb;
             // Payloads are handed over where they lie in the read block; a payload cut off by the
             // end of the file is completed with zeros.
@@ -157,12 +180,14 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
                     payload.resize(header->size);
                 } catch (const std::bad_alloc&) {
                     end = CopyEnd::OutOfMemory;
+                    read(*header, nullptr);
                     break;
                 }
                 size_t got = source.ReadAt(header->PayloadStart(), payload.data(), header->size);
                 std::fill(payload.begin() + static_cast<ptrdiff_t>(got), payload.end(), uint8_t{0});
                 data = payload.data();
             }
+            read(*header, data);
             const size_t prefixBytes = std::min<size_t>(header->size, kRepeatPrefixBytes);
 
             if (audio) {
@@ -190,6 +215,12 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
                 break;
             }
         }
+        // A copy that stopped early still owes the host the whole walk's reading.
+        if (end != CopyEnd::EndOfData && plan.readsVideoWhileCopying) {
+            while (auto header = walk.Next())
+                read(*header, nullptr);
+        }
+        videoRead = true;
         walkSummary = walk.Summary();
         if (end == CopyEnd::EndOfData && !walkSummary.Complete()) {
             end = CopyEnd::Damaged;
@@ -201,6 +232,10 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
         end = CopyEnd::FileError;
     }
 
+    // What the video says comes before anything said of the copy, as it would after a prompt. A
+    // recording that could not be read through says nothing: the inspection would have stopped.
+    if (plan.readsVideoWhileCopying && videoRead && job.host != nullptr)
+        job.host->SettingsReadWhileCopying(SuggestedImageSettings(reading.Result()), settings);
     muxer.Finish();
     sourceFile.Close();
     if (end == CopyEnd::EndOfData && !muxer.Complete())

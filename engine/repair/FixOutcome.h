@@ -1,6 +1,7 @@
 // What a job is asked to do, and what it did, for hosts that tell the user more than "Fix AVI done".
 #pragma once
 
+#include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 #include "repair/LayoutProbe.h"
 
@@ -19,8 +20,11 @@ struct FixRequest {
     std::string path;
     std::string fileName;
     OutputMode mode = OutputMode::NewFile;
+    // Frame size and rate given before the job, for a recording whose header lost them (the
+    // command line's options): the answer to the prompt, which then reads the video as it copies.
+    std::optional<ImageSettings> settings = std::nullopt;
     // Where "Make new file" writes fix_NAME; empty: beside the recording.
-    std::string outputFolder;
+    std::string outputFolder = {};
 };
 
 enum class FixStatus {

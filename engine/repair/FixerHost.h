@@ -25,6 +25,12 @@ public:
     virtual std::optional<ImageSettings>
     AskImageSettings(const std::optional<ImageSettings>& readFromVideo) = 0;
 
+    // What the recording's own video and sound gave, when a rebuild ran with `used`, settings
+    // given before the job, and read them as it copied; called before anything else is reported
+    // of the copy. A host that answers the prompt from such settings may point out a difference.
+    virtual void SettingsReadWhileCopying(const std::optional<ImageSettings>& /*readFromVideo*/,
+                                          const ImageSettings& /*used*/) {}
+
     // Hides or shows the progress window.
     virtual void ShowProgress(bool visible) = 0;
 };

@@ -237,7 +237,8 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
     if (purpose == InspectionPurpose::Check)
         CountRebuildChunks(file, inspection);
     // The recording's own video and sound usually still say what its header lost.
-    if (purpose == InspectionPurpose::Check || !inspection.header.usable)
+    if (purpose == InspectionPurpose::Check ||
+        (purpose == InspectionPurpose::Repair && !inspection.header.usable))
         inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
 }
 

@@ -21,9 +21,10 @@
 namespace clipwright {
 
 // What the look is for. A repair holds the recording against a second repair for as long as the
-// inspection lives, and reads the video for settings only when the header lost them; a check
-// reads everything it can report, and holds nothing.
-enum class InspectionPurpose { Repair, Check };
+// inspection lives, and reads the video for settings only when the header lost them; one whose
+// settings the user gave beforehand leaves that to its copy, which reads every chunk anyway. A
+// check reads everything it can report, and holds nothing.
+enum class InspectionPurpose { Repair, RepairWithSettings, Check };
 
 // What a file that holds no AVI recording is, where its first bytes say it plainly.
 enum class ForeignKind { Unknown, Jpeg, Png, Gif, Mp4, Matroska, Wave, Pdf, Zip, Text };
@@ -123,7 +124,7 @@ struct Inspection {
     bool indexAtWalkEnd = false; // an 'idx1' id where the rebuild's walk ended on filler
     WalkSummary walk;
     // The frame size and rate the video and sound give: read by a check always, by a repair only
-    // when the header lost them.
+    // when the header lost them and the user gave none.
     std::optional<DetectedSettings> video;
 
     bool Read() const { return access == Access::Read; }

@@ -10,14 +10,30 @@ void RepairEngine::RunFixJob(const FixRequest& request) {
     // neither touches the other's files.
     RecordingClaim claim;
     const bool claimed = claim.Take(request.path);
+    auto inspect = [&](InspectionPurpose purpose) {
+        Inspection inspection = Inspect(request.path, request.fileName, purpose, request.outputFolder);
+        inspection.repairRunning = !claimed;
+        return inspection;
+    };
     Inspection inspection =
-        Inspect(request.path, request.fileName, InspectionPurpose::Repair, request.outputFolder);
-    inspection.repairRunning = !claimed;
+        inspect(request.settings ? InspectionPurpose::RepairWithSettings : InspectionPurpose::Repair);
+    RepairPlan plan = MakePlan(inspection, request.mode);
+    if (plan.result == PlannedResult::NeedsSettings && request.settings) {
+        // Settings given beforehand answer the prompt. A copy that runs reads the video as it goes;
+        // for a plan that copies nothing the video is read now, and the prompt answered as ever.
+        outcome.askedForImageSettings = true;
+        const RepairPlan answered = MakePlan(inspection, request.mode, request.settings);
+        if (answered.Runs()) {
+            plan = answered;
+        } else {
+            inspection = inspect(InspectionPurpose::Repair);
+            plan = MakePlan(inspection, request.mode);
+        }
+    }
     outcome.layout = inspection.layout;
     outcome.layoutProbed = inspection.Read();
     const JobContext job{host, outcome};
 
-    RepairPlan plan = MakePlan(inspection, request.mode);
     if (plan.result == PlannedResult::NeedsSettings) {
         outcome.askedForImageSettings = true;
         if (host != nullptr)

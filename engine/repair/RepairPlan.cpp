@@ -140,6 +140,7 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
     if (!inspection.header.usable && answer) {
         plan.settingsSource = SettingsSource::User;
         plan.settings = answer;
+        plan.readsVideoWhileCopying = !inspection.video;
     } else if (!inspection.header.usable) {
         plan.settingsSource =
             SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;

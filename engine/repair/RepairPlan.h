@@ -83,6 +83,9 @@ struct RepairPlan {
     SettingsSource settingsSource = SettingsSource::NotNeeded;
     std::optional<ImageSettings> settings;
     uint64_t dataStart = 0;
+    // The user's settings, with the video not read yet: the copy reads what it says on the way,
+    // for the host to compare.
+    bool readsVideoWhileCopying = false;
 
     bool Runs() const {
         return kind != RepairKind::None && result != PlannedResult::Refused &&

@@ -588,7 +588,9 @@ TEST(RebuildFile, OutputThatCannotBeCreatedIsReportedAndTheRecordingMovedBack) {
     }
 }
 
-// A header that lost its settings: the prompt is offered what the recording's video and sound say.
+// A header that lost its settings: the prompt is offered what the recording's video and sound say;
+// settings given beforehand answer it without a prompt, and the copy reads the same from the video
+// on its way.
 TEST(RebuildFile, ThePromptIsOfferedTheSettingsTheRecordingItselfHolds) {
     struct Case {
         uint32_t width, height, framesPerSecond;
@@ -612,6 +614,15 @@ TEST(RebuildFile, ThePromptIsOfferedTheSettingsTheRecordingItselfHolds) {
         ASSERT_TRUE(job.host.offered.has_value()) << c.width;
         EXPECT_EQ(job.host.offered->resolution, c.resolution) << c.width;
         EXPECT_EQ(job.host.offered->framesPerSecond, c.framesPerSecond) << c.width;
+        const Bytes prompted = ReadBytes(dir / "fix_clip.avi");
+
+        Job given;
+        given.Run(clip, true, ImageSettings{kResolutionVga, 5});
+        EXPECT_EQ(given.host.prompts, 0) << c.width;
+        ASSERT_TRUE(given.host.readWhileCopying && *given.host.readWhileCopying) << c.width;
+        EXPECT_EQ((*given.host.readWhileCopying)->resolution, c.resolution) << c.width;
+        EXPECT_EQ((*given.host.readWhileCopying)->framesPerSecond, c.framesPerSecond) << c.width;
+        EXPECT_EQ(ReadBytes(dir / "fix_clip.avi"), prompted) << c.width;
     }
 }
 

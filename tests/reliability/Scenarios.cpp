@@ -22,6 +22,7 @@ const std::vector<Scenario>& AllScenarios() {
         {"ShiftedNewFile", recgen::HeaderLayout::Shifted, false},
         {"ShiftedReplace", recgen::HeaderLayout::Shifted, true},
         {"HeaderLostReplace", recgen::HeaderLayout::HeaderLost, true},
+        {"HeaderLostGivenSettings", recgen::HeaderLayout::HeaderLost, true, Source::Camera, true},
         {"OtherCutNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderCut},
         {"OtherCutReplace", recgen::HeaderLayout::Standard, true, Source::OtherRecorderCut},
         {"OtherFinalisedNewFile", recgen::HeaderLayout::Standard, false, Source::OtherRecorderFinalised},
@@ -243,9 +244,11 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     AnsweringHost host;
     RepairEngine fixer;
     fixer.SetHost(&host);
+    const std::optional<ImageSettings> given =
+        scenario_.settingsGiven ? std::optional(ImageSettings{kResolutionQqvga, 15}) : std::nullopt;
     AviMuxer::SetPartSizeForTests(copyPartSize_);
     fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi",
-                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
+                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, given});
     AviMuxer::SetPartSizeForTests(0);
     if (messages != nullptr)
         for (const auto& message : host.messages)

@@ -29,6 +29,9 @@ struct Scenario {
     recgen::HeaderLayout layout; // of a camera recording
     bool replace;
     Source source = Source::Camera;
+    // A lost header's settings come with the request, as from the command line, rather than from
+    // the prompt: the video is read during the copy.
+    bool settingsGiven = false;
 
     // Repaired where it lies, rather than by a new file put in the recording's place.
     bool InPlace() const {
@@ -42,9 +45,9 @@ inline void PrintTo(const Scenario& scenario, std::ostream* out) {
     *out << scenario.name;
 }
 
-// The camera's standard and shifted layouts in both modes, a lost header (answered prompt: always a
-// new file), then other recorders' files, cut off, finalised and cut off in a third part, in both
-// modes.
+// The camera's standard and shifted layouts in both modes, a lost header (answered prompt, or
+// settings given: always a new file), then other recorders' files, cut off, finalised and cut off in a third
+// part, in both modes.
 const std::vector<Scenario>& AllScenarios();
 // The camera's scenarios alone, for tests that write their own camera recording.
 std::vector<Scenario> CameraScenarios();

@@ -22,6 +22,11 @@ void RecordingHost::ShowProgress(bool visible) {
     progressCalls.push_back(visible);
 }
 
+void RecordingHost::SettingsReadWhileCopying(const std::optional<ImageSettings>& readFromVideo,
+                                             const ImageSettings& /*used*/) {
+    readWhileCopying = readFromVideo;
+}
+
 std::string AsUnprivileged(const std::string& commandLine) {
     return "setpriv --reuid=nobody --regid=nogroup --clear-groups " + commandLine;
 }

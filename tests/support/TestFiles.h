@@ -28,6 +28,8 @@ public:
     void Report(const EngineEvent& event) override;
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
+    void SettingsReadWhileCopying(const std::optional<ImageSettings>& readFromVideo,
+                                  const ImageSettings& used) override;
 
     // The answer to the next prompts; nothing means "Cancel".
     std::optional<std::pair<ResolutionCode, uint32_t>> answer;
@@ -35,6 +37,8 @@ public:
     std::vector<bool> progressCalls;
     int prompts = 0;
     std::optional<ImageSettings> offered; // what the last prompt was offered from the video
+    // What a copy with settings given beforehand read from the video, once it told.
+    std::optional<std::optional<ImageSettings>> readWhileCopying;
 };
 
 // One job on an engine of its own, as a host would run it.
@@ -43,9 +47,10 @@ struct EngineJob {
     RepairEngine fixer;
 
     EngineJob() { fixer.SetHost(&host); }
-    void Run(const std::filesystem::path& path, bool replace) {
+    void Run(const std::filesystem::path& path, bool replace,
+             const std::optional<ImageSettings>& settings = std::nullopt) {
         fixer.RunFixJob(FixRequest{path.string(), path.filename().string(),
-                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile});
+                                   replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, settings});
     }
     // Every message shown, one a line.
     std::string Messages() const {
