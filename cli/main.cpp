@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
     bool quiet = false;
     bool noClobber = false;
     app.add_flag("-q,--quiet", quiet, "Print no summary lines, only what went wrong");
+    std::string outputFolder;
+    auto* outputOption =
+        app.add_option("-o,--output-dir", outputFolder,
+                       "Write each fix_NAME into this folder rather than beside its recording (without "
+                       "--replace); the recording is only read, so it may lie on a write-protected card")
+            ->check(CLI::ExistingDirectory);
     app.add_flag("-n,--no-clobber", noClobber,
                  "Leave a recording whose fix_NAME already exists unrepaired, rather than replace that "
                  "file (without --replace)");
@@ -153,6 +159,7 @@ int main(int argc, char** argv) {
          {app.get_option("--replace"), resolutionOption, fpsOption, app.get_option("--no-clobber")})
         checkOption->excludes(repairOption);
     app.get_option("--no-clobber")->excludes(app.get_option("--replace"));
+    outputOption->excludes(app.get_option("--replace"));
     app.add_option("FILE", files, "Recordings to repair")->required();
 
     try {
@@ -165,7 +172,7 @@ int main(int argc, char** argv) {
     if (check) {
         int exitStatus = kExitAllRepaired;
         for (const std::string& path : files) {
-            const CheckReport report = CheckRecording(path);
+            const CheckReport report = CheckRecording(path, outputFolder);
             std::cout << (json ? cli::CheckJson(report) + "\n" : cli::CheckText(report)) << std::flush;
             if (!cli::PassesCheck(report))
                 exitStatus = kExitSomeNotRepaired;
@@ -190,8 +197,9 @@ int main(int argc, char** argv) {
         request.fileName = BaseName(path);
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
         request.settings = answer;
+        request.outputFolder = outputFolder;
         if (noClobber) {
-            const std::string fixName = MakeOutputNames(path, request.fileName).fixName;
+            const std::string fixName = MakeOutputNames(path, request.fileName, outputFolder).fixName;
             if (FileExists(fixName)) {
                 host.Print(fixName + " already exists and --no-clobber keeps it; not repaired", path);
                 continue;

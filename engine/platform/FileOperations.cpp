@@ -73,7 +73,7 @@ std::string PartialName(const std::string& target) {
     return DirectoryPrefix(target) + "." + BaseName(target) + ".partial";
 }
 
-int CopyToNewFile(const std::string& from, const std::string& partial) {
+int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable) {
     if (int injected = faults::Check(faults::Operation::Open, {from}))
         return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -94,6 +94,8 @@ int CopyToNewFile(const std::string& from, const std::string& partial) {
         return reason;
     }
     TakeOwnerAndMode(target, status);
+    if (keepWritable && (status.st_mode & S_IWUSR) == 0)
+        (void)::fchmod(target, (status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) | S_IWUSR);
     int reason = CopyContents(source, target, partial);
     ::close(source);
     if (reason == 0)
@@ -171,6 +173,11 @@ int FinishNewFile(const std::string& path, const struct stat& recording) {
     int reason = SyncFile(descriptor, path);
     ::close(descriptor);
     return reason != 0 ? reason : SyncDirectoryOf(path);
+}
+
+int SetModeOf(const std::string& path, const struct stat& recording) {
+    return ::chmod(path.c_str(), recording.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) == 0 ? 0
+                                                                                                         : errno;
 }
 
 int RenameReplacing(const std::string& from, const std::string& to) {

@@ -20,8 +20,11 @@ int CopyFileReplacing(const std::string& from, const std::string& to);
 
 // The first half of CopyFileReplacing: copies `from` to the new file `partial` (a hidden name that
 // nobody else uses), with the source's owner and mode, synced. Removes it on failure. Returns 0,
-// or the errno of the failure.
-int CopyToNewFile(const std::string& from, const std::string& partial);
+// or the errno of the failure. `keepWritable`: its owner may write it whatever the source's mode,
+// for a copy to be repaired; SetModeOf gives it the source's mode once it is.
+int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable = false);
+// Gives `path` the recording's permission bits. Returns 0, or the errno.
+int SetModeOf(const std::string& path, const struct stat& recording);
 // The second half: the folder synced, `partial` renamed to `to` (replacing what stands there) and
 // the folder synced again; on failure `partial` is removed. Returns 0, or the errno.
 int PlaceNewFile(const std::string& partial, const std::string& to);

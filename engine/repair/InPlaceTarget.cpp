@@ -51,7 +51,9 @@ bool InPlaceTarget::Open(SourceFile& file) {
     undo_.emplace(plan_.partialPath, std::string(), path);
     undo_->AlsoRemove(PartialName(inspection_.names.companionCopy));
     companionCopied_ = CopyCompanionFile(inspection_.names);
-    if (const int copyError = CopyToNewFile(path, plan_.partialPath); copyError != 0) {
+    // A read-only recording (a write-protected card, an evidence copy) gives a read-only copy,
+    // which the repair must still write.
+    if (const int copyError = CopyToNewFile(path, plan_.partialPath, true); copyError != 0) {
         Abandon(file);
         job_.Report({.code = EventCode::CopyNotMade,
                      .path = plan_.outputPath,
@@ -85,7 +87,12 @@ bool InPlaceTarget::Finish(SourceFile& file) {
     }
     if (!copying_)
         return true;
-    if (const int placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath); placeError != 0) {
+    int placeError = 0;
+    if ((inspection_.status.st_mode & S_IWUSR) == 0)
+        placeError = SetModeOf(plan_.partialPath, inspection_.status);
+    if (placeError == 0)
+        placeError = PlaceNewFile(plan_.partialPath, plan_.outputPath);
+    if (placeError != 0) {
         Abandon(file);
         job_.Report({.code = EventCode::CopyNotMade,
                      .path = plan_.outputPath,

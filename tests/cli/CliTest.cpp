@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -193,6 +194,54 @@ TEST(CommandLine, FileErrorsGoToStandardErrorWithThePathAndTheExitStatusIsOne) {
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("1 repaired, 1 not repaired\n"), std::string::npos) << result.out;
+}
+
+// A recording on a write-protected card: the file and its folder read-only to the user. "Make new
+// file" only reads it, so a repair into another folder works for every kind of recording; without
+// one the message names the folder and why.
+TEST(CommandLine, AReadOnlyRecordingIsRepairedIntoAnotherFolder) {
+    ScratchDir dir;
+    const fs::path card = dir / "card";
+    const fs::path out = dir / "out";
+    fs::create_directories(card);
+    fs::create_directories(out);
+    CutOffRecording(dir, "card/standard.avi");
+    CutOffRecording(dir, "card/shifted.avi", recgen::HeaderLayout::Shifted);
+    ASSERT_EQ(
+        RunCommand("{ ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=15 -t 2 -c:v mpeg4 "
+                   "-f avi pipe:1 | head -c 30000 > " +
+                   ShellQuote(card / "other.avi") + "; }")
+            .exitStatus,
+        0);
+    std::map<std::string, Bytes> before;
+    for (const char* name : {"standard.avi", "shifted.avi", "other.avi"}) {
+        fs::permissions(card / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        before[name] = ReadBytes(card / name);
+    }
+    fs::permissions(card, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(out, fs::perms::all);
+
+    for (const char* name : {"standard.avi", "shifted.avi", "other.avi"}) {
+        SCOPED_TRACE(name);
+        const CommandResult result = RunCommand(AsUnprivileged(
+            ShellQuote(CLIPWRIGHT_CLI_PATH) + " -o " + ShellQuote(out) + " " + ShellQuote(card / name)));
+        EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+        EXPECT_NE(result.out.find("(new file) -> " + (out / ("fix_" + std::string(name))).string()),
+                  std::string::npos)
+            << result.out;
+        EXPECT_EQ(ReadBytes(card / name), before[name]);
+        EXPECT_GT(Probe(out / ("fix_" + std::string(name)))["video"].packets, 0u);
+
+        const CommandResult refused =
+            RunCommand(AsUnprivileged(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + ShellQuote(card / name)));
+        EXPECT_EQ(refused.exitStatus, 1);
+        EXPECT_NE(refused.err.find("cannot be written in the folder \"" + card.string() +
+                                   "/\" (Permission denied). The recording was left as it was."),
+                  std::string::npos)
+            << refused.err;
+    }
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"card", "out"}));
 }
 
 TEST(CommandLine, ARecordingRefusedBeforeTheProbeIsReportedWithoutALayout) {
