@@ -83,10 +83,13 @@ size_t ReadOnlyFile::ReadAt(uint64_t position, void* buffer, size_t count) {
         return count;
     }
     if (!held) {
-        if (farApart) {
-            std::swap(block_, previous_);
-            std::swap(blockStart_, previousStart_);
-            std::swap(blockBytes_, previousBytes_);
+        // Kept by copy, and only a small read: a second block would double what the look holds.
+        previousBytes_ = 0;
+        if (farApart && blockBytes_ <= kPreviousBytes) {
+            previous_.resize(kPreviousBytes);
+            std::memcpy(previous_.data(), block_.data(), blockBytes_);
+            previousStart_ = blockStart_;
+            previousBytes_ = blockBytes_;
         }
         block_.resize(kBlockBytes);
         blockBytes_ = 0; // a failed read leaves nothing stale behind

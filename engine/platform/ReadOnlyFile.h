@@ -41,6 +41,7 @@ public:
     // per header rather than every byte of the file.
     static constexpr uint64_t kFarApart = uint64_t{8} << 10;
     static constexpr size_t kSmallReadBytes = 512;
+    static constexpr size_t kPreviousBytes = size_t{4} << 10;
 
 private:
     size_t ReadDirect(uint64_t position, void* buffer, size_t count);

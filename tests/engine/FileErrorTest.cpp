@@ -116,7 +116,7 @@ TEST(FileErrorsInAJob, PermissionDeniedForAnUnprivilegedUser) {
         RunCommand(AsUnprivileged(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + ShellQuote(clip)));
 
     EXPECT_EQ(result.exitStatus, 1);
-    const std::string line = clip.string() + ": ERROR: The file could not be accessed.\n";
+    const std::string line = "clipwright-cli: " + clip.string() + ": The file could not be accessed.\n";
     EXPECT_EQ(result.err, line) << "told once, by the probe";
     EXPECT_EQ(ReadBytes(clip), before);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"private.avi"});
