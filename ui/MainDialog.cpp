@@ -304,10 +304,11 @@ bool MainDialog::BrowseForAvi(ChosenFile& chosen) {
 void MainDialog::ChooseFile(const QString& path) {
     if (path.isEmpty())
         return;
-    // The Open dialog reports whole paths; a path from elsewhere is made whole the same way.
-    const ChosenFile chosen = ChosenFileFromSelection({QFileInfo(path).absoluteFilePath()});
-    pathText = chosen.path;
-    fileName = chosen.fileName;
+    // A dropped or given file is used as named: the ".avi" rule belongs to the Open dialog, whose
+    // user may type a name without it. The path is made whole, as the Open dialog's are.
+    const QFileInfo info(path);
+    pathText = info.absoluteFilePath();
+    fileName = info.fileName();
     pathEdit->setText(pathText);
 }
 

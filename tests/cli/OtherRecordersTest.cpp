@@ -671,7 +671,7 @@ void ExpectBothModesCopyEveryChunk(const fs::path& clip) {
     CopySparse(clip, before);
     const CommandResult newFile = Cli(ShellQuote(clip));
     EXPECT_EQ(newFile.exitStatus, 0) << newFile.out << newFile.err;
-    EXPECT_NE(newFile.out.find("written anew as OpenDML -> " + copy.string()), std::string::npos)
+    EXPECT_NE(newFile.out.find("written anew as OpenDML (new file) -> " + copy.string()), std::string::npos)
         << newFile.out;
     EXPECT_EQ(RunCommand("cmp " + ShellQuote(before) + " " + ShellQuote(clip)).exitStatus, 0)
         << "the recording was changed";

@@ -106,14 +106,14 @@ private slots:
         QCOMPARE(engine.Host(), nullptr);
     }
 
-    // A file on the command line is taken as "Select AVI File" would take it, whole path and all.
+    // A file on the command line is taken as named, its path made whole.
     void aFileGivenAtTheStartIsChosen_data() {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("chosenName");
         QTest::newRow("AVI file") << "clip.AVI"
                                   << "clip.AVI";
-        QTest::newRow("extension rule") << "clip"
-                                        << "clip.avi";
+        QTest::newRow("used as named") << "clip"
+                                       << "clip";
     }
     void aFileGivenAtTheStartIsChosen() {
         QFETCH(QString, given);

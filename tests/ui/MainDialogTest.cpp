@@ -282,7 +282,7 @@ private slots:
         QTest::addColumn<QString>("url");        // or a web address, or "text" for plain text
         QTest::addColumn<QString>("chosenName"); // what the dialog then holds; empty: refused
         QTest::newRow("one AVI file") << QStringList{"clip.AVI"} << QString() << "clip.AVI";
-        QTest::newRow("extension rule") << QStringList{"clip.mp4"} << QString() << "clip.mp4.avi";
+        QTest::newRow("used as named") << QStringList{"clip.mp4"} << QString() << "clip.mp4";
         QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << QString() << QString();
         QTest::newRow("a folder") << QStringList{"folder.avi/"} << QString() << QString();
         QTest::newRow("web address") << QStringList{} << "https://example.com/clip.avi" << QString();
