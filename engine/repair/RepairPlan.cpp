@@ -77,21 +77,26 @@ void ClearOutput(RepairPlan& plan) {
     plan.keptAs.clear();
 }
 
+// A copy whose walk stops at damaged data: a new file keeps what lies before it, a replace writes
+// nothing.
+void StopAtDamage(RepairPlan& plan, bool copiesAnything) {
+    if (KeepsPartialCopy(plan, copiesAnything)) {
+        plan.result = PlannedResult::Partial;
+        return;
+    }
+    plan.result = PlannedResult::Stops;
+    plan.refusal = Refusal::WalkStops;
+    ClearOutput(plan);
+}
+
 RepairPlan PlanCopy(const Inspection& inspection, OutputMode mode, CopyReason reason) {
     RepairPlan plan;
     plan.kind = RepairKind::OtherRecorderCopy;
     plan.mode = mode;
     plan.copyReason = reason;
     PlaceNewFile(inspection, mode == OutputMode::ReplaceOriginal, plan);
-    if (plan.result == PlannedResult::Refused || inspection.other->scan.walk.Complete())
-        return plan;
-    if (KeepsPartialCopy(plan, true)) {
-        plan.result = PlannedResult::Partial;
-        return plan;
-    }
-    plan.result = PlannedResult::Stops;
-    plan.refusal = Refusal::WalkStops;
-    ClearOutput(plan);
+    if (plan.result != PlannedResult::Refused && !inspection.other->scan.walk.Complete())
+        StopAtDamage(plan, true);
     return plan;
 }
 
@@ -166,13 +171,7 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
         }
         return plan;
     }
-    if (KeepsPartialCopy(plan, copiesAnything)) {
-        plan.result = PlannedResult::Partial;
-        return plan;
-    }
-    plan.result = PlannedResult::Stops;
-    plan.refusal = Refusal::WalkStops;
-    ClearOutput(plan);
+    StopAtDamage(plan, copiesAnything);
     return plan;
 }
 

@@ -519,6 +519,30 @@ TEST(LargeRecordings, ARepairOfEveryPartKilledAtAnyWriteIsCompletedByTheNext) {
     ExpectARepairKilledAtAnyWriteCompletedByTheNext(unlisted);
 }
 
+// ffprobe reads every complete chunk of the truth from the repaired `clip` (as many video packets;
+// with `countAllPackets`, as many of every stream, else only their bytes: it cuts long PCM chunks
+// into packets of its own), GStreamer's duration is the truth's, and a second repair has nothing
+// to do.
+void ExpectPlayersReadEveryChunkAndNothingIsLeftToDo(const fs::path& clip, const Truth& truth,
+                                                     bool countAllPackets) {
+    const std::map<int, StreamPackets> packets = ProbePackets(clip);
+    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
+        const auto read = packets.find(static_cast<int>(stream));
+        if (countAllPackets || truth.streams[stream].type == fourcc::kVids) {
+            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
+                << "ffprobe's packets of stream " << stream;
+        }
+        EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
+            << "ffprobe's bytes of stream " << stream;
+    }
+    const std::optional<double> gstreamer = GStreamerSeconds(clip);
+    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
+    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
+
+    const CommandResult second = Cli("--replace " + ShellQuote(clip));
+    EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+}
+
 // Both modes on a copy of `clip` cut off: the recording stays as it was, the two modes write the
 // same file, every part of it is indexed, the players read every complete chunk, and a second repair
 // has nothing to do. The readers, which read gigabytes each, read the one file.
@@ -543,20 +567,7 @@ void ExpectBothModesIndexEveryPart(const fs::path& clip, uint32_t parts) {
     fs::remove(copy);
 
     ExpectEveryPartIndexed(clip, truth);
-    const std::map<int, StreamPackets> packets = ProbePackets(clip);
-    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
-        const auto read = packets.find(static_cast<int>(stream));
-        EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
-            << "ffprobe's packets of stream " << stream;
-        EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
-            << "ffprobe's bytes of stream " << stream;
-    }
-    const std::optional<double> gstreamer = GStreamerSeconds(clip);
-    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
-    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
-
-    const CommandResult second = Cli("--replace " + ShellQuote(clip));
-    EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+    ExpectPlayersReadEveryChunkAndNothingIsLeftToDo(clip, truth, true);
 }
 
 // A recording of 4.7 GiB in five RIFF parts, cut at points past 2 and 4 GiB, in a part's index,
@@ -687,23 +698,7 @@ void ExpectBothModesCopyEveryChunk(const fs::path& clip) {
     const Truth written = TruthWalk(clip);
     EXPECT_GE(written.parts, 3u);
     ExpectEveryPartIndexed(clip, written);
-    const std::map<int, StreamPackets> packets = ProbePackets(clip);
-    for (size_t stream = 0; stream < truth.streams.size(); ++stream) {
-        const auto read = packets.find(static_cast<int>(stream));
-        // ffprobe cuts long PCM chunks into packets of its own.
-        if (truth.streams[stream].type == fourcc::kVids) {
-            EXPECT_EQ(read == packets.end() ? 0 : read->second.count, truth.streams[stream].nonEmptyChunks)
-                << "ffprobe's packets of stream " << stream;
-        }
-        EXPECT_EQ(read == packets.end() ? 0 : read->second.bytes, truth.streams[stream].payloadBytes)
-            << "ffprobe's bytes of stream " << stream;
-    }
-    const std::optional<double> gstreamer = GStreamerSeconds(clip);
-    ASSERT_TRUE(gstreamer.has_value()) << "GStreamer reports no duration";
-    EXPECT_NEAR(*gstreamer, LongestSeconds(truth), 1.0) << "GStreamer's duration";
-
-    const CommandResult second = Cli("--replace " + ShellQuote(clip));
-    EXPECT_NE(second.out.find("no repair needed"), std::string::npos) << second.out << second.err;
+    ExpectPlayersReadEveryChunkAndNothingIsLeftToDo(clip, truth, false);
 }
 
 // A recording past 2 GiB that cannot be indexed where it stands: in three RIFF parts with no super
