@@ -2,6 +2,8 @@
 
 #include "text/EventText.h"
 
+#include <cmath>
+#include <cstdio>
 #include <ostream>
 
 namespace clipwright::cli {
@@ -15,6 +17,7 @@ void CliHost::Report(const EngineEvent& event) {
 }
 
 void CliHost::Print(const std::string& text, const std::string& filePath) {
+    EndProgress();
     errors_ << kProgramName << ": ";
     if (!filePath.empty())
         errors_ << filePath << ": ";
@@ -61,5 +64,46 @@ void CliHost::WarnIfVideoDiffers(const std::optional<ImageSettings>& readFromVid
 }
 
 void CliHost::ShowProgress(bool /*visible*/) {}
+
+void CliHost::Progress(const ProgressReport& report) {
+    if (!progressShown_)
+        return;
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kLineInterval = std::chrono::milliseconds(200);
+    const Clock::time_point now = Clock::now();
+    if (report.phase != phase_) {
+        phase_ = report.phase;
+        phaseStart_ = now;
+    } else if (now - lastLine_ < kLineInterval && report.done < report.total) {
+        return;
+    }
+    lastLine_ = now;
+    const double seconds = std::chrono::duration<double>(now - phaseStart_).count();
+    const double percent = report.total == 0
+                               ? 100.0
+                               : 100.0 * static_cast<double>(report.done) / static_cast<double>(report.total);
+    char line[160];
+    const char* doing = report.phase == ProgressPhase::Reading ? "reading" : "writing";
+    int length = std::snprintf(line, sizeof line, "%s %3.0f%%", doing, percent);
+    // The rate and the time left only once the phase has run long enough for them to mean anything.
+    if (seconds >= 1.0 && report.done > 0 && report.done < report.total) {
+        const double rate = static_cast<double>(report.done) / seconds;
+        const double left = static_cast<double>(report.total - report.done) / rate;
+        std::snprintf(line + length, sizeof line - static_cast<size_t>(length), ", %.1f MB/s, %.0f s left",
+                      rate / 1e6, std::ceil(left));
+    }
+    errors_ << '\r' << kProgramName << ": " << path_ << ": " << line << "\x1b[K";
+    errors_.flush();
+    lineStands_ = true;
+}
+
+void CliHost::EndProgress() {
+    if (!lineStands_)
+        return;
+    errors_ << "\r\x1b[K";
+    errors_.flush();
+    lineStands_ = false;
+    phase_.reset();
+}
 
 } // namespace clipwright::cli

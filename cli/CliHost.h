@@ -6,6 +6,7 @@
 #include "avi/CameraLayout.h"
 #include "repair/FixerHost.h"
 
+#include <chrono>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ public:
     void SettingsReadWhileCopying(const std::optional<ImageSettings>& readFromVideo,
                                   const ImageSettings& used) override;
     void ShowProgress(bool visible) override;
+    // One line, rewritten in place, when standard error is a terminal and progress is wanted.
+    void Progress(const ProgressReport& report) override;
+    void ShowProgressLine(bool shown) { progressShown_ = shown; }
+    // Clears the progress line, if one stands, so that what follows starts on a clean line.
+    void EndProgress();
 
     // True when the last job needed the prompt and no answer was given on the command line.
     bool SettingsWereMissing() const { return settingsMissing_; }
@@ -43,6 +49,11 @@ private:
     std::optional<ImageSettings> answer_;
     bool settingsMissing_ = false;
     std::string path_;
+    bool progressShown_ = false;
+    bool lineStands_ = false;
+    std::optional<ProgressPhase> phase_;
+    std::chrono::steady_clock::time_point phaseStart_;
+    std::chrono::steady_clock::time_point lastLine_;
 };
 
 } // namespace clipwright::cli

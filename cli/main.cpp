@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -187,6 +188,8 @@ int main(int argc, char** argv) {
     // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
     interruption::InstallHandlers();
     cli::CliHost host(std::cerr, answer);
+    // Progress only for a person watching: never into a pipe or a file.
+    host.ShowProgressLine(!quiet && ::isatty(STDERR_FILENO) == 1);
     RepairEngine fixer;
     fixer.SetHost(&host);
     uint32_t repaired = 0;
@@ -206,6 +209,7 @@ int main(int argc, char** argv) {
             }
         }
         fixer.RunFixJob(request);
+        host.EndProgress();
         if (!quiet)
             PrintSummary(path, fixer.LastOutcome(), host);
         if (fixer.LastOutcome().status == FixStatus::Repaired)

@@ -49,8 +49,9 @@ std::string MoveToTemporaryNameFailed(const std::string& temporaryName, int syst
 std::string FolderRefusesNewFile(const std::string& outputPath, int systemError) {
     const size_t separator = outputPath.rfind('/');
     const std::string folder = separator == std::string::npos ? "." : outputPath.substr(0, separator + 1);
-    return "The repaired file " + Quoted(outputPath) + " cannot be written in the folder \"" + folder + "\" (" +
-           Reason(systemError) + "). The recording was left as it was. Choose another folder for the new file.";
+    return "The repaired file " + Quoted(outputPath) + " cannot be written in the folder \"" + folder +
+           "\" (" + Reason(systemError) +
+           "). The recording was left as it was. Choose another folder for the new file.";
 }
 
 std::string OutputNotCreated(const std::string& outputPath) {
@@ -75,7 +76,8 @@ std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::o
                                   CopyReason copied, bool replacedOriginal, const std::string& outputPath) {
     const std::string findings = OtherRecorderFindings(streams, videoFrames, audioSeconds);
     if (copied == CopyReason::None)
-        return findings + ", index rebuilt.";
+        return findings + ", index rebuilt in " +
+               (replacedOriginal ? "the original file " : "the new file ") + Quoted(outputPath) + ".";
     const std::string why =
         copied == CopyReason::PartsNotListable
             ? "It continues in further RIFF parts, as recorders write files past 1 GB, but its header has no "

@@ -33,13 +33,13 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(resources::AppIcon());
 }
 
-int Application::Run(RepairEngine& engine, const QString& file) {
+int Application::Run(RepairEngine& engine, const QStringList& files) {
     if (!socketsStartup()) {
         ShowMessageBox(nullptr, QString::fromUtf8(strings::kSocketsFailed), QMessageBox::Warning);
         return 1;
     }
     MainDialog dialog(engine);
-    dialog.ChooseFile(file);
+    dialog.ChooseFiles(files);
     // Which button closed the dialog does not matter: either ends the program. Nothing is kept
     // between runs, so there are no settings to write.
     dialog.exec();

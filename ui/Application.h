@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 
 namespace clipwright::ui {
 
@@ -17,9 +18,9 @@ public:
 
     void SetSocketsStartup(SocketsStartup startup) { socketsStartup = std::move(startup); }
 
-    // Runs the main dialog on `engine` until it closes, with `file` chosen at the start when one is
-    // given. Returns the program's exit code: 0, or 1 when the sockets layer could not be started.
-    int Run(RepairEngine& engine, const QString& file = QString());
+    // Runs the main dialog on `engine` until it closes, with `files` chosen at the start when any
+    // are given. Returns the program's exit code: 0, or 1 when the sockets layer could not be started.
+    int Run(RepairEngine& engine, const QStringList& files = {});
 
 private:
     SocketsStartup socketsStartup = StartPlatformSockets;

@@ -3,11 +3,10 @@
 #include "Strings.h"
 
 #include <QCommandLineParser>
-#include <cstdio>
 
 namespace clipwright::ui {
 
-std::optional<QString> ReadCommandLine(const QStringList& arguments) {
+QStringList ReadCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(strings::kCommandLineDescription));
     parser.addHelpOption();
@@ -17,12 +16,7 @@ std::optional<QString> ReadCommandLine(const QStringList& arguments) {
                                  QString::fromUtf8(strings::kFileArgumentSyntax));
     // The version printed is the application's own (QCoreApplication::applicationVersion).
     parser.process(arguments);
-    const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) {
-        std::fprintf(stderr, "%s\n", strings::kOneFileOnly);
-        return std::nullopt;
-    }
-    return files.isEmpty() ? QString() : files.first();
+    return parser.positionalArguments();
 }
 
 } // namespace clipwright::ui

@@ -11,7 +11,7 @@ namespace clipwright::ui {
 void JobHost::Report(const EngineEvent& event) {
     if (stop_.stop_requested())
         return;
-    Show(EventText(event), event.path, IsFinding(event.code));
+    Show(EventText(event), event.path, IsFinding(event.code), event.folderRefused);
 }
 
 void JobHost::ShowProblem(const std::string& text, const std::string& filePath) {
@@ -20,13 +20,15 @@ void JobHost::ShowProblem(const std::string& text, const std::string& filePath) 
     Show(text, filePath, false);
 }
 
-void JobHost::Show(const std::string& text, const std::string& filePath, bool finding) {
+void JobHost::Show(const std::string& text, const std::string& filePath, bool finding, bool folderRefused) {
     const JobQuestion<Done> question;
-    job_.Post([&job = job_, text, filePath, finding, reply = question.Reply()] {
+    job_.Post([&job = job_, text, filePath, finding, folderRefused, reply = question.Reply()] {
         const QString shown = QString::fromStdString(text);
         const QString file = QString::fromStdString(filePath);
         if (finding)
             emit job.findingsShown(shown, file, reply);
+        else if (folderRefused)
+            emit job.folderRefused(shown, file, reply);
         else
             emit job.messageRequested(shown, file, reply);
     });
@@ -41,6 +43,16 @@ std::optional<ImageSettings> JobHost::AskImageSettings(const std::optional<Image
         emit job.imageSettingsRequested(readFromVideo, reply);
     });
     return question.Wait(stop_);
+}
+
+void JobHost::Progress(const ProgressReport& report) {
+    if (stop_.stop_requested())
+        return;
+    job_.Post([&job = job_, report] { emit job.progressReported(report.phase, report.done, report.total); });
+}
+
+bool JobHost::StopRequested() {
+    return stop_.stop_requested() || job_.cancelRequested.load();
 }
 
 void JobHost::ShowProgress(bool visible) {

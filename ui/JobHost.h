@@ -25,9 +25,13 @@ public:
     void ShowProblem(const std::string& text, const std::string& filePath);
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
     void ShowProgress(bool visible) override;
+    // Handed over without waiting: the job goes on while the window catches up.
+    void Progress(const ProgressReport& report) override;
+    // The user pressed Cancel, or the dialog is stopping the job.
+    bool StopRequested() override;
 
 private:
-    void Show(const std::string& text, const std::string& filePath, bool finding);
+    void Show(const std::string& text, const std::string& filePath, bool finding, bool folderRefused = false);
 
     RepairJob& job_;
     std::stop_token stop_;

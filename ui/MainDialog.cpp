@@ -7,6 +7,7 @@
 #include "ProgressWindow.h"
 #include "Resources.h"
 #include "Strings.h"
+#include "text/EventText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -89,20 +90,22 @@ QGroupBox* AddFrame(QWidget* parent, const DialogUnits& units, const QRect& plac
 
 } // namespace
 
-ChosenFile ChosenFileFromSelection(const QStringList& selectedPaths) {
-    ChosenFile chosen;
+QList<ChosenFile> ChosenFilesFromSelection(const QStringList& selectedPaths) {
+    QList<ChosenFile> chosen;
     for (const QString& selected : selectedPaths) {
         // CLIP.AVI is an AVI file too: appending ".avi" would name a file that does not exist.
         const bool isAvi = QFileInfo(selected).suffix().compare(QString::fromUtf8(strings::kAviExtension),
                                                                 Qt::CaseInsensitive) == 0;
-        chosen.path = isAvi ? selected : selected + QStringLiteral(".") + strings::kAviExtension;
-        chosen.fileName = QFileInfo(chosen.path).fileName();
+        ChosenFile file;
+        file.path = isAvi ? selected : selected + QStringLiteral(".") + strings::kAviExtension;
+        file.fileName = QFileInfo(file.path).fileName();
+        chosen.append(file);
     }
     return chosen;
 }
 
 MainDialog::MainDialog(RepairEngine& engine, QWidget* parent)
-    : QDialog(parent), appIcon(resources::AppIcon()), job(engine) {
+    : QDialog(parent), engine_(engine), appIcon(resources::AppIcon()), job(engine) {
     setObjectName(QStringLiteral("mainDialog"));
     setWindowTitle(QString::fromUtf8(strings::kMainCaption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -116,6 +119,12 @@ MainDialog::MainDialog(RepairEngine& engine, QWidget* parent)
     connect(&job, &RepairJob::findingsShown, this, &MainDialog::OnFindingsShown);
     connect(&job, &RepairJob::imageSettingsRequested, this, &MainDialog::OnImageSettingsRequested);
     connect(&job, &RepairJob::progressVisibilityRequested, this, &MainDialog::OnProgressVisibilityRequested);
+    connect(&job, &RepairJob::folderRefused, this, &MainDialog::OnFolderRefused);
+    connect(&job, &RepairJob::progressReported, this,
+            [this](ProgressPhase phase, quint64 done, quint64 total) {
+                if (progressWindow != nullptr)
+                    progressWindow->ShowProgress(phase, done, total);
+            });
 
     // Linux window menus take no entries of a program's own: the about box is on F1 and on the
     // dialog's right-click menu.
@@ -125,6 +134,10 @@ MainDialog::MainDialog(RepairEngine& engine, QWidget* parent)
     aboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(aboutAction, &QAction::triggered, this, &MainDialog::OnAbout);
     addAction(aboutAction);
+    folderAction = new QAction(QString::fromUtf8(strings::kChooseFolderEntry), this);
+    folderAction->setObjectName(QStringLiteral("folderAction"));
+    connect(folderAction, &QAction::triggered, this, &MainDialog::OnChooseOutputFolder);
+    addAction(folderAction);
 
     InitDialog();
 }
@@ -274,21 +287,58 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("aboutMenu"));
+    menu.addAction(folderAction);
     menu.addAction(aboutAction);
     menu.exec(event->globalPos());
 }
 
 void MainDialog::OnSelectFile() {
-    ChosenFile chosen;
+    QList<ChosenFile> chosen;
     // After a cancel the earlier choice stands.
     if (!BrowseForAvi(chosen))
         return;
-    pathText = chosen.path;
-    fileName = chosen.fileName;
-    pathEdit->setText(pathText);
+    SetChosen(chosen);
 }
 
-bool MainDialog::BrowseForAvi(ChosenFile& chosen) {
+void MainDialog::SetChosen(const QList<ChosenFile>& files) {
+    chosenFiles = files;
+    if (files.isEmpty())
+        return;
+    fileName = files.first().fileName;
+    if (files.size() == 1) {
+        pathText = files.first().path;
+    } else {
+        QStringList names;
+        for (const ChosenFile& file : files)
+            names << file.fileName;
+        pathText =
+            QString::fromUtf8(strings::kSeveralFiles).arg(files.size()).arg(names.join(QStringLiteral(", ")));
+    }
+    pathEdit->setText(pathText);
+    pathEdit->setCursorPosition(0);
+}
+
+void MainDialog::SetOutputFolder(const QString& folder) {
+    outputFolder = folder;
+    const QString where = folder.isEmpty() ? QString::fromUtf8(strings::kNewFilesGoBeside)
+                                           : QString::fromUtf8(strings::kNewFilesGoTo).arg(folder);
+    newFileBox->setToolTip(where);
+    newFileBox->setAccessibleDescription(where);
+}
+
+void MainDialog::OnChooseOutputFolder() {
+    if (JobRunning())
+        return;
+    const QString start = outputFolder.isEmpty() && !chosenFiles.isEmpty()
+                              ? QFileInfo(chosenFiles.first().path).absolutePath()
+                              : outputFolder;
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QString::fromUtf8(strings::kChooseFolderCaption), start);
+    if (!folder.isEmpty())
+        SetOutputFolder(folder);
+}
+
+bool MainDialog::BrowseForAvi(QList<ChosenFile>& chosen) {
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("openDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -297,46 +347,69 @@ bool MainDialog::BrowseForAvi(ChosenFile& chosen) {
     dialog.setDefaultSuffix(QString::fromUtf8(strings::kAviExtension));
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    chosen = ChosenFileFromSelection(dialog.selectedFiles());
-    return !chosen.path.isEmpty();
+    chosen = ChosenFilesFromSelection(dialog.selectedFiles());
+    return !chosen.isEmpty();
 }
 
 void MainDialog::ChooseFile(const QString& path) {
-    if (path.isEmpty())
-        return;
-    // A dropped or given file is used as named: the ".avi" rule belongs to the Open dialog, whose
-    // user may type a name without it. The path is made whole, as the Open dialog's are.
-    const QFileInfo info(path);
-    pathText = info.absoluteFilePath();
-    fileName = info.fileName();
-    pathEdit->setText(pathText);
+    if (!path.isEmpty())
+        ChooseFiles({path});
 }
 
-QString MainDialog::DroppedFile(const QMimeData* mime) const {
+void MainDialog::ChooseFiles(const QStringList& paths) {
+    // Dropped or given files are used as named: the ".avi" rule belongs to the Open dialog, whose
+    // user may type a name without it. Paths are made whole, as the Open dialog's are.
+    QList<ChosenFile> files;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        files.append({info.absoluteFilePath(), info.fileName()});
+    }
+    SetChosen(files);
+}
+
+QStringList MainDialog::DroppedFiles(const QMimeData* mime) const {
     if (mime == nullptr || !mime->hasUrls())
         return {};
-    const QList<QUrl> urls = mime->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return {};
-    const QString path = urls.first().toLocalFile();
-    return QFileInfo(path).isFile() ? path : QString();
+    QStringList paths;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
+            return {};
+        paths << url.toLocalFile();
+    }
+    return paths;
 }
 
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (!JobRunning() && !DroppedFile(event->mimeData()).isEmpty())
+    if (!JobRunning() && !DroppedFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void MainDialog::dropEvent(QDropEvent* event) {
-    const QString path = JobRunning() ? QString() : DroppedFile(event->mimeData());
-    if (path.isEmpty()) {
+    const QStringList paths = JobRunning() ? QStringList() : DroppedFiles(event->mimeData());
+    if (paths.isEmpty()) {
         event->ignore();
         return;
     }
-    ChooseFile(path);
+    // A picture or a movie of another kind dropped by mistake is refused here, with the reason,
+    // rather than after Fix.
+    QStringList taken;
+    QStringList refusals;
+    for (const QString& path : paths) {
+        const ForeignKind kind = ForeignKindAtStart(QFile::encodeName(path).toStdString());
+        if (kind == ForeignKind::Unknown) {
+            taken << path;
+            continue;
+        }
+        refusals << QFileInfo(path).fileName() + QStringLiteral(": ") +
+                        QString::fromStdString(EventText({.code = EventCode::NotAvi, .foreign = kind}));
+    }
+    if (!taken.isEmpty())
+        ChooseFiles(taken);
     event->acceptProposedAction();
+    if (!refusals.isEmpty())
+        OpenMessageBox(this, refusals.join(QStringLiteral("\n\n")), QMessageBox::Warning);
 }
 
 void MainDialog::OnFix() {
@@ -348,18 +421,32 @@ void MainDialog::OnFix() {
         ShowMessageBox(this, QString::fromUtf8(strings::kSelectFileFirst), QMessageBox::NoIcon);
         return;
     }
+    if (resultWindow != nullptr)
+        resultWindow->close();
+    pending = chosenFiles.size() > 1 ? chosenFiles : QList<ChosenFile>{{pathText, fileName}};
+    results.clear();
+    closeAfterJob = false;
+    currentMode = replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
+    SetControlsEnabled(false);
+    StartNext();
+}
+
+void MainDialog::StartNext() {
+    current = pending.takeFirst();
+    runAgain = false;
     progressWindow = new ProgressWindow(this);
     connect(progressWindow, &ProgressWindow::startRequested, this, &MainDialog::StartJob);
+    connect(progressWindow, &ProgressWindow::cancelRequested, this, [this] { job.Cancel(); });
     connect(progressWindow, &QDialog::finished, this, &MainDialog::OnProgressClosed);
-    SetControlsEnabled(false);
     progressWindow->Run();
 }
 
 void MainDialog::StartJob() {
     try {
-        FixRequest request{QFile::encodeName(pathText).toStdString(),
-                           QFile::encodeName(fileName).toStdString(),
-                           replaceBox->isChecked() ? OutputMode::ReplaceOriginal : OutputMode::NewFile};
+        FixRequest request{QFile::encodeName(current.path).toStdString(),
+                           QFile::encodeName(current.fileName).toStdString(), currentMode};
+        if (currentMode == OutputMode::NewFile && !outputFolder.isEmpty())
+            request.outputFolder = QFile::encodeName(outputFolder).toStdString();
         if (job.Start(std::move(request)))
             return;
     } catch (...) {
@@ -386,7 +473,8 @@ void MainDialog::timerEvent(QTimerEvent* event) {
     if (progressWindow == nullptr)
         return;
     jobEndTimer.stop();
-    progressWindow->JobFinished();
+    progressWindow->JobFinished(engine_.LastOutcome().status == FixStatus::Cancelled &&
+                                job.CancelRequested());
 }
 
 void MainDialog::OnProgressClosed() {
@@ -395,12 +483,65 @@ void MainDialog::OnProgressClosed() {
     progressWindow = nullptr;
     if (closed != nullptr)
         closed->deleteLater();
+    const bool cancelled = job.CancelRequested();
+    if (runAgain && !cancelled) {
+        pending.prepend(current);
+    } else {
+        results.append({current.path, currentMode, engine_.LastOutcome()});
+    }
+    // Cancel ends the whole run: the files not reached yet stay as they are.
+    if (cancelled || closeAfterJob)
+        pending.clear();
+    if (closeAfterJob) {
+        QDialog::reject();
+        return;
+    }
+    if (!pending.isEmpty()) {
+        StartNext();
+        return;
+    }
     SetControlsEnabled(true);
+    ShowResults();
     if (wasActive)
         activateWindow();
     // Exit is the default button: with the focus left to it, Enter for the next repair would end the
     // program.
     fixButton->setFocus();
+}
+
+void MainDialog::ShowResults() {
+    // One recording that wrote nothing has had its say in a message box already.
+    bool anyWritten = false;
+    for (const JobResult& result : results)
+        anyWritten = anyWritten || !OutputOf(result).isEmpty();
+    if (results.size() < 2 && !anyWritten)
+        return;
+    resultWindow = new ResultWindow(this, results);
+    resultWindow->show();
+    resultWindow->activateWindow();
+}
+
+void MainDialog::OnFolderRefused(const QString& text, const QString& /*filePath*/, Acknowledgement reply) {
+    try {
+        QMessageBox* box = OpenMessageBox(MessageOwner(), text, QMessageBox::Warning);
+        QPushButton* choose =
+            box->addButton(QString::fromUtf8(strings::kChooseAnotherFolder), QMessageBox::AcceptRole);
+        choose->setObjectName(QStringLiteral("chooseFolderButton"));
+        connect(box, &QDialog::finished, this, [this, box, choose, reply] {
+            const bool chosen = box->clickedButton() == choose;
+            reply.Give(Done{});
+            if (!chosen)
+                return;
+            const QString folder = QFileDialog::getExistingDirectory(
+                this, QString::fromUtf8(strings::kChooseFolderCaption), outputFolder);
+            if (folder.isEmpty())
+                return;
+            SetOutputFolder(folder);
+            runAgain = true;
+        });
+    } catch (...) {
+        reply.Decline();
+    }
 }
 
 void MainDialog::OnMessageRequested(const QString& text, const QString& /*filePath*/, Acknowledgement reply) {
@@ -460,18 +601,32 @@ void MainDialog::SetControlsEnabled(bool enabled) {
                              static_cast<QWidget*>(replaceBox), static_cast<QWidget*>(newFileBox)})
         control->setEnabled(enabled);
     aboutAction->setEnabled(enabled);
+    folderAction->setEnabled(enabled);
+}
+
+bool MainDialog::AskToStopJob() {
+    const auto answer = QMessageBox::question(this, QString::fromUtf8(strings::kAppTitle),
+                                              QString::fromUtf8(strings::kJobRunningQuestion),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    return answer == QMessageBox::Yes && JobRunning();
 }
 
 void MainDialog::reject() {
-    // Escape and the close box end the program, but not in the middle of a repair.
+    // Escape ends the program, but not in the middle of a repair: there it is too easily pressed.
     if (JobRunning())
         return;
     QDialog::reject();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
+    // Closing the window during a repair asks first; a yes stops the job at its next safe point,
+    // and the program ends once the recording stands as it was.
     if (JobRunning()) {
         event->ignore();
+        if (!closeAfterJob && AskToStopJob()) {
+            closeAfterJob = true;
+            job.Cancel();
+        }
         return;
     }
     QDialog::closeEvent(event);

@@ -1,8 +1,10 @@
-// The main dialog: choose a recording, choose how it is repaired, press Fix. It owns the repair job,
-// shows the progress window while the job runs and answers what the engine asks during it.
+// The main dialog: choose recordings, choose how they are repaired, press Fix. It owns the repair
+// job, runs it for each chosen recording in turn with the progress window showing, answers what the
+// engine asks during it, and shows what was written where once the last has ended.
 #pragma once
 
 #include "RepairJob.h"
+#include "ResultWindow.h"
 #include "repair/RepairEngine.h"
 
 #include <QBasicTimer>
@@ -29,9 +31,9 @@ struct ChosenFile {
     QString path;
     QString fileName;
 };
-// The extension rule: a path whose extension is "avi" in any case stays as it is, any other gets
-// ".avi" appended; with several paths the last one counts. Empty for an empty selection.
-ChosenFile ChosenFileFromSelection(const QStringList& selectedPaths);
+// The extension rule, for each path: one whose extension is "avi" in any case stays as it is, any
+// other gets ".avi" appended.
+QList<ChosenFile> ChosenFilesFromSelection(const QStringList& selectedPaths);
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -40,8 +42,14 @@ public:
     // Stops the job, if one runs, before anything it uses goes.
     ~MainDialog() override;
 
-    // Takes `path` as if it had been chosen with "Select AVI File".
+    // Takes `path` as if it had been chosen with "Select AVI File", as named.
     void ChooseFile(const QString& path);
+    // Several files, repaired one after the other by Fix.
+    void ChooseFiles(const QStringList& paths);
+    const QList<ChosenFile>& ChosenFiles() const { return chosenFiles; }
+    // Where "Make new file" writes, for this session; empty: beside each recording.
+    const QString& OutputFolder() const { return outputFolder; }
+    void SetOutputFolder(const QString& folder);
 
     RepairJob& Job() { return job; }
     // From Fix until the progress window has closed.
@@ -53,6 +61,7 @@ public slots:
     void OnFix();
     void OnSelectFile();
     void OnAbout();
+    void OnChooseOutputFolder();
     void reject() override;
 
 protected:
@@ -67,8 +76,12 @@ private:
     void InitDialog();
     void OnReplaceClicked();
     void OnNewFileClicked();
-    bool BrowseForAvi(ChosenFile& chosen);
+    bool BrowseForAvi(QList<ChosenFile>& chosen);
+    void StartNext();
     void StartJob();
+    void ShowResults();
+    // Asks whether to stop the running job; true when the user chose to.
+    bool AskToStopJob();
     void OnJobFinished();
     void OnProgressClosed();
     void OnMessageRequested(const QString& text, const QString& filePath, Acknowledgement reply);
@@ -76,14 +89,27 @@ private:
     void OnImageSettingsRequested(const std::optional<ImageSettings>& readFromVideo,
                                   ImageSettingsReply reply);
     void OnProgressVisibilityRequested(bool visible, Acknowledgement reply);
+    void OnFolderRefused(const QString& text, const QString& filePath, Acknowledgement reply);
     void SetControlsEnabled(bool enabled);
     // The window a box of the job is owned by: the progress window while it shows.
     QWidget* MessageOwner();
-    // The one local file a drop carries, or nothing.
-    QString DroppedFile(const QMimeData* mime) const;
+    // The local files a drop carries, or nothing when it carries anything else.
+    QStringList DroppedFiles(const QMimeData* mime) const;
+    void SetChosen(const QList<ChosenFile>& files);
 
     QString fileName;
     QString pathText;
+    QList<ChosenFile> chosenFiles;
+    // The run Fix started: what is still to come, the file now repaired, and what each one did.
+    QList<ChosenFile> pending;
+    ChosenFile current;
+    OutputMode currentMode = OutputMode::NewFile;
+    QList<JobResult> results;
+    QString outputFolder;
+    // The folder refused the new file and the user chose another: the file runs again.
+    bool runAgain = false;
+    bool closeAfterJob = false;
+    RepairEngine& engine_;
     QIcon appIcon;
     RepairJob job;
     QPointer<ProgressWindow> progressWindow;
@@ -100,6 +126,8 @@ private:
     QCheckBox* replaceBox = nullptr;
     QCheckBox* newFileBox = nullptr;
     QAction* aboutAction = nullptr;
+    QAction* folderAction = nullptr;
+    QPointer<ResultWindow> resultWindow;
 };
 
 } // namespace clipwright::ui

@@ -8,9 +8,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QTimerEvent>
 #include <algorithm>
+#include <cmath>
 #include <qdrawutil.h>
 
 namespace clipwright::ui {
@@ -25,8 +28,27 @@ constexpr int kDonePauseMilliseconds = 200;
 constexpr QRect kWindow(0, 0, 96, 29);
 constexpr QRect kIconPlace(7, 7, 16, 16);
 constexpr QRect kStatusText(35, 10, 54, 14);
+// Below the template: the bar, then the time left beside Cancel.
+constexpr QRect kBar(7, 29, 146, 10);
+constexpr QRect kTimeLeft(7, 43, 92, 14);
+constexpr QRect kCancelButton(103, 43, 50, 14);
+constexpr int kWindowWidth = 160;
+constexpr int kBelowButton = 7;
+// The time left is told once the phase has run this long, when the rate has settled a little.
+constexpr qint64 kEstimateAfterMilliseconds = 1000;
 // Room kept below the icon when the font is too small for the template to hold it.
 constexpr int kBelowIcon = 3;
+
+// Rounded up, as a person would say it: never "0 s left" while work remains.
+QString TimeLeftText(double seconds) {
+    const auto whole = static_cast<qint64>(std::ceil(seconds));
+    if (whole < 60)
+        return QString::fromUtf8(strings::kSecondsLeft).arg(std::max<qint64>(whole, 1));
+    const qint64 minutes = (whole + 59) / 60;
+    if (minutes < 60)
+        return QString::fromUtf8(strings::kMinutesLeft).arg(minutes);
+    return QString::fromUtf8(strings::kHoursLeft).arg(minutes / 60).arg(minutes % 60);
+}
 
 } // namespace
 
@@ -57,24 +79,71 @@ ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt:
     statusText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     statusText->setFixedSize(units.Size(kStatusText));
 
-    auto* layout = new QHBoxLayout(this);
+    // The bar and the time left in the dialogs' usual face: they are read, not glanced at.
+    const QFont plainFont = owner != nullptr ? owner->font() : QFont();
+    bar = new QProgressBar(this);
+    bar->setObjectName(QStringLiteral("progressBar"));
+    bar->setAccessibleName(QString::fromUtf8(strings::kProgressBarName));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setFont(plainFont);
+    bar->setFixedSize(units.Size(kBar));
+    // Like the two above, these paint their own background: their changes must not turn the strip.
+    bar->setAutoFillBackground(true);
+    timeLeft = new QLabel(QString::fromUtf8(strings::kStarting), this);
+    timeLeft->setObjectName(QStringLiteral("timeLeft"));
+    timeLeft->setTextFormat(Qt::PlainText);
+    timeLeft->setFont(plainFont);
+    timeLeft->setFixedSize(units.Size(kTimeLeft));
+    timeLeft->setAutoFillBackground(true);
+    cancelButton = new QPushButton(QString::fromUtf8(strings::kCancelJob), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setFont(plainFont);
+    cancelButton->setFixedSize(units.Size(kCancelButton));
+    cancelButton->setAutoDefault(false);
+    cancelButton->setAutoFillBackground(true);
+    connect(cancelButton, &QPushButton::clicked, this, &ProgressWindow::OnCancel);
+
+    auto* top = new QHBoxLayout;
     const QMargins inset = units.Inset(kWindow, kIconPlace);
     const int iconTop = inset.top();
-    layout->setContentsMargins(inset.left(), iconTop, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(iconControl, 0, Qt::AlignTop);
-    layout->addSpacing(units.GapX(kIconPlace, resources::kIconSize.width(), kStatusText));
+    top->setContentsMargins(inset.left(), iconTop, 0, 0);
+    top->setSpacing(0);
+    top->addWidget(iconControl, 0, Qt::AlignTop);
+    top->addSpacing(units.GapX(kIconPlace, resources::kIconSize.width(), kStatusText));
     auto* textColumn = new QVBoxLayout;
     textColumn->addSpacing(units.Y(kStatusText.y()) - units.Y(kIconPlace.y()));
     textColumn->addWidget(statusText);
     textColumn->addStretch();
-    layout->addLayout(textColumn);
-    layout->addStretch();
-
+    top->addLayout(textColumn);
+    top->addStretch();
     // The template's height, or more when the font is too small for it to hold the icon.
-    const int height =
+    const int topHeight =
         std::max(units.Y(kWindow.height()), iconTop + resources::kIconSize.height() + units.Y(kBelowIcon));
-    setFixedSize(units.X(kWindow.width()), height);
+    auto* topWidget = new QWidget(this);
+    topWidget->setLayout(top);
+    topWidget->setFixedHeight(topHeight);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->setSpacing(0);
+    bottom->addWidget(timeLeft);
+    bottom->addSpacing(units.GapX(kTimeLeft, timeLeft->width(), kCancelButton));
+    bottom->addWidget(cancelButton);
+    bottom->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(topWidget);
+    auto* below = new QVBoxLayout;
+    below->setContentsMargins(units.X(kBar.x()), 0, 0, units.Y(kBelowButton));
+    below->setSpacing(units.Y(kTimeLeft.y() - kBar.y() - kBar.height()));
+    below->addWidget(bar);
+    below->addLayout(bottom);
+    layout->addLayout(below);
+    setFixedSize(units.X(kWindowWidth), topHeight + bar->height() + below->spacing() +
+                                            cancelButton->height() + units.Y(kBelowButton));
 
     for (size_t i = 0; i < frameIcons.size(); ++i)
         frameIcons[i] = resources::Picture(resources::FrameIconPath(resources::kFrameIconIds[i]),
@@ -86,9 +155,36 @@ void ProgressWindow::Run() {
     open();
 }
 
-void ProgressWindow::JobFinished() {
+void ProgressWindow::JobFinished(bool cancelled) {
     jobEnded = true;
+    endedCancelled = cancelled;
     emit jobEndReached();
+}
+
+void ProgressWindow::ShowProgress(ProgressPhase phase, quint64 done, quint64 total) {
+    if (jobEnded || !cancelButton->isEnabled())
+        return;
+    if (phase != shownPhase) {
+        shownPhase = phase;
+        phaseClock.start();
+    }
+    const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+    bar->setValue(percent);
+    const char* doing = phase == ProgressPhase::Reading ? strings::kReadingPhase : strings::kCopyingPhase;
+    const qint64 elapsed = phaseClock.elapsed();
+    if (done == 0 || done >= total || elapsed < kEstimateAfterMilliseconds) {
+        timeLeft->setText(QString::fromUtf8(doing));
+        return;
+    }
+    const double secondsLeft =
+        static_cast<double>(elapsed) / 1000.0 * static_cast<double>(total - done) / static_cast<double>(done);
+    timeLeft->setText(QString::fromUtf8(doing) + QStringLiteral(", ") + TimeLeftText(secondsLeft));
+}
+
+void ProgressWindow::OnCancel() {
+    cancelButton->setEnabled(false);
+    timeLeft->setText(QString::fromUtf8(strings::kCancelling));
+    emit cancelRequested();
 }
 
 void ProgressWindow::paintEvent(QPaintEvent* /*event*/) {
@@ -109,7 +205,14 @@ void ProgressWindow::timerEvent(QTimerEvent* event) {
     if (jobEnded) {
         if (finishTicks == kTicksAfterFinish) {
             timer.stop();
-            statusText->setText(QString::fromUtf8(strings::kFixAviDone));
+            cancelButton->setEnabled(false);
+            if (endedCancelled) {
+                statusText->setText(QString::fromUtf8(strings::kFixAviCancelled));
+            } else {
+                bar->setValue(100);
+                timeLeft->setText(QString());
+                statusText->setText(QString::fromUtf8(strings::kFixAviDone));
+            }
             // A timer, not a sleep: the words must be drawn and the program must keep answering.
             QTimer::singleShot(kDonePauseMilliseconds, this, &ProgressWindow::CloseWhenDone);
         } else {

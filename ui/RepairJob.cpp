@@ -24,6 +24,7 @@ bool RepairJob::Start(FixRequest request) {
     if (worker.joinable())
         worker.join(); // a job that has ended or was stopped
     const unsigned jobNumber = ++startedJobs;
+    cancelRequested = false;
     worker = std::jthread([this, jobNumber, job = std::move(request)](std::stop_token stop) mutable {
         Run(std::move(job), std::move(stop), jobNumber);
     });

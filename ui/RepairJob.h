@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -40,6 +41,11 @@ public:
     // Declines what the job asks from now on (an open question included) and waits for the engine
     // to return. No finished() follows.
     void Stop();
+    // Asks the job to stop at its next safe point, leaving the recording as it was, and returns at
+    // once; finished() follows as after any job, with the outcome Cancelled unless the job had got
+    // past its last safe point.
+    void Cancel() { cancelRequested = true; }
+    bool CancelRequested() const { return cancelRequested.load(); }
 
 signals:
     // Emitted on the GUI thread; the job waits until `reply` is answered.
@@ -51,6 +57,10 @@ signals:
     void imageSettingsRequested(const std::optional<clipwright::ImageSettings>& readFromVideo,
                                 clipwright::ui::ImageSettingsReply reply);
     void progressVisibilityRequested(bool visible, clipwright::ui::Acknowledgement reply);
+    // How far the job has come in its phase.
+    void progressReported(clipwright::ProgressPhase phase, quint64 done, quint64 total);
+    // The folder the new file was to go to takes none: the user may choose another.
+    void folderRefused(const QString& text, const QString& filePath, clipwright::ui::Acknowledgement reply);
     // The job has returned, whatever it did.
     void finished();
     // The job's thread has left something in the mailbox.
@@ -74,6 +84,7 @@ private:
     std::jthread worker;
     unsigned startedJobs = 0;
     bool running = false;
+    std::atomic<bool> cancelRequested{false};
     std::mutex mailboxLock;
     std::vector<Delivery> mailbox;
 };

@@ -40,6 +40,41 @@ inline constexpr const char* kProgressName = "Clipwright progress";
 inline constexpr const char* kFixingAviNow = "Fixing AVI now";
 inline constexpr const char* kFixAviDone = "Fix AVI done";
 inline constexpr const char* kFilmStripName = "Film strip animation";
+inline constexpr const char* kFixAviCancelled = "Fix AVI cancelled";
+inline constexpr const char* kProgressBarName = "Progress";
+inline constexpr const char* kStarting = "Starting";
+inline constexpr const char* kReadingPhase = "Reading the recording";
+inline constexpr const char* kCopyingPhase = "Writing the new file";
+inline constexpr const char* kSecondsLeft = "about %1 s left";
+inline constexpr const char* kMinutesLeft = "about %1 min left";
+inline constexpr const char* kHoursLeft = "about %1 h %2 min left";
+inline constexpr const char* kCancelJob = "&Cancel";
+inline constexpr const char* kCancelling = "Cancelling";
+
+// What a run of repairs wrote, and where.
+inline constexpr const char* kResultCaption = "Clipwright: Results";
+inline constexpr const char* kResultHeading = "Repaired: %1. Not repaired: %2.";
+inline constexpr const char* kResultListName = "Results";
+inline constexpr const char* kWrittenNewFile = "new file";
+inline constexpr const char* kWrittenReplaced = "replaced";
+inline constexpr const char* kResultRepaired = "repaired (%1) %2";
+inline constexpr const char* kResultNewFileInstead =
+    ". The recording's settings were lost, so it was written as a new file, not over the original.";
+inline constexpr const char* kResultPartial = "partly repaired, the copy stopped early (%1) %2";
+inline constexpr const char* kResultNoRepairNeeded = "no repair needed, nothing was written";
+inline constexpr const char* kResultCancelled = "cancelled, the recording was left as it was";
+inline constexpr const char* kResultNotRepaired = "not repaired";
+inline constexpr const char* kOpenFolder = "Open &Folder";
+inline constexpr const char* kPlay = "&Play";
+inline constexpr const char* kClose = "Close";
+inline constexpr const char* kChooseFolderEntry = "Folder for &New Files...";
+inline constexpr const char* kChooseFolderCaption = "Folder for new files";
+inline constexpr const char* kChooseAnotherFolder = "Choose Another &Folder...";
+inline constexpr const char* kNewFilesGoBeside = "New files go beside the recording.";
+inline constexpr const char* kNewFilesGoTo = "New files go to %1.";
+inline constexpr const char* kJobRunningQuestion =
+    "A repair is running. Stop it and leave the recording as it was?";
+inline constexpr const char* kSeveralFiles = "%1 files: %2";
 
 // Image settings dialog.
 inline constexpr const char* kImageSettingCaption = "Image Setting Needed";
@@ -71,11 +106,10 @@ inline constexpr const char* kJobUnexpectedError =
 // Command line: Clipwright [FILE], --help, --version.
 inline constexpr const char* kCommandLineDescription = "Repairs AVI recordings of Norvale QC-7 cameras that "
                                                        "were cut off before they were finished.";
-inline constexpr const char* kFileArgument = "file";
-inline constexpr const char* kFileArgumentHelp = "The AVI recording to start with, as if chosen with "
-                                                 "\"Select AVI File\".";
-inline constexpr const char* kFileArgumentSyntax = "[file]";
-inline constexpr const char* kOneFileOnly = "Clipwright repairs one file at a time: give at most one file.";
+inline constexpr const char* kFileArgument = "files";
+inline constexpr const char* kFileArgumentHelp = "The AVI recordings to start with, as if chosen with "
+                                                 "\"Select AVI File\"; Fix repairs them one after the other.";
+inline constexpr const char* kFileArgumentSyntax = "[file...]";
 
 } // namespace clipwright::ui::strings
 

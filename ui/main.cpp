@@ -8,10 +8,8 @@ int main(int argc, char** argv) {
     // A logout or kill in the middle of a replace puts the recording back before the program ends.
     clipwright::interruption::InstallHandlers();
     clipwright::ui::Application app(argc, argv);
-    const std::optional<QString> file = clipwright::ui::ReadCommandLine(app.arguments());
-    if (!file)
-        return 1;
+    const QStringList files = clipwright::ui::ReadCommandLine(app.arguments());
     // Made after the application object and so destroyed before it, as the program ends.
     clipwright::RepairEngine engine;
-    return app.Run(engine, *file);
+    return app.Run(engine, files);
 }

@@ -103,6 +103,8 @@ public:
     // Writes indexes and headers, syncs the file to the disk and closes it. True when the file is
     // complete: every write and the finishing succeeded. Does nothing when no output is open.
     bool Finish();
+    // Closes the output unfinished, for a writer that is about to remove it.
+    void Abandon() { CloseUnfinished(); }
 
     bool IsOpen() const { return fd_ >= 0; }
     // Whether the opening, a write or the finishing of the current (or last) output failed.

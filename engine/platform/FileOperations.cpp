@@ -1,6 +1,7 @@
 #include "platform/FileOperations.h"
 
 #include "platform/FaultPoints.h"
+#include "platform/Progress.h"
 
 #include <array>
 #include <cerrno>
@@ -25,16 +26,27 @@ std::string BaseName(const std::string& path) {
 }
 
 // Copies every byte of `source` into `target`, both open; returns 0 or an errno.
-int CopyContents(int source, int target, const std::string& targetPath) {
+// Steps of the kernel's copy: small enough for the progress to move and a stop to be heard soon.
+constexpr size_t kCopyStepBytes = size_t{64} << 20;
+
+int CopyContents(int source, int target, const std::string& targetPath, ProgressMeter* progress) {
     const faults::Access writing{targetPath};
+    uint64_t copiedSoFar = 0;
+    auto reached = [&](ssize_t bytes) {
+        copiedSoFar += static_cast<uint64_t>(bytes);
+        if (progress != nullptr)
+            progress->Reached(copiedSoFar);
+    };
     for (;;) {
         if (int injected = faults::Check(faults::Operation::Write, writing))
             return injected;
-        ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, size_t{1} << 30, 0);
+        ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, kCopyStepBytes, 0);
         if (copied == 0)
             return 0;
-        if (copied > 0)
+        if (copied > 0) {
+            reached(copied);
             continue;
+        }
         if (errno == EINTR)
             continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
@@ -64,6 +76,7 @@ int CopyContents(int source, int target, const std::string& targetPath) {
                 return written == 0 ? ENOSPC : errno;
             done += static_cast<size_t>(written);
         }
+        reached(got);
     }
 }
 
@@ -73,7 +86,8 @@ std::string PartialName(const std::string& target) {
     return DirectoryPrefix(target) + "." + BaseName(target) + ".partial";
 }
 
-int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable) {
+int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable,
+                  ProgressMeter* progress) {
     if (int injected = faults::Check(faults::Operation::Open, {from}))
         return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -96,7 +110,15 @@ int CopyToNewFile(const std::string& from, const std::string& partial, bool keep
     TakeOwnerAndMode(target, status);
     if (keepWritable && (status.st_mode & S_IWUSR) == 0)
         (void)::fchmod(target, (status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) | S_IWUSR);
-    int reason = CopyContents(source, target, partial);
+    int reason = 0;
+    try {
+        reason = CopyContents(source, target, partial, progress);
+    } catch (const JobStopped&) {
+        ::close(source);
+        ::close(target);
+        DeleteFileQuietly(partial);
+        throw;
+    }
     ::close(source);
     if (reason == 0)
         reason = SyncFile(target, partial);
@@ -176,8 +198,9 @@ int FinishNewFile(const std::string& path, const struct stat& recording) {
 }
 
 int SetModeOf(const std::string& path, const struct stat& recording) {
-    return ::chmod(path.c_str(), recording.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) == 0 ? 0
-                                                                                                         : errno;
+    return ::chmod(path.c_str(), recording.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) == 0
+               ? 0
+               : errno;
 }
 
 int RenameReplacing(const std::string& from, const std::string& to) {

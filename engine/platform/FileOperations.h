@@ -3,6 +3,8 @@
 // a rename or a removal makes them the only copy. Each passes a fault point.
 #pragma once
 
+#include "platform/Progress.h"
+
 #include <string>
 #include <sys/stat.h>
 
@@ -21,8 +23,10 @@ int CopyFileReplacing(const std::string& from, const std::string& to);
 // The first half of CopyFileReplacing: copies `from` to the new file `partial` (a hidden name that
 // nobody else uses), with the source's owner and mode, synced. Removes it on failure. Returns 0,
 // or the errno of the failure. `keepWritable`: its owner may write it whatever the source's mode,
-// for a copy to be repaired; SetModeOf gives it the source's mode once it is.
-int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable = false);
+// for a copy to be repaired; SetModeOf gives it the source's mode once it is. `progress` hears how
+// far the copy is; a stop there removes `partial` and passes JobStopped on.
+int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable = false,
+                  ProgressMeter* progress = nullptr);
 // Gives `path` the recording's permission bits. Returns 0, or the errno.
 int SetModeOf(const std::string& path, const struct stat& recording);
 // The second half: the folder synced, `partial` renamed to `to` (replacing what stands there) and

@@ -1,6 +1,7 @@
 #include "platform/ReadOnlyFile.h"
 
 #include "platform/FaultPoints.h"
+#include "platform/Progress.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,6 +65,8 @@ size_t ReadOnlyFile::ReadDirect(uint64_t position, void* buffer, size_t count) {
             break;
         total += static_cast<size_t>(got);
     }
+    if (progress_ != nullptr)
+        progress_->Reached(position + total);
     return total;
 }
 

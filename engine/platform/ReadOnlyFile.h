@@ -12,6 +12,8 @@
 
 namespace clipwright {
 
+class ProgressMeter;
+
 class ReadOnlyFile : public ByteSource {
 public:
     ReadOnlyFile() = default;
@@ -26,6 +28,10 @@ public:
     // Fewer bytes, or none, at the end of the file; raises FileError on failure.
     size_t ReadAt(uint64_t position, void* buffer, size_t count) override;
     bool ReadsInBlocks() const override { return true; }
+
+    // Each read from the disk tells `meter` how far into the file it went, and may stop the job
+    // there (see Progress.h). Nothing is told when null.
+    void ReportProgressTo(ProgressMeter* meter) { progress_ = meter; }
 
     // Only read from: closing it cannot lose anything.
     void Close() noexcept;
@@ -48,6 +54,7 @@ private:
 
     int descriptor_ = -1;
     std::string path_;
+    ProgressMeter* progress_ = nullptr;
     struct stat status_ {};
     std::vector<uint8_t> block_;
     uint64_t blockStart_ = 0;

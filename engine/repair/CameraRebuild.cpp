@@ -36,6 +36,7 @@ enum class CopyEnd {
     OutOfMemory,  // a payload buffer could not be had
     WriterFailed, // the new file could not be written
     FileError,    // the recording could not be read; already reported
+    Stopped,      // the user stopped the job
 };
 
 CopyStop StopOf(CopyEnd end) {
@@ -49,6 +50,7 @@ CopyStop StopOf(CopyEnd end) {
     case CopyEnd::FileError:
         return CopyStop::RecordingNotRead;
     case CopyEnd::EndOfData:
+    case CopyEnd::Stopped:
         break;
     }
     return CopyStop::EndOfRecording;
@@ -140,6 +142,8 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     // The video is read as the inspection would have read it: the same walk, the same first bytes.
     CameraSettingsReading reading;
     bool videoRead = false;
+    job.BeginPhase(ProgressPhase::Copying, inspection.size);
+    sourceFile.ReportProgressTo(job.progress);
     try {
         const uint64_t fileSize = sourceFile.Length();
         ReadAhead source(sourceFile);
@@ -230,6 +234,20 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
         readError = error;
         readError->fileName = path; // the user knows the recording by its own name
         end = CopyEnd::FileError;
+    } catch (const JobStopped&) {
+        end = CopyEnd::Stopped;
+    }
+    sourceFile.ReportProgressTo(nullptr);
+    if (end == CopyEnd::Stopped) {
+        // As an interrupted rebuild ends: no partial file, the recording under its own name.
+        sourceFile.Close();
+        muxer.Abandon();
+        DeleteFileQuietly(partialPath);
+        restoreRecording();
+        if (companionCopied)
+            DeleteFileQuietly(names.companionCopy);
+        outcome.status = FixStatus::Cancelled;
+        return;
     }
 
     // What the video says comes before anything said of the copy, as it would after a prompt. A

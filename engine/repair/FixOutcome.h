@@ -32,7 +32,7 @@ enum class FixStatus {
     Repaired,  // the output is complete
     Partial,   // an output was written but the copy stopped before the end of the data
     Failed,    // nothing usable was written; the user has been told why
-    Cancelled, // the image settings prompt was cancelled
+    Cancelled, // the user cancelled the image settings prompt, or stopped the job: nothing was written
 };
 
 // What the repair of another recorder's AVI found.
@@ -49,7 +49,7 @@ struct OtherRecorderFindings {
     std::optional<double> audioSeconds; // of the first audio stream, by its own rate
     bool neededNoRepair = false;        // finalised and indexed already
     CopyReason copiedBecause = CopyReason::None;
-    bool replacedOriginal = false; // the copy took the recording's own name
+    bool replacedOriginal = false; // the repaired file took the recording's own name
 };
 
 struct FixOutcome {

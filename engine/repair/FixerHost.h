@@ -4,6 +4,7 @@
 #pragma once
 
 #include "avi/CameraLayout.h"
+#include "platform/Progress.h"
 #include "repair/EngineEvent.h"
 
 #include <optional>
@@ -33,6 +34,12 @@ public:
 
     // Hides or shows the progress window.
     virtual void ShowProgress(bool visible) = 0;
+
+    // How far the job has come in its phase; a few hundred calls a phase at most.
+    virtual void Progress(const ProgressReport& /*report*/) {}
+    // Asked at each safe point: true stops the job there, as an interrupted job stops, and its
+    // outcome is Cancelled.
+    virtual bool StopRequested() { return false; }
 };
 
 } // namespace clipwright

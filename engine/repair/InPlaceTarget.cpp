@@ -53,7 +53,15 @@ bool InPlaceTarget::Open(SourceFile& file) {
     companionCopied_ = CopyCompanionFile(inspection_.names);
     // A read-only recording (a write-protected card, an evidence copy) gives a read-only copy,
     // which the repair must still write.
-    if (const int copyError = CopyToNewFile(path, plan_.partialPath, true); copyError != 0) {
+    job_.BeginPhase(ProgressPhase::Copying, inspection_.size);
+    int copyError = 0;
+    try {
+        copyError = CopyToNewFile(path, plan_.partialPath, true, job_.progress);
+    } catch (const JobStopped&) {
+        Abandon(file);
+        throw;
+    }
+    if (copyError != 0) {
         Abandon(file);
         job_.Report({.code = EventCode::CopyNotMade,
                      .path = plan_.outputPath,

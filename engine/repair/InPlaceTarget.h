@@ -23,7 +23,8 @@ public:
     InPlaceTarget& operator=(const InPlaceTarget&) = delete;
 
     // Opens the file to write, runs `writes` on it (which syncs what it wrote), and gives a copy its name.
-    // A file error or a lack of memory in `writes` is told to the user and leaves nothing behind.
+    // A file error or a lack of memory in `writes` is told to the user and leaves nothing behind; a
+    // stop during the copy leaves nothing behind either, and passes JobStopped on.
     // False when the repair did not complete.
     bool Run(const std::function<void(SourceFile&)>& writes);
 

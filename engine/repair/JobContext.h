@@ -14,6 +14,13 @@ namespace clipwright {
 struct JobContext {
     FixerHost* host = nullptr;
     FixOutcome& outcome;
+    // How far a copy is; nothing is told when null.
+    ProgressMeter* progress = nullptr;
+
+    void BeginPhase(ProgressPhase phase, uint64_t total) const {
+        if (progress != nullptr)
+            progress->Begin(phase, total);
+    }
 
     void Report(const EngineEvent& event) const {
         // A cause outside the table names no failure: there is nothing to tell.

@@ -90,6 +90,8 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
     companionCopied = !replacing && CopyCompanionFile(names);
 
     SourceFile output;
+    job.BeginPhase(ProgressPhase::Copying, inspection.size);
+    recording.ReportProgressTo(job.progress);
     try {
         const std::vector<uint8_t> headerList = ReadHeaderList(recording, other.structure);
         const std::optional<OpenDmlCopyLayout> layout =
@@ -135,6 +137,12 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
         recording.Close();
         undoCopy();
         job.Report({.code = EventCode::OutOfMemory, .path = path});
+        return;
+    } catch (const JobStopped&) {
+        output.Abandon();
+        recording.Close();
+        undoCopy();
+        outcome.status = FixStatus::Cancelled;
         return;
     }
     recording.Close();

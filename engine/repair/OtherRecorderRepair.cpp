@@ -67,6 +67,7 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
     outcome.status = FixStatus::Failed;
     outcome.walk = other.scan.walk;
     outcome.otherRecorder = FindingsOf(other.structure, other.scan);
+    outcome.otherRecorder->replacedOriginal = plan.mode == OutputMode::ReplaceOriginal;
     for (size_t number = 0; number < other.structure.streams.size(); ++number) {
         if (other.structure.streams[number].kind == StreamKind::Video)
             outcome.videoChunks += other.scan.tallies[number].chunks;
@@ -98,6 +99,7 @@ void RepairOtherRecorder(const Inspection& inspection, const RepairPlan& plan, c
     job.ReportSkipped(other.scan.walk, true, inspection.path);
     job.Report({.code = EventCode::OtherRecorderRepaired,
                 .path = outcome.outputPath,
+                .outputPath = outcome.outputPath,
                 .findings = *outcome.otherRecorder});
 }
 

@@ -21,7 +21,7 @@ OutputNames MakeOutputNames(const std::string& path, const std::string& fileName
                             const std::string& outputFolder) {
     OutputNames names;
     names.directoryPrefix = DirectoryPrefix(path);
-    names.outputPrefix = outputFolder.empty()        ? names.directoryPrefix
+    names.outputPrefix = outputFolder.empty()          ? names.directoryPrefix
                          : outputFolder.ends_with('/') ? outputFolder
                                                        : outputFolder + "/";
     names.fixName = names.outputPrefix + kFixPrefix + fileName;

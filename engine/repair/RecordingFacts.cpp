@@ -308,7 +308,7 @@ void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspect
 } // namespace
 
 Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
-                   const std::string& outputFolder) {
+                   const std::string& outputFolder, ProgressMeter* progress) {
     Inspection inspection;
     inspection.path = path;
     inspection.fileName = fileName;
@@ -327,6 +327,10 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
         return inspection;
     }
     inspection.access = Access::Read;
+    if (progress != nullptr) {
+        progress->Begin(ProgressPhase::Reading, file.Length());
+        file.ReportProgressTo(progress);
+    }
     try {
         ReadFile(file, purpose, inspection);
     } catch (const FileError& error) {
@@ -340,6 +344,21 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
     inspection.folderError = FolderError(inspection.names.directoryPrefix);
     inspection.outputFolderError = FolderError(inspection.names.outputPrefix);
     return inspection;
+}
+
+ForeignKind ForeignKindAtStart(const std::string& path) {
+    ReadOnlyFile file;
+    FileError openError;
+    if (!file.Open(path, openError))
+        return ForeignKind::Unknown;
+    try {
+        if (IsRiffAvi(file))
+            return ForeignKind::Unknown;
+        const ForeignKind kind = ForeignKindOf(file);
+        return kind == ForeignKind::Text ? ForeignKind::Unknown : kind;
+    } catch (const FileError&) {
+        return ForeignKind::Unknown; // the repair's own look will say what is wrong
+    }
 }
 
 bool StillAsInspected(const Inspection& inspection) {

@@ -7,6 +7,7 @@
 #include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
 #include "codec/CameraSettingsDetector.h"
+#include "platform/Progress.h"
 #include "repair/IndexEntry.h"
 #include "repair/LayoutProbe.h"
 #include "repair/OtherRecorderScan.h"
@@ -131,9 +132,16 @@ struct Inspection {
 };
 
 // Never writes. File errors end up in `access` and `openCause`.
-// `outputFolder`: where new files go; empty: beside the recording.
+// `outputFolder`: where new files go; empty: beside the recording. `progress` hears how far the
+// look has read, in its Reading phase, and may stop it (JobStopped passes through).
 Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
-                   const std::string& outputFolder = {});
+                   const std::string& outputFolder = {}, ProgressMeter* progress = nullptr);
+
+// What a file is when its first bytes plainly name another kind (a picture, an MP4, a document):
+// a glance for a front end that takes files by name, before any repair. Unknown for an AVI form,
+// for anything else, and when the file cannot be read; only the inspection says that a file is no
+// recording, since a recording whose header was lost may begin with any bytes.
+ForeignKind ForeignKindAtStart(const std::string& path);
 
 // Whether the recording still stands as the inspection saw it: same file, same length, same time
 // of its last change. A repair looks again before its first write.

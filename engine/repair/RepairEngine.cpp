@@ -6,12 +6,26 @@ namespace clipwright {
 
 void RepairEngine::RunFixJob(const FixRequest& request) {
     outcome = FixOutcome{};
+    ProgressMeter progress;
+    if (host != nullptr)
+        progress = ProgressMeter([this](const ProgressReport& report) { host->Progress(report); },
+                                 [this] { return host->StopRequested(); });
+    try {
+        RunJob(request, progress);
+    } catch (const JobStopped&) {
+        // Whatever stopped had undone its writes on the way out: the recording stands as it was.
+        outcome.status = FixStatus::Cancelled;
+    }
+}
+
+void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
     // Held until the job ends: a second repair of the same recording is refused meanwhile, so
     // neither touches the other's files.
     RecordingClaim claim;
     const bool claimed = claim.Take(request.path);
     auto inspect = [&](InspectionPurpose purpose) {
-        Inspection inspection = Inspect(request.path, request.fileName, purpose, request.outputFolder);
+        Inspection inspection =
+            Inspect(request.path, request.fileName, purpose, request.outputFolder, &progress);
         inspection.repairRunning = !claimed;
         return inspection;
     };
@@ -32,7 +46,7 @@ void RepairEngine::RunFixJob(const FixRequest& request) {
     }
     outcome.layout = inspection.layout;
     outcome.layoutProbed = inspection.Read();
-    const JobContext job{host, outcome};
+    const JobContext job{host, outcome, &progress};
 
     if (plan.result == PlannedResult::NeedsSettings) {
         outcome.askedForImageSettings = true;

@@ -24,6 +24,7 @@ public:
     const FixOutcome& LastOutcome() const { return outcome; }
 
 private:
+    void RunJob(const FixRequest& request, ProgressMeter& progress);
     // Tells the user why the plan runs no repair; the outcome says what that means.
     void ReportPlanEnd(const Inspection& inspection, const RepairPlan& plan);
 

@@ -62,8 +62,15 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "512 bytes of damaged data skipped at offset 72192. The chunks before and behind it were indexed. "
          "The "
          "bytes from offset 90000"},
-        {{.code = EventCode::OtherRecorderRepaired, .findings = {2, 1234, 94.6, false}},
-         "AVI from another recorder: 2 streams, 1,234 video frames, 95 s of audio, index rebuilt."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .outputPath = "/d/fix_a.avi",
+          .findings = {2, 1234, 94.6, false}},
+         "AVI from another recorder: 2 streams, 1,234 video frames, 95 s of audio, index rebuilt in the new "
+         "file \"fix_a.avi\"."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .outputPath = "/d/a.avi",
+          .findings = {2, 3, 1.0, false, CopyReason::None, true}},
+         "index rebuilt in the original file \"a.avi\"."},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/a.avi",
           .findings = {2, 10, 1.0, false, CopyReason::PartsNotListable, true}},

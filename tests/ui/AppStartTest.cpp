@@ -106,20 +106,23 @@ private slots:
         QCOMPARE(engine.Host(), nullptr);
     }
 
-    // A file on the command line is taken as named, its path made whole.
+    // Files on the command line are taken as named, their paths made whole.
     void aFileGivenAtTheStartIsChosen_data() {
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("chosenName");
-        QTest::newRow("AVI file") << "clip.AVI"
-                                  << "clip.AVI";
-        QTest::newRow("used as named") << "clip"
-                                       << "clip";
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QString>("chosenName"); // the first file's
+        QTest::addColumn<QString>("shownText");  // empty: the first file's whole path
+        QTest::newRow("AVI file") << QStringList{"clip.AVI"} << "clip.AVI" << QString();
+        QTest::newRow("used as named") << QStringList{"clip"} << "clip" << QString();
+        QTest::newRow("two files") << QStringList{"a.avi", "b"} << "a.avi"
+                                   << "2 files: a.avi, b";
     }
     void aFileGivenAtTheStartIsChosen() {
-        QFETCH(QString, given);
+        QFETCH(QStringList, given);
         QFETCH(QString, chosenName);
+        QFETCH(QString, shownText);
         ScratchDir dir;
-        WriteBytes(dir / given.toStdString(), {'R', 'I', 'F', 'F'});
+        for (const QString& name : given)
+            WriteBytes(dir / name.toStdString(), {'R', 'I', 'F', 'F'});
         const QString folder = QString::fromStdString(dir.Path().string());
         const QString workingFolder = QDir::currentPath();
         QDir::setCurrent(folder);
@@ -135,7 +138,7 @@ private slots:
         });
         App().Run(engine, given);
         QDir::setCurrent(workingFolder);
-        QCOMPARE(shown, QDir(folder).filePath(chosenName));
+        QCOMPARE(shown, shownText.isEmpty() ? QDir(folder).filePath(chosenName) : shownText);
         QCOMPARE(fileName, chosenName);
     }
 
@@ -160,7 +163,7 @@ private slots:
                 main->accept();
         });
         exitWhenDone.start(20);
-        App().Run(engine, QString::fromStdString((dir / "missing.avi").string()));
+        App().Run(engine, {QString::fromStdString((dir / "missing.avi").string())});
         QCOMPARE(watcher.MessageTexts(), (QStringList{"ERROR: The file could not be located."}));
     }
 
@@ -169,8 +172,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed"); // on standard output, or standard error when failing
         QTest::newRow("version") << QStringList{"--version"} << 0 << "Clipwright 1.01";
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "[file]";
-        QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << 1 << "one file at a time";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "[file...]";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 1 << "frobnicate";
     }
     void commandLine() {

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -161,29 +162,25 @@ private slots:
 
     void extensionRule_data() {
         QTest::addColumn<QStringList>("selection");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("fileName");
-        QTest::newRow("avi") << QStringList{"/d/clip.avi"} << "/d/clip.avi"
-                             << "clip.avi";
-        QTest::newRow("AVI") << QStringList{"/d/CLIP.AVI"} << "/d/CLIP.AVI"
-                             << "CLIP.AVI";
-        QTest::newRow("no extension") << QStringList{"/d/clip"} << "/d/clip.avi"
-                                      << "clip.avi";
-        QTest::newRow("other extension") << QStringList{"/d/clip.mp4"} << "/d/clip.mp4.avi"
-                                         << "clip.mp4.avi";
-        QTest::newRow("dot in folder") << QStringList{"/d.avi/clip"} << "/d.avi/clip.avi"
-                                       << "clip.avi";
-        QTest::newRow("several: last") << QStringList{"/d/a.avi", "/d/b.AVI"} << "/d/b.AVI"
-                                       << "b.AVI";
-        QTest::newRow("none") << QStringList{} << QString() << QString();
+        QTest::addColumn<QStringList>("paths");
+        QTest::newRow("avi") << QStringList{"/d/clip.avi"} << QStringList{"/d/clip.avi"};
+        QTest::newRow("AVI") << QStringList{"/d/CLIP.AVI"} << QStringList{"/d/CLIP.AVI"};
+        QTest::newRow("no extension") << QStringList{"/d/clip"} << QStringList{"/d/clip.avi"};
+        QTest::newRow("other extension") << QStringList{"/d/clip.mp4"} << QStringList{"/d/clip.mp4.avi"};
+        QTest::newRow("dot in folder") << QStringList{"/d.avi/clip"} << QStringList{"/d.avi/clip.avi"};
+        QTest::newRow("several: each")
+            << QStringList{"/d/a.avi", "/d/b"} << QStringList{"/d/a.avi", "/d/b.avi"};
+        QTest::newRow("none") << QStringList{} << QStringList{};
     }
     void extensionRule() {
         QFETCH(QStringList, selection);
-        QFETCH(QString, path);
-        QFETCH(QString, fileName);
-        const ChosenFile chosen = ChosenFileFromSelection(selection);
-        QCOMPARE(chosen.path, path);
-        QCOMPARE(chosen.fileName, fileName);
+        QFETCH(QStringList, paths);
+        QStringList chosenPaths;
+        for (const ChosenFile& chosen : ChosenFilesFromSelection(selection)) {
+            QCOMPARE(chosen.fileName, QFileInfo(chosen.path).fileName());
+            chosenPaths << chosen.path;
+        }
+        QCOMPARE(chosenPaths, paths);
     }
 
     void aboutBoxOpensFromF1() {
@@ -212,9 +209,10 @@ private slots:
         QStringList seen;
         ModalWatcher watcher([&](QWidget* modal) {
             if (auto* menu = qobject_cast<QMenu*>(modal)) {
-                QCOMPARE(menu->actions().size(), 1);
-                seen << menu->actions().constFirst()->text();
-                menu->setActiveAction(menu->actions().constFirst());
+                QCOMPARE(menu->actions().size(), 2);
+                QCOMPARE(menu->actions().constFirst()->text(), QStringLiteral("Folder for &New Files..."));
+                seen << menu->actions().constLast()->text();
+                menu->setActiveAction(menu->actions().constLast());
                 QTest::keyClick(menu, Qt::Key_Return);
             } else {
                 seen << modal->windowTitle();
@@ -277,21 +275,35 @@ private slots:
         QCOMPARE(units.Y(8), units.BaseY());
     }
 
-    void dropTakesOneLocalFileAsChosen_data() {
+    void dropTakesLocalFilesAsChosen_data() {
         QTest::addColumn<QStringList>("names");  // files made in a scratch folder, dropped in this order
         QTest::addColumn<QString>("url");        // or a web address, or "text" for plain text
-        QTest::addColumn<QString>("chosenName"); // what the dialog then holds; empty: refused
-        QTest::newRow("one AVI file") << QStringList{"clip.AVI"} << QString() << "clip.AVI";
-        QTest::newRow("used as named") << QStringList{"clip.mp4"} << QString() << "clip.mp4";
-        QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << QString() << QString();
-        QTest::newRow("a folder") << QStringList{"folder.avi/"} << QString() << QString();
-        QTest::newRow("web address") << QStringList{} << "https://example.com/clip.avi" << QString();
-        QTest::newRow("plain text") << QStringList{} << "text" << QString();
+        QTest::addColumn<QString>("chosenName"); // the first file the dialog then holds; empty: refused
+        QTest::addColumn<QString>("shownText");  // empty: the first file's whole path
+        QTest::addColumn<QString>("refusal");    // the start of a message about a file left out
+        QTest::newRow("one AVI file")
+            << QStringList{"clip.AVI"} << QString() << "clip.AVI" << QString() << QString();
+        QTest::newRow("used as named")
+            << QStringList{"clip.mp4"} << QString() << "clip.mp4" << QString() << QString();
+        QTest::newRow("two files") << QStringList{"a.avi", "b.avi"} << QString() << "a.avi"
+                                   << "2 files: a.avi, b.avi" << QString();
+        QTest::newRow("a picture among them")
+            << QStringList{"a.avi", "pic.jpg"} << QString() << "a.avi" << QString()
+            << "pic.jpg: This file is not an AVI file: it is a JPEG picture.";
+        QTest::newRow("only a picture") << QStringList{"pic.jpg"} << QString() << QString() << QString()
+                                        << "pic.jpg: This file is not an AVI file";
+        QTest::newRow("a folder") << QStringList{"folder.avi/"} << QString() << QString() << QString()
+                                  << QString();
+        QTest::newRow("web address") << QStringList{} << "https://example.com/clip.avi" << QString()
+                                     << QString() << QString();
+        QTest::newRow("plain text") << QStringList{} << "text" << QString() << QString() << QString();
     }
-    void dropTakesOneLocalFileAsChosen() {
+    void dropTakesLocalFilesAsChosen() {
         QFETCH(QStringList, names);
         QFETCH(QString, url);
         QFETCH(QString, chosenName);
+        QFETCH(QString, shownText);
+        QFETCH(QString, refusal);
         ScratchDir dir;
         QMimeData mime;
         QList<QUrl> urls;
@@ -299,6 +311,8 @@ private slots:
             const std::string path = (dir / name.toStdString()).string();
             if (name.endsWith('/'))
                 std::filesystem::create_directory(path);
+            else if (name.endsWith(QStringLiteral(".jpg")))
+                WriteBytes(path, {0xFF, 0xD8, 0xFF, 0xE0});
             else
                 WriteBytes(path, {'R', 'I', 'F', 'F'});
             urls << QUrl::fromLocalFile(QString::fromStdString(path));
@@ -313,11 +327,20 @@ private slots:
         RepairEngine engine;
         MainDialog dialog(engine);
         dialog.show();
-        ExpectDrop(dialog, mime, !chosenName.isEmpty());
+        ModalWatcher boxes(ClickOk);
+        ExpectDrop(dialog, mime, !chosenName.isEmpty() || !refusal.isEmpty());
         QCOMPARE(dialog.FileName(), chosenName);
         if (!chosenName.isEmpty())
             QCOMPARE(Child<QLineEdit>(&dialog, "pathEdit")->text(),
-                     QString::fromStdString((dir / chosenName.toStdString()).string()));
+                     shownText.isEmpty() ? QString::fromStdString((dir / chosenName.toStdString()).string())
+                                         : shownText);
+        if (refusal.isEmpty()) {
+            QTest::qWait(50);
+            QCOMPARE(boxes.Seen(), 0);
+        } else {
+            QTRY_COMPARE(boxes.MessageTexts().size(), 1);
+            QVERIFY2(boxes.MessageTexts()[0].startsWith(refusal), qPrintable(boxes.MessageTexts()[0]));
+        }
     }
 
     void aDropDuringAJobIsRefused() {

@@ -12,14 +12,18 @@
 #include "UiTestSupport.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
@@ -60,6 +64,7 @@ struct RepairRun {
     qint64 doneShownMs = -1; // when "Fix AVI done" appeared, from the Fix click
     qint64 closedMs = -1;    // when the window closed
     bool sawProgressWindow = false;
+    QList<int> barValues; // the progress bar's, as they changed
 };
 
 enum class StartBy { Click, EnterKey };
@@ -82,6 +87,8 @@ void RunRepair(MainDialog& dialog, RepairRun& run, StartBy start = StartBy::Clic
                      [&run, &clock] { run.closedMs = clock.elapsed(); });
     QObject::connect(progress, &ProgressWindow::jobEndReached, &dialog,
                      [&run] { run.framesAtFinish = static_cast<int>(run.frames.size()); });
+    QObject::connect(Child<QProgressBar>(progress, "progressBar"), &QProgressBar::valueChanged, &dialog,
+                     [&run](int value) { run.barValues.append(value); });
     auto* status = Child<QLabel>(progress, "statusText");
     while (progress != nullptr && run.doneShownMs < 0 && clock.elapsed() < kJobTimeout) {
         if (status->text() == QStringLiteral("Fix AVI done"))
@@ -108,6 +115,18 @@ public slots:
 
 private:
     MainDialog& dialog_;
+};
+
+// Takes the files the desktop would open while it lives.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Catch"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> urls;
+
+public slots:
+    void Catch(const QUrl& url) { urls << url; }
 };
 
 void ExpectFrameCycle(const QList<int>& frames) {
@@ -196,7 +215,8 @@ private slots:
         QCOMPARE(boxes.MessageTexts().size(), 1);
         QVERIFY2(
             boxes.MessageTexts()[0].startsWith(QStringLiteral("AVI from another recorder: 1 stream, ")) &&
-                boxes.MessageTexts()[0].endsWith(QStringLiteral(", index rebuilt.")),
+                boxes.MessageTexts()[0].endsWith(
+                    QStringLiteral(", index rebuilt in the new file \"fix_other.avi\".")),
             qPrintable(boxes.MessageTexts()[0]));
         QCOMPARE(engine->LastOutcome().status, FixStatus::Repaired);
         QCOMPARE(Probe(*dir / "fix_other.avi")["video"].packets, engine->LastOutcome().videoChunks);
@@ -236,6 +256,9 @@ private slots:
         QVERIFY2(run.frames.size() >= 8, qPrintable(QString::number(run.frames.size())));
         QVERIFY(run.framesAtFinish >= 0);
         QCOMPARE(run.frames.size() - run.framesAtFinish, 6);
+        // The bar rises through the phase and stands at 100 when "Fix AVI done" shows.
+        QVERIFY(!run.barValues.isEmpty());
+        QCOMPARE(run.barValues.last(), 100);
         // "Fix AVI done" stays up for the 200 ms pause, and the pause did not freeze the program.
         QVERIFY2(run.closedMs - run.doneShownMs >= 180,
                  qPrintable(QString::number(run.closedMs - run.doneShownMs)));
@@ -390,7 +413,14 @@ private slots:
         }
         QVERIFY(!progress->close());
         QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(!dialog.close());
+        {
+            // Closing the dialog asks first; "No" lets the job go on.
+            ModalWatcher no(
+                [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click(); });
+            QVERIFY(!dialog.close());
+            QCOMPARE(no.MessageTexts(),
+                     QStringList{"A repair is running. Stop it and leave the recording as it was?"});
+        }
         QVERIFY(dialog.isVisible());
         QVERIFY(!Child<QPushButton>(&dialog, "fixButton")->isEnabled());
         QTest::qWait(300);
@@ -449,6 +479,11 @@ private slots:
         ChooseFileInMainDialog(&dialog, QPath(clip));
         RepairRun first;
         RunRepair(dialog, first);
+        // The result window has the focus until it is closed; then Fix has it back.
+        QPointer<ResultWindow> results = dialog.findChild<ResultWindow*>();
+        QVERIFY(results != nullptr);
+        results->close();
+        QTRY_VERIFY(results == nullptr);
         // Exit is the default button; the focus must be on Fix.
         QTRY_COMPARE(QApplication::focusWidget(), Child<QPushButton>(&dialog, "fixButton"));
         RepairRun second;
@@ -510,6 +545,92 @@ private slots:
         const fs::path kept = waitingFor == "box" ? *dir / "elsewhere.avi" : clip;
         QCOMPARE(dir->Names(), std::vector<std::string>{kept.filename().string()});
         QCOMPARE(ReadBytes(kept), recording);
+    }
+
+    // Cancel in the middle of the copy that replaces a recording: it waits as tmp_NAME meanwhile, and
+    // must be back under its own name, unchanged, with no partial file beside it.
+    void cancelDuringAReplacingRebuildLeavesTheRecordingAsItWas() {
+        CameraRecordingPlan plan = CutOffRecording(recgen::HeaderLayout::Shifted);
+        plan.sequence.videoFrameCount = 12000;
+        Record(plan);
+        const auto recording = ReadBytes(clip);
+        MainDialog& dialog = ShowWith(clip);
+        Child<QCheckBox>(&dialog, "replaceBox")->click();
+        QList<ProgressPhase> phases;
+        QObject::connect(&dialog.Job(), &RepairJob::progressReported, &dialog,
+                         [&](ProgressPhase phase, quint64 done, quint64 total) {
+                             QVERIFY(done <= total);
+                             phases << phase;
+                             auto* cancel = dialog.findChild<QPushButton*>("cancelButton");
+                             if (phase == ProgressPhase::Copying && cancel->isEnabled())
+                                 cancel->click();
+                         });
+        ModalWatcher noBoxes(ClickOk);
+        RepairRun run;
+        RunRepair(dialog, run);
+        QVERIFY(phases.contains(ProgressPhase::Reading));
+        QVERIFY(phases.contains(ProgressPhase::Copying));
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Cancelled);
+        QCOMPARE(dir->Names(), std::vector<std::string>{"clip.avi"});
+        QVERIFY(ReadBytes(clip) == recording);
+        QCOMPARE(noBoxes.Seen(), 0);
+        QCOMPARE(dialog.findChild<ResultWindow*>(), nullptr);
+    }
+
+    // Closing the dialog during a job asks; "Yes" stops the job and then ends the dialog.
+    void closingDuringAJobAndAnsweringYesStopsItAndCloses() {
+        JobHold hold;
+        Dialog().Job().SetRunner(hold.Runner());
+        MainDialog& dialog = ShowWith(clip);
+        Child<QPushButton>(&dialog, "fixButton")->click();
+        QTRY_VERIFY(hold.Started());
+        {
+            ModalWatcher yes(
+                [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click(); });
+            QVERIFY(!dialog.close());
+            QTRY_COMPARE(yes.Seen(), 1);
+        }
+        QVERIFY(dialog.Job().CancelRequested());
+        hold.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kJobTimeout);
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Cancelled);
+        QCOMPARE(dir->Names(), std::vector<std::string>{"clip.avi"});
+    }
+
+    // Several files run one after the other, each as a single one does (a missing one has its box),
+    // then one window lists every result; Open Folder and Play hand the chosen output to the desktop.
+    void severalFilesAreRepairedInTurnAndOneWindowListsWhereEachWent() {
+        const fs::path second = *dir / "second.avi";
+        WriteCameraRecording(second, CutOffRecording(recgen::HeaderLayout::Shifted));
+        MainDialog& dialog = Dialog();
+        dialog.show();
+        dialog.ChooseFiles({QPath(clip), QPath(*dir / "missing.avi"), QPath(second)});
+        ModalWatcher boxes(ClickOk);
+        UrlCatcher opened;
+        RepairRun run;
+        RunRepair(dialog, run);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.JobRunning() && dialog.findChild<ResultWindow*>() != nullptr,
+                                 3 * kJobTimeout);
+        QCOMPARE(boxes.MessageTexts(), QStringList{"ERROR: The file could not be located."});
+        QCOMPARE(dir->Names(),
+                 (std::vector<std::string>{"clip.avi", "fix_clip.avi", "fix_second.avi", "second.avi"}));
+
+        QPointer<ResultWindow> results = dialog.findChild<ResultWindow*>();
+        QVERIFY(results != nullptr);
+        QTRY_VERIFY(results->isVisible());
+        auto* list = Child<QListWidget>(results, "resultList");
+        QCOMPARE(list->count(), 3);
+        const QString fixClip = QPath(*dir / "fix_clip.avi");
+        QCOMPARE(list->item(0)->text(), QStringLiteral("clip.avi: repaired (new file) ") + fixClip);
+        QCOMPARE(list->item(1)->text(), QStringLiteral("missing.avi: not repaired"));
+        QVERIFY(list->item(2)->text().endsWith(QPath(*dir / "fix_second.avi")));
+        Child<QPushButton>(results, "playButton")->click();
+        Child<QPushButton>(results, "openFolderButton")->click();
+        QCOMPARE(opened.urls,
+                 (QList<QUrl>{QUrl::fromLocalFile(fixClip), QUrl::fromLocalFile(QPath(dir->Path()))}));
+        list->setCurrentRow(1);
+        QVERIFY(!Child<QPushButton>(results, "playButton")->isEnabled());
+        results->close();
     }
 
     // The job asks for image settings; nobody answers. It must go on as after "Cancel".
