@@ -11,7 +11,7 @@ void ProgressMeter::Begin(ProgressPhase phase, uint64_t total) {
     report_ = {.phase = phase, .done = 0, .total = total};
     step_ = std::max<uint64_t>(1, total / kReportsPerPhase);
     nextReport_ = step_;
-    Tell();
+    Tell(false);
 }
 
 void ProgressMeter::Reached(uint64_t done) {
@@ -22,13 +22,13 @@ void ProgressMeter::Reached(uint64_t done) {
         return;
     report_.done = done;
     nextReport_ = done + step_;
-    Tell();
+    Tell(true);
 }
 
-void ProgressMeter::Tell() {
+void ProgressMeter::Tell(bool safePoint) {
     if (listener_)
         listener_(report_);
-    if (stopQuery_ && stopQuery_())
+    if (safePoint && stopQuery_ && stopQuery_())
         throw JobStopped{};
 }
 

@@ -34,7 +34,8 @@ public:
     ProgressMeter() = default;
     ProgressMeter(Listener listener, StopQuery stopQuery);
 
-    // A new phase starts at 0 of `total` bytes.
+    // A new phase starts at 0 of `total` bytes. Only tells: a phase may begin where its step has
+    // not yet made ready to undo what it did, so the stop waits for the first Reached().
     void Begin(ProgressPhase phase, uint64_t total);
     // A safe point `done` bytes into the phase: tells the listener when it has moved on far enough
     // to show, and throws JobStopped when asked to stop. Reads may go back; what is told never does.
@@ -46,7 +47,7 @@ public:
     static constexpr uint64_t kReportsPerPhase = 400;
 
 private:
-    void Tell();
+    void Tell(bool safePoint);
 
     Listener listener_;
     StopQuery stopQuery_;

@@ -99,6 +99,32 @@ TEST(CommandLine, QuietNoClobberAndPlainProblemsAsToolsHaveThem) {
         << json.out;
 }
 
+// Progress is for a person at a terminal: a line rewritten in place on one, nothing in a pipe or a
+// file, and nothing with --quiet.
+TEST(CommandLine, ProgressShowsOnATerminalOnly) {
+    ScratchDir dir;
+    const fs::path clip = CutOffRecording(dir, "clip.avi");
+    // `script` gives the tool a pseudo-terminal and copies what it shows to its own output.
+    auto onTerminal = [&](const std::string& options) {
+        return RunCommand("script -qec " +
+                          ShellQuote(ShellQuote(CLIPWRIGHT_CLI_PATH) + options + " " + ShellQuote(clip)) +
+                          " /dev/null");
+    };
+    const CommandResult shown = onTerminal("");
+    EXPECT_EQ(shown.exitStatus, 0) << shown.err;
+    const std::string line = "\rclipwright-cli: " + clip.string() + ": reading ";
+    EXPECT_NE(shown.out.find(line), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("100%"), std::string::npos) << shown.out;
+    // The line is cleared before the summary, which starts a clean line.
+    EXPECT_NE(shown.out.find("\r\x1b[K" + clip.string()), std::string::npos) << shown.out;
+
+    const CommandResult quiet = onTerminal(" -q");
+    EXPECT_EQ(quiet.out.find("reading"), std::string::npos) << quiet.out;
+    const CommandResult piped = Cli(ShellQuote(clip));
+    EXPECT_EQ(piped.err.find("reading"), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
+}
+
 std::set<std::string> LongOptions(std::string text) {
     // The manual page writes an option's dashes as roff minus signs.
     for (size_t at; (at = text.find("\\-")) != std::string::npos;)

@@ -257,6 +257,27 @@ TEST_P(CrashSafety, EveryInjectedFailureEndsWithAMessageAndTheRecordingIntact) {
     }
 }
 
+// Every progress report is a point where Cancel may land; wherever it does, the job ends as
+// cancelled with the folder exactly as it was: no partial file, no companion copy, no message.
+TEST_P(CrashSafety, CancelAtAnyProgressReportLeavesTheFolderAsItWas) {
+    const Scenario& scenario = GetParam();
+    ScenarioFolder folder(scenario, 40);
+    uint64_t reports = 0;
+    folder.Run(nullptr, std::nullopt, &reports);
+    ASSERT_GE(reports, 2u) << "a job reports at least its start";
+    const uint64_t step = std::max<uint64_t>(1, reports / 20);
+    for (uint64_t at = 1; at <= reports; at += step) {
+        folder.Reset();
+        const auto before = FolderBytes(folder);
+        std::vector<std::string> messages;
+        const FixOutcome outcome = folder.Run(&messages, at);
+        const std::string where = std::string(scenario.name) + ", cancel at report " + std::to_string(at);
+        EXPECT_EQ(outcome.status, FixStatus::Cancelled) << where;
+        EXPECT_EQ(FolderBytes(folder), before) << where;
+        EXPECT_TRUE(messages.empty()) << where << ": " << ::testing::PrintToString(messages);
+    }
+}
+
 TEST_P(CrashSafety, ARecordingThatShrinksWhileItIsReadEndsTheJobCleanly) {
     const Scenario& scenario = GetParam();
     ScenarioFolder folder(scenario, 40);

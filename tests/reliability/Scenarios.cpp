@@ -236,12 +236,19 @@ namespace {
 class AnsweringHost : public RecordingHost {
 public:
     AnsweringHost() { answer = {{kResolutionQqvga, 15}}; }
+    void Progress(const ProgressReport& /*report*/) override { ++reports; }
+    bool StopRequested() override { return stopAt && reports >= *stopAt; }
+
+    uint64_t reports = 0;
+    std::optional<uint64_t> stopAt;
 };
 
 } // namespace
 
-FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
+FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages, std::optional<uint64_t> cancelAt,
+                               uint64_t* reports) const {
     AnsweringHost host;
+    host.stopAt = cancelAt;
     RepairEngine fixer;
     fixer.SetHost(&host);
     const std::optional<ImageSettings> given =
@@ -253,6 +260,8 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages) const {
     if (messages != nullptr)
         for (const auto& message : host.messages)
             messages->push_back(message.text);
+    if (reports != nullptr)
+        *reports = host.reports;
     return fixer.LastOutcome();
 }
 

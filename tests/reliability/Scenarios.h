@@ -78,8 +78,10 @@ public:
 
     // Writes the recording and companion afresh and removes everything else.
     void Reset() const;
-    // Runs the job as the desktop program would, answering the settings prompt.
-    FixOutcome Run(std::vector<std::string>* messages = nullptr) const;
+    // Runs the job as the desktop program would, answering the settings prompt; with `cancelAt`, the
+    // user presses Cancel when that many progress reports have come. `reports`: how many came.
+    FixOutcome Run(std::vector<std::string>* messages = nullptr, std::optional<uint64_t> cancelAt = {},
+                   uint64_t* reports = nullptr) const;
 
     // The footage is still in the folder: for a repair in place, every byte of the footage span is
     // still in the recording (header fields may be half patched); otherwise the recording's bytes are
