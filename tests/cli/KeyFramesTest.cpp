@@ -1,5 +1,6 @@
 // Key flags of another recorder's cut-off AVI, for every video codec ffmpeg writes into one: the
 // repaired index against the pictures ffmpeg decodes from the whole file, chunk by chunk.
+#include "OpenDmlRepack.h"
 #include "ReaderOracles.h"
 #include "RealWriters.h"
 #include "TestFiles.h"
@@ -98,6 +99,18 @@ TEST(OtherRecorderKeyFrames, ACodecNotReadKeepsItsWritersFlagsAndTheSummarySaysT
         EXPECT_EQ(indexed, expected);
         fs::remove(dir / "fix_cut.avi");
     }
+
+    // Recorded in OpenDML parts, the last one open: its closed parts' standard indexes flag theirs.
+    const fs::path parts = dir / "parts.avi";
+    WriteBytes(parts, RepackAsOpenDml(ReadBytes(whole), fs::file_size(whole) / 4));
+    const size_t closed = ReadOpenDmlIndex(parts).chunks.at(0).size();
+    ASSERT_GT(closed, 30u);
+    ASSERT_LT(closed, written.size());
+    const CommandResult repair = Cli(ShellQuote(parts.string()));
+    EXPECT_EQ(repair.exitStatus, 0) << repair.out << repair.err;
+    EXPECT_NE(repair.out.find("key frames after the first " + std::to_string(closed) + " video frames"),
+              std::string::npos)
+        << repair.out;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,9 @@ struct FfmpegVideoCodec {
     std::string name;
     std::string options;
 };
+inline void PrintTo(const FfmpegVideoCodec& codec, std::ostream* out) {
+    *out << codec.name;
+}
 // Every one this machine's ffmpeg encodes whose key frames the repair reads, all-intra ones included.
 std::vector<FfmpegVideoCodec> FfmpegVideoCodecs();
 // 3 s of ffmpeg's test picture at 176x144 and 25 fps, video only, finalised by ffmpeg.
