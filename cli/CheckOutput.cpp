@@ -308,8 +308,10 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
 void AppendStreamLines(std::string& text, const OtherRecorderCheck& other) {
     const OtherRecorderFindings& found = other.findings;
     text +=
-        "  found: " + messages::OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds) +
-        "\n";
+        "  found: " + messages::OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds);
+    if (found.unknownKeyFrames)
+        text += "; " + messages::KeyFramesUnknown(*found.unknownKeyFrames);
+    text += "\n";
     if (other.riffParts > 1)
         text += "  RIFF parts: " + Number(other.riffParts) + " ('AVI ', then 'AVIX')\n";
     for (size_t number = 0; number < other.streams.size(); ++number) {
@@ -479,6 +481,10 @@ void WriteStreams(JsonWriter& json, const CheckReport& report) {
             json.Key("length").Number(uint64_t{header.length});
             json.Key("chunks").Number(uint64_t{stream.found.chunks});
             json.Key("seconds").Optional(stream.seconds);
+            json.Key("key_frames_unknown_after")
+                .Optional(stream.found.unknownKeyFlags > 0
+                              ? std::optional(std::max(stream.found.writerKeyFlags, 1u))
+                              : std::nullopt);
             json.EndObject();
         }
     }

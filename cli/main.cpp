@@ -44,7 +44,9 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     if (const auto& found = outcome.otherRecorder) {
         std::cout << path << ": "
                   << messages::OtherRecorderFindings(found->streams, found->videoFrames, found->audioSeconds);
-        const std::string damage = skipped.empty() ? "" : " (" + skipped + ")";
+        const std::string keys =
+            found->unknownKeyFrames ? "; " + messages::KeyFramesUnknown(*found->unknownKeyFrames) : "";
+        const std::string damage = (skipped.empty() ? "" : " (" + skipped + ")") + keys;
         if (outcome.status == FixStatus::Repaired && found->neededNoRepair)
             std::cout << ", no repair needed\n";
         else if (outcome.status == FixStatus::Repaired && found->copiedBecause != CopyReason::None)

@@ -99,9 +99,7 @@ std::string EventText(const EngineEvent& event) {
     case EventCode::SkippedData:
         return messages::SkippedNotice(event.walk, event.inPlace);
     case EventCode::OtherRecorderRepaired:
-        return messages::OtherRecorderRepaired(event.findings.streams, event.findings.videoFrames,
-                                               event.findings.audioSeconds, event.findings.copiedBecause,
-                                               event.findings.replacedOriginal, event.outputPath);
+        return messages::OtherRecorderRepaired(event.findings, event.outputPath);
     }
     return {};
 }

@@ -72,20 +72,36 @@ std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,
     return text;
 }
 
-std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds,
-                                  CopyReason copied, bool replacedOriginal, const std::string& outputPath) {
-    const std::string findings = OtherRecorderFindings(streams, videoFrames, audioSeconds);
-    if (copied == CopyReason::None)
-        return findings + ", index rebuilt in " +
-               (replacedOriginal ? "the original file " : "the new file ") + Quoted(outputPath) + ".";
-    const std::string why =
-        copied == CopyReason::PartsNotListable
-            ? "It continues in further RIFF parts, as recorders write files past 1 GB, but its header has no "
-              "room to list every part"
-            : "It holds 2 GB or more in a single RIFF part, more than players read in a file of its kind";
-    return findings + ". " + why + ", so it was written anew as an OpenDML file with every part indexed" +
-           (replacedOriginal ? ", which replaced the original file " + Quoted(outputPath) + "."
-                             : ", as the new file " + Quoted(outputPath) + ".");
+std::string KeyFramesUnknown(const UnknownKeyFrames& unknown) {
+    const std::string codec = unknown.codec.Quoted().substr(1, 4);
+    const std::string known = unknown.writerFlagged > 1 ? Count(unknown.writerFlagged, "video frame") : "";
+    return "key frames after the first " + (known.empty() ? "" : known + " ") +
+           "are unknown for this codec (" + codec + ")";
+}
+
+std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& found,
+                                  const std::string& outputPath) {
+    std::string text = OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds);
+    if (found.copiedBecause == CopyReason::None) {
+        text += ", index rebuilt in " + std::string(found.replacedOriginal ? "the original file " : "the new file ") +
+                Quoted(outputPath) + ".";
+    } else {
+        const std::string why =
+            found.copiedBecause == CopyReason::PartsNotListable
+                ? "It continues in further RIFF parts, as recorders write files past 1 GB, but its header "
+                  "has "
+                  "no room to list every part"
+                : "It holds 2 GB or more in a single RIFF part, more than players read in a file of its kind";
+        text += ". " + why + ", so it was written anew as an OpenDML file with every part indexed" +
+                (found.replacedOriginal ? ", which replaced the original file " + Quoted(outputPath) + "."
+                                        : ", as the new file " + Quoted(outputPath) + ".");
+    }
+    if (found.unknownKeyFrames) {
+        std::string keys = KeyFramesUnknown(*found.unknownKeyFrames);
+        keys[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(keys[0])));
+        text += " " + keys + ".";
+    }
+    return text;
 }
 
 std::string NoRecordingData() {

@@ -41,10 +41,12 @@ std::string NoRepairNeeded();
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
 // video frames, 95 s of audio".
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
-// The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt."
-// `copied`: why the file was written anew in OpenDML form, and `outputPath` where it went.
-std::string OtherRecorderRepaired(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds,
-                                  CopyReason copied = CopyReason::None, bool replacedOriginal = false,
+// "key frames after the first are unknown for this codec (DIV3)", for a summary.
+std::string KeyFramesUnknown(const UnknownKeyFrames& unknown);
+// The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt in
+// the new file "fix_x.avi"." (or the original file, when replaced), why the file was written anew in OpenDML form and `outputPath` where it went, and the key frames
+// that are unknown.
+std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& findings,
                                   const std::string& outputPath = {});
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 

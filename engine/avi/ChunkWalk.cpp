@@ -281,6 +281,8 @@ std::optional<ChunkHeader> ChunkWalk::Next() {
             Finish(WalkEnd::CutChunk, position_);
             return header;
         }
+        if (IsFiller(header.id) && header.id != fourcc::kJunk)
+            summary_.indexes.push_back(position_);
         if (IsFiller(header.id) && fit == ChunkFit::Whole) {
             if (!fillerRunStart_)
                 fillerRunStart_ = position_;

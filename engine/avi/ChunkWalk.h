@@ -61,6 +61,9 @@ struct WalkSummary {
     bool tailIsZeros = false;
     // Where each further RIFF part ('RIFF' ... 'AVIX') the walk went into begins.
     std::vector<uint64_t> extraParts;
+    // Where each index the walk passed over as filler stands ('idx1', 'ix##'), whole or cut off by
+    // the end of the file: what its writer flagged may be read there.
+    std::vector<uint64_t> indexes;
 
     uint64_t DamagedBytes() const;
     // False when the walk could not tell whether footage lies behind the point where it ended.

@@ -2,34 +2,13 @@
 
 #include "codec/H264Headers.h"
 #include "codec/Mpeg4Headers.h"
+#include "codec/PictureTypes.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 
 namespace clipwright::codec {
 
 namespace {
-
-FourCC Uppercase(const FourCC& code) {
-    std::array<uint8_t, 4> bytes = code.Bytes();
-    for (uint8_t& byte : bytes)
-        byte = static_cast<uint8_t>(std::toupper(byte));
-    return FourCC::FromBytes(bytes.data());
-}
-
-bool IsOneOf(const FourCC& code, std::initializer_list<FourCC> codes) {
-    return std::find(codes.begin(), codes.end(), Uppercase(code)) != codes.end();
-}
-
-std::optional<VideoCoding> CodingNamed(const FourCC& code) {
-    if (IsOneOf(code, {"FMP4", "XVID", "DIVX", "DX50", "MP4V", "M4S2", "MP4S", "3IV2", "XVIX", "UMP4", "BLZ0",
-                       "RMP4", "SEDG", "WV1F", "DXGM"}))
-        return VideoCoding::Mpeg4Visual;
-    if (IsOneOf(code, {"H264", "X264", "AVC1", "DAVC", "VSSH", "AVC "}))
-        return VideoCoding::H264;
-    return std::nullopt;
-}
 
 // A frame with no start code at all is not one we can read: it is not judged a delta frame.
 // Start codes are looked for one after another, never to the end of a unit: behind the VOP's
@@ -69,27 +48,58 @@ bool StartsRandomAccessPoint(std::span<const uint8_t> frame) {
     return false;
 }
 
-} // namespace
-
-VideoCoding VideoCodingOf(const FourCC& compression, const FourCC& handler) {
-    if (auto coding = CodingNamed(compression))
-        return *coding;
-    return CodingNamed(handler).value_or(VideoCoding::AllKey);
+// The readers of codecs whose picture header opens the frame: their answer from any bytes.
+std::optional<bool> PictureHeaderSays(VideoCoding coding, std::span<const uint8_t> frameStart) {
+    switch (coding) {
+    case VideoCoding::Hevc:
+        return HevcIrapPicture(frameStart);
+    case VideoCoding::Mpeg12:
+        return Mpeg12IntraPicture(frameStart);
+    case VideoCoding::H263:
+        return H263IntraPicture(frameStart);
+    case VideoCoding::MsMpeg4v1:
+        return MsMpeg4v1IntraPicture(frameStart);
+    case VideoCoding::MsMpeg4:
+        return MsMpeg4IntraPicture(frameStart);
+    case VideoCoding::Wmv2:
+        return Wmv2IntraPicture(frameStart);
+    case VideoCoding::Ffv1:
+        return Ffv1KeyFrame(frameStart);
+    case VideoCoding::Vp8:
+        return Vp8KeyFrame(frameStart);
+    case VideoCoding::Vp9:
+        return Vp9KeyFrame(frameStart);
+    case VideoCoding::Mpeg4Visual:
+    case VideoCoding::H264:
+    case VideoCoding::Intra:
+    case VideoCoding::Unread:
+        break;
+    }
+    return std::nullopt;
 }
 
+} // namespace
+
 std::optional<bool> KeyFrameSettledBy(VideoCoding coding, std::span<const uint8_t> frameStart) {
-    if (coding == VideoCoding::AllKey)
+    switch (coding) {
+    case VideoCoding::Intra:
         return true;
-    if (coding != VideoCoding::Mpeg4Visual)
+    case VideoCoding::Unread:
+    case VideoCoding::H264:
         return std::nullopt;
-    // The start codes up to a VOP whose header and the three bytes behind it are inside are the
-    // ones the whole probe holds: the answer is the same.
-    constexpr size_t kVopHeaderAndBehind = 8;
-    for (auto at = FindStartCode(frameStart, 0); at && *at + kVopHeaderAndBehind <= frameStart.size();
-         at = FindStartCode(frameStart, *at + 4))
-        if (frameStart[*at + 3] == kMpeg4Vop)
-            return StartsWithIntraVop(frameStart);
-    return std::nullopt;
+    case VideoCoding::Mpeg4Visual: {
+        // The start codes up to a VOP whose header and the three bytes behind it are inside are the
+        // ones the whole probe holds: the answer is the same.
+        constexpr size_t kVopHeaderAndBehind = 8;
+        for (auto at = FindStartCode(frameStart, 0); at && *at + kVopHeaderAndBehind <= frameStart.size();
+             at = FindStartCode(frameStart, *at + 4))
+            if (frameStart[*at + 3] == kMpeg4Vop)
+                return StartsWithIntraVop(frameStart);
+        return std::nullopt;
+    }
+    default:
+        return PictureHeaderSays(coding, frameStart);
+    }
 }
 
 bool IsKeyFrame(VideoCoding coding, std::span<const uint8_t> frameStart) {
@@ -98,10 +108,19 @@ bool IsKeyFrame(VideoCoding coding, std::span<const uint8_t> frameStart) {
         return StartsWithIntraVop(frameStart);
     case VideoCoding::H264:
         return StartsRandomAccessPoint(frameStart);
-    case VideoCoding::AllKey:
-        break;
+    case VideoCoding::Intra:
+        return true;
+    case VideoCoding::Unread:
+        return false;
+    case VideoCoding::Hevc:
+        // Without start codes (length-prefixed NAL units), as for H.264: not judged a delta frame.
+        if (const std::optional<bool> said = HevcIrapPicture(frameStart))
+            return *said;
+        return !NextNalUnit(frameStart, 0).has_value();
+    default:
+        // A frame whose header does not read as its codec's is not one to start at.
+        return PictureHeaderSays(coding, frameStart).value_or(false);
     }
-    return true;
 }
 
 } // namespace clipwright::codec

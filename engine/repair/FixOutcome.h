@@ -3,6 +3,7 @@
 
 #include "avi/CameraLayout.h"
 #include "avi/ChunkWalk.h"
+#include "avi/FourCC.h"
 #include "repair/LayoutProbe.h"
 
 #include <cstdint>
@@ -43,13 +44,21 @@ enum class CopyReason {
     FormTooLarge,     // its one RIFF form would reach 2 GiB with its index
 };
 
+// Video of a codec whose frames do not say which are key frames, and whose writer's index did not
+// flag every frame: past the frames it flagged, only the first frame is marked a key frame.
+struct UnknownKeyFrames {
+    FourCC codec;               // the format's compression code, or the stream header's handler
+    uint32_t writerFlagged = 0; // frames the writer's index flagged
+};
+
 struct OtherRecorderFindings {
     uint32_t streams = 0;
     uint32_t videoFrames = 0;           // chunks of the first video stream, dropped frames included
     std::optional<double> audioSeconds; // of the first audio stream, by its own rate
     bool neededNoRepair = false;        // finalised and indexed already
     CopyReason copiedBecause = CopyReason::None;
-    bool replacedOriginal = false; // the repaired file took the recording's own name
+    bool replacedOriginal = false;                    // the repaired file took the recording's own name
+    std::optional<UnknownKeyFrames> unknownKeyFrames; // of the first video stream
 };
 
 struct FixOutcome {

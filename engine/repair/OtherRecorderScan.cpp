@@ -3,6 +3,7 @@
 #include "avi/LittleEndian.h"
 #include "codec/KeyFrames.h"
 #include "repair/OpenDmlIndexing.h"
+#include "repair/WriterKeyFlags.h"
 
 #include <algorithm>
 #include <array>
@@ -83,6 +84,43 @@ bool IsKeyFrameAt(ByteSource& file, const ChunkHeader& header, codec::VideoCodin
     return got > 0 && codec::IsKeyFrame(coding, std::span(probe.data(), got));
 }
 
+bool IsUnreadVideo(const StreamInfo& stream, codec::VideoCoding coding) {
+    return stream.kind == StreamKind::Video && coding == codec::VideoCoding::Unread;
+}
+
+// The video of codecs whose frames are not read: the flags its writer's indexes gave, where they
+// list a chunk; past them, the first frame is taken for a key frame and no other is, since a player
+// that seeks to a delta frame shows garbage, and one that seeks to the first frame only waits.
+void FlagUnreadVideo(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
+                     const std::vector<codec::VideoCoding>& codings, OtherRecorderScan& scan,
+                     IndexEntryList& entries) {
+    std::vector<bool> unread(structure.streams.size());
+    for (size_t stream = 0; stream < unread.size(); ++stream)
+        unread[stream] = IsUnreadVideo(structure.streams[stream], codings[stream]);
+    if (std::find(unread.begin(), unread.end(), true) == unread.end())
+        return;
+    const WriterKeyFlags writer(file, fileSize, structure, scan.walk.indexes, unread);
+    std::vector<bool> keySeen(unread.size());
+    ChunkPositions positions(structure.MoviTypePosition());
+    for (IndexEntry& entry : entries) {
+        const uint64_t position = positions.Next(entry);
+        const uint32_t stream = StreamNumber(entry.chunkId);
+        if (!unread[stream] || IsPaletteChange(entry.chunkId))
+            continue;
+        StreamTally& tally = scan.tallies[stream];
+        bool key = false;
+        if (const std::optional<bool> flagged = writer.KeyAt(position)) {
+            key = *flagged;
+            ++tally.writerKeyFlags;
+        } else if (entry.size > 0) {
+            key = !keySeen[stream];
+            tally.unknownKeyFlags += key ? 0 : 1;
+        }
+        keySeen[stream] = keySeen[stream] || key;
+        entry.flags = key ? avi::kIndexKeyFrame : 0;
+    }
+}
+
 } // namespace
 
 OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const AviStructure& structure,
@@ -118,8 +156,10 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         if (IsPaletteChange(header->id)) {
             entry.flags = avi::kIndexNoTime;
         } else {
+            // Unread video is flagged once the walk has passed its writer's indexes.
             if (structure.streams[stream].kind == StreamKind::Video &&
-                !IsKeyFrameAt(file, *header, codings[stream], probe))
+                (codings[stream] == codec::VideoCoding::Unread ||
+                 !IsKeyFrameAt(file, *header, codings[stream], probe)))
                 entry.flags = 0;
             ++scan.tallies[stream].chunks;
             scan.tallies[stream].bytes += header->size;
@@ -134,6 +174,7 @@ OtherRecorderScan ScanOtherRecorder(ByteSource& file, uint64_t fileSize, const A
         scan.walk.end = WalkEnd::Filler;
         scan.walk.endOffset = *cutIdx1;
     }
+    FlagUnreadVideo(file, fileSize, structure, codings, scan, entries);
     // A further part whose movi list the file cuts holds nothing yet: its headers go, as a cut
     // header does.
     std::vector<uint64_t>& parts = scan.walk.extraParts;
@@ -216,8 +257,14 @@ std::optional<double> StreamSeconds(const StreamInfo& stream, const StreamTally&
 OtherRecorderFindings FindingsOf(const AviStructure& structure, const OtherRecorderScan& scan) {
     OtherRecorderFindings findings;
     findings.streams = static_cast<uint32_t>(structure.streams.size());
-    if (auto video = FirstStreamOf(structure, StreamKind::Video))
-        findings.videoFrames = scan.tallies[*video].chunks;
+    if (auto video = FirstStreamOf(structure, StreamKind::Video)) {
+        const StreamTally& tally = scan.tallies[*video];
+        findings.videoFrames = tally.chunks;
+        const StreamInfo& stream = structure.streams[*video];
+        if (tally.unknownKeyFlags > 0)
+            findings.unknownKeyFrames = UnknownKeyFrames{
+                stream.compression == FourCC() ? stream.handler : stream.compression, tally.writerKeyFlags};
+    }
     if (auto audio = FirstStreamOf(structure, StreamKind::Audio))
         findings.audioSeconds = StreamSeconds(structure.streams[*audio], scan.tallies[*audio]);
     return findings;

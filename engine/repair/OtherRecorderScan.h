@@ -17,6 +17,11 @@ namespace clipwright {
 struct StreamTally {
     uint32_t chunks = 0; // palette changes not counted
     uint64_t bytes = 0;
+    // Video whose frames do not say which are key frames: the frames its writer's index flagged,
+    // and the frames past those, marked delta frames (the first frame, taken for a key frame, and
+    // empty ones not counted).
+    uint32_t writerKeyFlags = 0;
+    uint32_t unknownKeyFlags = 0;
 };
 
 struct OtherRecorderScan {

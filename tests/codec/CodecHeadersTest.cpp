@@ -1,5 +1,8 @@
 // Header readers against real encoders (Debian's ffmpeg with its MPEG-4, Xvid, Motion JPEG and x264
 // encoders) and against headers built field by field here, whole, cut short and damaged.
+#include "AviReader.h"
+#include "ReaderOracles.h"
+#include "RealWriters.h"
 #include "TestFiles.h"
 #include "codec/BitReader.h"
 #include "codec/H264Headers.h"
@@ -313,12 +316,124 @@ TEST(Mpeg4KeyFrames, IntraVopsStartDecodingWhateverStandsBeforeOrBehindThem) {
 
     const Bytes noStartCode = {0x12, 0x34, 0x56, 0x78};
     EXPECT_TRUE(IsKeyFrame(VideoCoding::H264, noStartCode)); // length-prefixed units
-    EXPECT_TRUE(IsKeyFrame(VideoCoding::AllKey, {}));
+    EXPECT_TRUE(IsKeyFrame(VideoCoding::Intra, {}));
+}
 
+// Fewer of a frame's bytes give IsKeyFrame's answer, or none.
+void ExpectPrefixesAgree(VideoCoding coding, std::span<const uint8_t> frame, size_t step) {
+    const bool key = IsKeyFrame(coding, frame);
+    for (size_t bytes = 0; bytes <= frame.size(); bytes += step)
+        if (const std::optional<bool> settled = KeyFrameSettledBy(coding, frame.first(bytes))) {
+            ASSERT_EQ(*settled, key) << bytes << " of " << frame.size() << " bytes";
+        }
+}
+
+// Every frame of each codec, as ffmpeg writes it into AVI, against the pictures ffmpeg decodes from
+// it: the writer's own flags are not the truth (its H.263 ones say every frame is a key frame).
+TEST(KeyFrames, EachCodecsFramesSayWhichPicturesDecodeAsKeyFrames) {
+    ScratchDir dir;
+    for (const FfmpegVideoCodec& codec : FfmpegVideoCodecs()) {
+        SCOPED_TRACE(codec.name);
+        const auto file = dir / (codec.name + ".avi");
+        WriteFfmpegVideo(codec, file);
+        const avitest::AviReader reader(file.string());
+        ASSERT_TRUE(reader.Streams().at(0).video.has_value());
+        const VideoCoding coding =
+            VideoCodingOf(reader.Streams()[0].video->compression, reader.Streams()[0].header.handler);
+        ASSERT_NE(coding, VideoCoding::Unread);
+        const std::map<uint64_t, bool> decoded = DecodedKeyPicturesByChunk(file);
+        const Bytes bytes = ReadBytes(file);
+        size_t keys = 0;
+        for (const avitest::Chunk& chunk : reader.StreamChunks(0)) {
+            const auto frame = std::span(bytes).subspan(chunk.PayloadOffset(),
+                                                        std::min<size_t>(chunk.size, kKeyFrameProbeBytes));
+            ASSERT_TRUE(decoded.contains(chunk.offset)) << "no picture from the chunk at " << chunk.offset;
+            EXPECT_EQ(IsKeyFrame(coding, frame), decoded.at(chunk.offset)) << "the chunk at " << chunk.offset;
+            keys += decoded.at(chunk.offset) ? 1u : 0u;
+            ExpectPrefixesAgree(coding, frame, 7);
+        }
+        EXPECT_GT(keys, 1u) << "a key frame every 12";
+    }
+}
+
+// What real encoders do not write: the other picture header forms, and headers that do not read.
+TEST(KeyFrames, PictureHeadersBuiltByHand) {
+    const Bytes mpeg2Sequence = {0, 0, 1, 0xB3, 0x0B, 0x00, 0x90, 0x13,
+                                 0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
+    auto after = [](Bytes head, std::initializer_list<uint8_t> tail) {
+        head.insert(head.end(), tail);
+        return head;
+    };
+    struct Case {
+        const char* name;
+        VideoCoding coding;
+        Bytes frame;
+        bool key;
+    };
+    for (const Case& c : {
+             Case{"MPEG-2 I picture behind its headers", VideoCoding::Mpeg12,
+                  after(mpeg2Sequence, {0, 0, 1, 0, 0, 0x0F}), true},
+             Case{"MPEG-2 P picture", VideoCoding::Mpeg12, {0, 0, 1, 0, 0x01, 0x17}, false},
+             Case{"MPEG-2 B picture", VideoCoding::Mpeg12, {0, 0, 1, 0, 0x01, 0x1F}, false},
+             Case{"MPEG-2 slice before any picture", VideoCoding::Mpeg12, {0, 0, 1, 0x01, 0x08}, false},
+             Case{"MPEG-2 headers without a picture", VideoCoding::Mpeg12, mpeg2Sequence, false},
+             Case{"H.263 INTRA", VideoCoding::H263, {0, 0, 0x80, 0x02, 0x08, 0}, true},
+             Case{"H.263 INTER", VideoCoding::H263, {0, 0, 0x80, 0x02, 0x0A, 0}, false},
+             Case{"H.263+ I with the optional part",
+                  VideoCoding::H263,
+                  {0, 0, 0x80, 0x02, 0x1C, 0x80, 0, 0x00, 0},
+                  true},
+             Case{"H.263+ P with the optional part",
+                  VideoCoding::H263,
+                  {0, 0, 0x80, 0x02, 0x1C, 0x80, 0, 0x04, 0},
+                  false},
+             Case{"H.263+ I without it", VideoCoding::H263, {0, 0, 0x80, 0x02, 0x1C, 0x00}, true},
+             Case{"H.263+ P without it", VideoCoding::H263, {0, 0, 0x80, 0x02, 0x1C, 0x10}, false},
+             Case{"H.263 header with a broken marker", VideoCoding::H263, {0, 0, 0x80, 0x03, 0x08, 0}, false},
+             Case{"MS-MPEG-4 v1 I", VideoCoding::MsMpeg4v1, {0, 0, 1, 0, 0xF8}, true},
+             Case{"MS-MPEG-4 v1 P", VideoCoding::MsMpeg4v1, {0, 0, 1, 0, 0xFA}, false},
+             Case{"MS-MPEG-4 v1 without its start code", VideoCoding::MsMpeg4v1, {0, 0, 1, 0xB6, 0}, false},
+             Case{"MS-MPEG-4 v3 I", VideoCoding::MsMpeg4, {0x3F}, true},
+             Case{"MS-MPEG-4 v3 P", VideoCoding::MsMpeg4, {0x40}, false},
+             Case{"WMV2 I", VideoCoding::Wmv2, {0x7F}, true},
+             Case{"WMV2 P", VideoCoding::Wmv2, {0x80}, false},
+             Case{"FFV1 key frame bit", VideoCoding::Ffv1, {0x7F, 0x80}, true},
+             Case{"FFV1 just below it", VideoCoding::Ffv1, {0x7F, 0x7F}, false},
+             Case{"FFV1 cut to a byte", VideoCoding::Ffv1, {0xFF}, false},
+             Case{"HEVC IDR behind a VPS",
+                  VideoCoding::Hevc,
+                  {0, 0, 1, 0x40, 0x01, 0xAA, 0, 0, 0, 1, 0x26, 0x01},
+                  true},
+             Case{"HEVC CRA", VideoCoding::Hevc, {0, 0, 1, 0x2A, 0x01}, true},
+             Case{"HEVC trailing picture", VideoCoding::Hevc, {0, 0, 0, 1, 0x02, 0x01}, false},
+             Case{"HEVC parameter sets only",
+                  VideoCoding::Hevc,
+                  {0, 0, 1, 0x40, 0x01, 0, 0, 1, 0x42, 0x01},
+                  false},
+             Case{"HEVC without start codes", VideoCoding::Hevc, {0x00, 0x10, 0x26, 0x01}, true},
+             Case{"VP8 key frame", VideoCoding::Vp8, {0x10, 0x02, 0x00, 0x9D, 0x01, 0x2A}, true},
+             Case{"VP8 inter frame", VideoCoding::Vp8, {0x11, 0x02, 0x00}, false},
+             Case{"VP9 profile 3 key frame", VideoCoding::Vp9, {0xB0}, true},
+             Case{"VP9 profile 3 inter frame", VideoCoding::Vp9, {0xB2}, false},
+             Case{"VP9 shown earlier frame", VideoCoding::Vp9, {0x88}, false},
+             Case{"VP9 without its frame marker", VideoCoding::Vp9, {0x00}, false},
+             Case{"a codec not read", VideoCoding::Unread, {0, 0, 1, 0, 0, 0x0F}, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsKeyFrame(c.coding, c.frame), c.key);
+        ExpectPrefixesAgree(c.coding, c.frame, 1);
+    }
+
+    // Writers spell codes in either case, in the format or only in the stream header.
     EXPECT_EQ(VideoCodingOf("xvid", "FMP4"), VideoCoding::Mpeg4Visual);
     EXPECT_EQ(VideoCodingOf(FourCC(), "H264"), VideoCoding::H264);
     EXPECT_EQ(VideoCodingOf("avc1", "MJPG"), VideoCoding::H264);
-    EXPECT_EQ(VideoCodingOf("MJPG", "MJPG"), VideoCoding::AllKey);
+    EXPECT_EQ(VideoCodingOf("MJPG", "MJPG"), VideoCoding::Intra);
+    EXPECT_EQ(VideoCodingOf("div3", "div3"), VideoCoding::MsMpeg4);
+    EXPECT_EQ(VideoCodingOf("MPG4", FourCC()), VideoCoding::MsMpeg4v1);
+    EXPECT_EQ(VideoCodingOf("h265", FourCC()), VideoCoding::Hevc);
+    EXPECT_EQ(VideoCodingOf("cvid", "cvid"), VideoCoding::Unread);
+    EXPECT_EQ(VideoCodingOf(FourCC(), "DIB "), VideoCoding::Intra); // BI_RGB
 }
 
 // A VOL written field by field: a start code, then the fields in order.

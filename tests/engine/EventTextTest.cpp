@@ -64,24 +64,31 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "bytes from offset 90000"},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/fix_a.avi",
-          .findings = {2, 1234, 94.6, false}},
+          .findings = {2, 1234, 94.6, false, CopyReason::None, false, {}}},
          "AVI from another recorder: 2 streams, 1,234 video frames, 95 s of audio, index rebuilt in the new "
          "file \"fix_a.avi\"."},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/a.avi",
-          .findings = {2, 3, 1.0, false, CopyReason::None, true}},
+          .findings = {2, 3, 1.0, false, CopyReason::None, true, {}}},
          "index rebuilt in the original file \"a.avi\"."},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/a.avi",
-          .findings = {2, 10, 1.0, false, CopyReason::PartsNotListable, true}},
+          .findings = {2, 10, 1.0, false, CopyReason::PartsNotListable, true, {}}},
          "no room to list every part, so it was written anew as an OpenDML file with every part indexed, "
          "which replaced the original file \"a.avi\"."},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/fix_a.avi",
-          .findings = {2, 10, 1.0, false, CopyReason::FormTooLarge, false}},
+          .findings = {2, 10, 1.0, false, CopyReason::FormTooLarge, false, {}}},
          "2 GB or more in a single RIFF part, more than players read in a file of its kind, so it was "
          "written "
          "anew as an OpenDML file with every part indexed, as the new file \"fix_a.avi\"."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .outputPath = "/d/fix_a.avi",
+          .findings = {1, 40, std::nullopt, false, CopyReason::None, false, UnknownKeyFrames{"cvid", 0}}},
+         "40 video frames, index rebuilt in the new file \"fix_a.avi\". Key frames after the first are unknown for this codec (cvid)."},
+        {{.code = EventCode::OtherRecorderRepaired,
+          .findings = {1, 40, std::nullopt, false, CopyReason::None, false, UnknownKeyFrames{"cvid", 12}}},
+         "Key frames after the first 12 video frames are unknown for this codec (cvid)."},
     };
     std::set<EventCode> covered;
     for (const Case& c : cases) {

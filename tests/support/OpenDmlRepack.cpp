@@ -42,7 +42,8 @@ void SetU32(Bytes& out, size_t position, uint64_t value) {
     PutU32(out, position, static_cast<uint32_t>(value));
 }
 
-// An MPEG-4 frame is a key frame when its VOP is intra coded; any other video counts every frame.
+// Without an idx1: an MPEG-4 frame is a key frame when its VOP is intra coded; any other video counts
+// every frame.
 bool IsKeyFrame(const Bytes& avi, const Chunk& chunk) {
     static const uint8_t kVop[] = {0, 0, 1, 0xB6};
     const auto begin = avi.begin() + static_cast<ptrdiff_t>(chunk.payload);
@@ -54,6 +55,7 @@ bool IsKeyFrame(const Bytes& avi, const Chunk& chunk) {
 // The streams' lists and the movi list's complete chunks of a file of one RIFF form.
 void ReadSource(const Bytes& avi, Bytes& mainHeader, std::vector<Stream>& streams,
                 std::vector<Chunk>& chunks) {
+    size_t idx1 = avi.size();
     for (size_t at = 12; at + 12 <= avi.size();) {
         const FourCC id = FourCCAt(avi, at);
         const uint32_t size = U32At(avi, at + 4);
@@ -70,6 +72,7 @@ void ReadSource(const Bytes& avi, Bytes& mainHeader, std::vector<Stream>& stream
                                                avi.begin() + static_cast<ptrdiff_t>(at + 8 + size));
         if (id == fourcc::kList && type == fourcc::kMovi) {
             const uint64_t end = std::min<uint64_t>(at + 8 + uint64_t{size}, avi.size());
+            idx1 = end + (end & 1);
             for (size_t chunk = at + 12; chunk + 8 <= end;) {
                 const Chunk found{FourCCAt(avi, chunk), chunk + 8, U32At(avi, chunk + 4)};
                 if (found.payload + found.size > avi.size())
@@ -81,13 +84,20 @@ void ReadSource(const Bytes& avi, Bytes& mainHeader, std::vector<Stream>& stream
         }
         at += 8 + size + (size & 1);
     }
-    for (Chunk& chunk : chunks) {
+    // A finalised source's idx1 behind its movi list lists every chunk with its writer's key flag.
+    const bool indexed = idx1 + 8 <= avi.size() && FourCCAt(avi, idx1) == fourcc::kIdx1 &&
+                         U32At(avi, idx1 + 4) == chunks.size() * 16 &&
+                         idx1 + 8 + chunks.size() * 16 <= avi.size();
+    for (size_t number = 0; number < chunks.size(); ++number) {
+        Chunk& chunk = chunks[number];
         chunk.stream = static_cast<size_t>((chunk.id.Bytes()[0] - '0') * 10 + (chunk.id.Bytes()[1] - '0'));
         if (chunk.stream >= streams.size())
             throw std::runtime_error("a chunk of no stream in the file to repack");
         if (streams[chunk.stream].chunkId == FourCC())
             streams[chunk.stream].chunkId = chunk.id;
-        chunk.key = chunk.id.Bytes()[2] != 'd' || IsKeyFrame(avi, chunk);
+        chunk.key = chunk.id.Bytes()[2] != 'd' ||
+                    (indexed ? (U32At(avi, idx1 + 8 + number * 16 + 4) & kIdx1KeyFrame) != 0
+                             : IsKeyFrame(avi, chunk));
     }
 }
 

@@ -116,6 +116,25 @@ std::vector<bool> DecodedKeyPictures(const std::filesystem::path& file) {
     return keys;
 }
 
+std::map<uint64_t, bool> DecodedKeyPicturesByChunk(const std::filesystem::path& file) {
+    std::map<uint64_t, bool> keys;
+    for (const auto& fields : ProbeLines("-select_streams v:0 -show_entries frame=pkt_pos,key_frame", file))
+        if (fields.contains("key_frame")) // side data comes in lines of its own
+            keys[std::stoull(fields.at("pkt_pos")) - 8] = fields.at("key_frame") == "1";
+    return keys;
+}
+
+std::map<uint64_t, bool> IndexKeyFlagsByChunk(const std::filesystem::path& file, int stream) {
+    const avitest::AviReader reader(file.string());
+    std::map<uint64_t, bool> keys;
+    for (const avitest::IndexEntry& entry : reader.Index()) {
+        const avitest::Chunk chunk{entry.id, 0, entry.size, {}};
+        if (chunk.StreamNumber() == stream)
+            keys[reader.MoviListOffset() + 8 + entry.offset] = (entry.flags & kIndexKeyFrame) != 0;
+    }
+    return keys;
+}
+
 std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream) {
     const avitest::AviReader reader(file.string());
     std::vector<bool> keys;

@@ -33,6 +33,13 @@ std::map<int, StreamPackets> ProbePackets(const std::filesystem::path& file);
 // The key_frame flag of each picture ffmpeg decodes from the first video stream, in decode order.
 std::vector<bool> DecodedKeyPictures(const std::filesystem::path& file);
 
+// The same by the position of the chunk (its header) each picture was decoded from: B-frames
+// reorder pictures, never chunks.
+std::map<uint64_t, bool> DecodedKeyPicturesByChunk(const std::filesystem::path& file);
+
+// The key flag of each idx1 entry of `stream`, by the position of its chunk's header.
+std::map<uint64_t, bool> IndexKeyFlagsByChunk(const std::filesystem::path& file, int stream);
+
 // The key flag of each non-empty idx1 entry of `stream`, in index order; empty without idx1.
 std::vector<bool> IndexKeyFlags(const std::filesystem::path& file, int stream);
 

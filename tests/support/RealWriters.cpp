@@ -376,6 +376,32 @@ void CopySparse(const fs::path& from, const fs::path& to) {
     Run("cp --sparse=always " + ShellQuote(from) + " " + ShellQuote(to));
 }
 
+std::vector<FfmpegVideoCodec> FfmpegVideoCodecs() {
+    return {
+        {"mpeg1video", "-c:v mpeg1video -g 12 -bf 2"},
+        {"mpeg2video", "-c:v mpeg2video -g 12 -bf 2"},
+        {"h263", "-c:v h263 -g 12"},
+        {"h263p", "-c:v h263p -g 12"},
+        {"msmpeg4v2", "-c:v msmpeg4v2 -g 12"},
+        {"msmpeg4v3", "-c:v msmpeg4 -g 12"},
+        {"wmv1", "-c:v wmv1 -g 12"},
+        {"wmv2", "-c:v wmv2 -g 12"},
+        {"ffv1", "-c:v ffv1 -g 12"},
+        // ffmpeg names no FourCC for HEVC in AVI; recorders that store it write this one.
+        {"hevc", "-c:v libx265 -preset ultrafast -x265-params "
+                 "log-level=error:keyint=12:min-keyint=12:scenecut=0:bframes=2 -vtag HEVC"},
+        {"vp8", "-c:v libvpx -g 12 -keyint_min 12 -deadline realtime -b:v 300k"},
+        {"vp9", "-c:v libvpx-vp9 -g 12 -keyint_min 12 -deadline realtime -cpu-used 8 -b:v 300k"},
+        {"mjpeg", "-c:v mjpeg -q:v 5"},
+        {"huffyuv", "-c:v huffyuv"},
+    };
+}
+
+void WriteFfmpegVideo(const FfmpegVideoCodec& codec, const fs::path& file) {
+    Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=3 " + codec.options +
+        " " + ShellQuote(file.string()));
+}
+
 std::vector<RealRecording> RealRecordings(const fs::path& folder) {
     fs::create_directories(folder);
     const FolderLock lock(folder / ".lock");

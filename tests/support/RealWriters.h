@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,20 @@ std::pair<uint64_t, uint32_t> ChunkBehind(const std::filesystem::path& file, uin
 // A folder on tmpfs where there is one, the build's scratch folder otherwise.
 std::filesystem::path TmpfsOrScratch();
 void CopySparse(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A video codec ffmpeg writes into AVI, with a key frame every 12 frames and B-frames where the
+// codec has them: `options` are its encoder's.
+struct FfmpegVideoCodec {
+    std::string name;
+    std::string options;
+};
+inline void PrintTo(const FfmpegVideoCodec& codec, std::ostream* out) {
+    *out << codec.name;
+}
+// Every one this machine's ffmpeg encodes whose key frames the repair reads, all-intra ones included.
+std::vector<FfmpegVideoCodec> FfmpegVideoCodecs();
+// 3 s of ffmpeg's test picture at 176x144 and 25 fps, video only, finalised by ffmpeg.
+void WriteFfmpegVideo(const FfmpegVideoCodec& codec, const std::filesystem::path& file);
 
 // All of the above but the OpenDML ones, written once into `folder` and found there by later test
 // processes of the same recipes; callers copy a recording before changing it.
