@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
                          "Print the program's version and exit");
     bool quiet = false;
     bool noClobber = false;
-    app.add_flag("-q,--quiet", quiet, "Print no summary lines, only what went wrong");
+    app.add_flag("-q,--quiet", quiet, "Print no progress and no summary lines, only what went wrong");
     std::string outputFolder;
     auto* outputOption =
         app.add_option("-o,--output-dir", outputFolder,

@@ -2,6 +2,7 @@
 
 #include "DialogUnits.h"
 #include "MessageBoxes.h"
+#include "NamedComboBoxAccessible.h"
 #include "Strings.h"
 #include "avi/CameraLayout.h"
 
@@ -121,8 +122,13 @@ ImageSettingsDialog::ImageSettingsDialog(QWidget* parent, std::optional<ImageSet
 
     QGroupBox* frameRateFrame = AddFrame(this, strings::kFrameRate, units, kFrameRateFrame);
     frameRateList = new QComboBox(frameRateFrame);
+    // Before anything asks how it is heard: the answer is kept for the box's life.
+    MarkNamed(frameRateList);
     frameRateList->setObjectName(QStringLiteral("frameRateList"));
     frameRateList->setEditable(true);
+    // Otherwise a screen reader names the box by its value ("15").
+    frameRateList->setAccessibleName(QString::fromUtf8(strings::kFrameRate));
+    frameRateList->lineEdit()->setAccessibleName(QString::fromUtf8(strings::kFrameRate));
     // Typed text is a one-off answer, not a new entry of the list.
     frameRateList->setInsertPolicy(QComboBox::NoInsert);
     // A typed rate is taken as typed, never completed to a longer entry.

@@ -179,6 +179,9 @@ void MainDialog::BuildLayout() {
 
     buttonFrame = AddFrame(this, units, kButtonFrame);
     checkFrame = AddFrame(buttonFrame, units, kCheckFrame);
+    // The frame has no title to show, but a screen reader names the two modes' group by it.
+    checkFrame->setObjectName(QStringLiteral("modeFrame"));
+    checkFrame->setAccessibleName(QString::fromUtf8(strings::kModeGroupName));
     replaceBox = AddCheckBox(checkFrame, strings::kReplaceOriginalFile, "replaceBox");
     connect(replaceBox, &QCheckBox::clicked, this, &MainDialog::OnReplaceClicked);
     newFileBox = AddCheckBox(checkFrame, strings::kMakeNewFile, "newFileBox");

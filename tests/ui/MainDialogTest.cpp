@@ -3,11 +3,14 @@
 #include "MainDialog.h"
 #include "AboutDialog.h"
 #include "DialogUnits.h"
+#include "ImageSettingsDialog.h"
+#include "ProgressWindow.h"
 #include "Strings.h"
 #include "TestFiles.h"
 #include "UiTestMain.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDropEvent>
@@ -252,6 +255,57 @@ private slots:
                                 !qobject_cast<QLabel*>(control)->text().isEmpty());
             QVERIFY2(named, qPrintable(control->objectName()));
         }
+    }
+
+    // What a screen reader hears, read through the accessibility tree as it reads it.
+    void screenReadersHearEachControlsNameRoleAndState() {
+        RepairEngine engine;
+        MainDialog dialog(engine);
+        dialog.show();
+        ImageSettingsDialog prompt(&dialog, std::nullopt);
+        auto* progress = new ProgressWindow(&dialog);
+        progress->ShowProgress(ProgressPhase::Copying, 50, 200);
+        struct Heard {
+            QWidget* control;
+            QAccessible::Role role;
+            QString name;
+            QString accelerator; // the mnemonic, for push buttons
+        };
+        const std::vector<Heard> expected = {
+            {Child<QWidget>(&dialog, "modeFrame"), QAccessible::Grouping, "How the AVI file is fixed", ""},
+            {Child<QWidget>(&dialog, "replaceBox"), QAccessible::CheckBox, "Replace original file", ""},
+            {Child<QWidget>(&dialog, "newFileBox"), QAccessible::CheckBox, "Make new file", ""},
+            {Child<QWidget>(&dialog, "pathEdit"), QAccessible::EditableText, "Chosen AVI file", ""},
+            {Child<QWidget>(&dialog, "selectButton"), QAccessible::Button, "Select AVI File", "Alt+S"},
+            {Child<QWidget>(&dialog, "fixButton"), QAccessible::Button, "Fix", "Alt+F"},
+            {Child<QWidget>(&dialog, "exitButton"), QAccessible::Button, "Exit", "Alt+X"},
+            {Child<QWidget>(&prompt, "frameRateList"), QAccessible::ComboBox, "Frame Rate", ""},
+            {Child<QWidget>(&prompt, "nextButton"), QAccessible::Button, "Next", "Alt+N"},
+            {Child<QWidget>(progress, "progressBar"), QAccessible::ProgressBar, "Progress", ""},
+            {Child<QWidget>(progress, "cancelButton"), QAccessible::Button, "Cancel", "Alt+C"},
+        };
+        for (const Heard& heard : expected) {
+            QAccessibleInterface* node = QAccessible::queryAccessibleInterface(heard.control);
+            QVERIFY(node != nullptr);
+            QCOMPARE(node->role(), heard.role);
+            QCOMPARE(node->text(QAccessible::Name), heard.name);
+            if (!heard.accelerator.isEmpty())
+                QCOMPARE(
+                    QKeySequence::mnemonic(qobject_cast<QAbstractButton*>(heard.control)->text()).toString(),
+                    heard.accelerator);
+        }
+        // The modes are heard inside their group; the path is heard as read-only; the bar by its value.
+        QCOMPARE(QAccessible::queryAccessibleInterface(Child<QWidget>(&dialog, "replaceBox"))
+                     ->parent()
+                     ->text(QAccessible::Name),
+                 QStringLiteral("How the AVI file is fixed"));
+        const QAccessible::State path =
+            QAccessible::queryAccessibleInterface(Child<QWidget>(&dialog, "pathEdit"))->state();
+        QVERIFY(path.readOnly);
+        QAccessibleValueInterface* value =
+            QAccessible::queryAccessibleInterface(Child<QWidget>(progress, "progressBar"))->valueInterface();
+        QVERIFY(value != nullptr);
+        QCOMPARE(value->currentValue().toInt(), 25);
     }
 
     void layoutKeepsTheTemplatesProportions() {

@@ -6,6 +6,7 @@
 #include "ImageSettingsDialog.h"
 #include "MainDialog.h"
 #include "ProgressWindow.h"
+#include "ResultWindow.h"
 #include "Strings.h"
 
 #include <QDir>
@@ -74,9 +75,14 @@ int main(int argc, char** argv) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     RepairEngine engine;
     MainDialog main(engine);
-    // The picture of a job in progress needs a job that lasts: it waits until the picture is taken.
+    // The picture of a job in progress needs a job that lasts: it waits until the picture is taken,
+    // telling the window of a copy a third of the way through a 1 GB recording.
     std::atomic<bool> release{false};
-    main.Job().SetRunner([&release](RepairEngine&, FixRequest, std::stop_token stop) {
+    main.Job().SetRunner([&release](RepairEngine& fixer, FixRequest, std::stop_token stop) {
+        constexpr uint64_t kTotal = uint64_t{1} << 30;
+        fixer.Host()->Progress({ProgressPhase::Copying, kTotal / 10, kTotal});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        fixer.Host()->Progress({ProgressPhase::Copying, kTotal / 3, kTotal});
         while (!release.load() && !stop.stop_requested())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
@@ -92,7 +98,7 @@ int main(int argc, char** argv) {
     ok &= Capture(out.filePath(QStringLiteral("image-settings.png")), prompt);
 
     main.findChild<QPushButton*>(QStringLiteral("fixButton"))->click();
-    Wait(750);
+    Wait(1800);
     ok &= SaveWindow(&main, out.filePath(QStringLiteral("progress-window.png")));
     release = true;
     auto* progress = main.findChild<ProgressWindow*>();
@@ -102,6 +108,21 @@ int main(int argc, char** argv) {
         Wait(10);
     ok &= SaveWindow(&main, out.filePath(QStringLiteral("progress-done.png")));
     Wait(600);
+
+    // What two repairs wrote, as the window lists them after a run of several files.
+    JobResult newFile{QStringLiteral("/home/ana/Videos/cam01.avi"), OutputMode::NewFile, {}};
+    newFile.outcome.status = FixStatus::Repaired;
+    newFile.outcome.outputPath = "/home/ana/Videos/fix_cam01.avi";
+    JobResult replaced{QStringLiteral("/home/ana/Videos/cam02.avi"), OutputMode::ReplaceOriginal, {}};
+    replaced.outcome.status = FixStatus::Repaired;
+    replaced.outcome.outputPath = "/home/ana/Videos/cam02.avi";
+    JobResult notRepaired{QStringLiteral("/home/ana/Videos/notes.avi"), OutputMode::NewFile, {}};
+    notRepaired.outcome.status = FixStatus::Failed;
+    auto* results = new ResultWindow(&main, {newFile, replaced, notRepaired});
+    results->show();
+    Wait(700);
+    ok &= SaveWindow(results, out.filePath(QStringLiteral("results.png")));
+    results->close();
     main.accept();
     return ok ? 0 : 1;
 }
