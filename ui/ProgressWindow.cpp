@@ -28,10 +28,10 @@ constexpr int kDonePauseMilliseconds = 200;
 constexpr QRect kWindow(0, 0, 96, 29);
 constexpr QRect kIconPlace(7, 7, 16, 16);
 constexpr QRect kStatusText(35, 10, 54, 14);
-// Below the template: the bar, then the time left beside Cancel.
-constexpr QRect kBar(7, 29, 146, 10);
-constexpr QRect kTimeLeft(7, 43, 92, 14);
-constexpr QRect kCancelButton(103, 43, 50, 14);
+// Below the template: the bar beside Cancel, then the step and the time left.
+constexpr QRect kBar(7, 29, 92, 14);
+constexpr QRect kCancelButton(103, 29, 50, 14);
+constexpr QRect kTimeLeft(7, 47, 146, 10);
 constexpr int kWindowWidth = 160;
 constexpr int kBelowButton = 7;
 // The time left is told once the phase has run this long, when the rate has settled a little.
@@ -80,7 +80,10 @@ ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt:
     statusText->setFixedSize(units.Size(kStatusText));
 
     // The bar and the time left in the dialogs' usual face: they are read, not glanced at.
-    const QFont plainFont = owner != nullptr ? owner->font() : QFont();
+    // Every attribute set, so that none is taken from the window's bold face.
+    QFont plainFont = systemFont;
+    plainFont.setBold(false);
+    plainFont.setPointSizeF(owner != nullptr ? owner->font().pointSizeF() : systemFont.pointSizeF() - 1.0);
     bar = new QProgressBar(this);
     bar->setObjectName(QStringLiteral("progressBar"));
     bar->setAccessibleName(QString::fromUtf8(strings::kProgressBarName));
@@ -124,13 +127,13 @@ ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt:
     topWidget->setLayout(top);
     topWidget->setFixedHeight(topHeight);
 
-    auto* bottom = new QHBoxLayout;
-    bottom->setContentsMargins(0, 0, 0, 0);
-    bottom->setSpacing(0);
-    bottom->addWidget(timeLeft);
-    bottom->addSpacing(units.GapX(kTimeLeft, timeLeft->width(), kCancelButton));
-    bottom->addWidget(cancelButton);
-    bottom->addStretch();
+    auto* barRow = new QHBoxLayout;
+    barRow->setContentsMargins(0, 0, 0, 0);
+    barRow->setSpacing(0);
+    barRow->addWidget(bar, 0, Qt::AlignVCenter);
+    barRow->addSpacing(units.GapX(kBar, bar->width(), kCancelButton));
+    barRow->addWidget(cancelButton);
+    barRow->addStretch();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -139,8 +142,8 @@ ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt:
     auto* below = new QVBoxLayout;
     below->setContentsMargins(units.X(kBar.x()), 0, 0, units.Y(kBelowButton));
     below->setSpacing(units.Y(kTimeLeft.y() - kBar.y() - kBar.height()));
-    below->addWidget(bar);
-    below->addLayout(bottom);
+    below->addLayout(barRow);
+    below->addWidget(timeLeft);
     layout->addLayout(below);
     setFixedSize(units.X(kWindowWidth), topHeight + bar->height() + below->spacing() +
                                             cancelButton->height() + units.Y(kBelowButton));
