@@ -535,8 +535,11 @@ void MainDialog::OnFolderRefused(const QString& text, const QString& /*filePath*
             reply.Give(Done{});
             if (!chosen)
                 return;
+            // Not in the folder that refused, when it is no folder at all.
+            const QString start =
+                QFileInfo(outputFolder).isDir() ? outputFolder : QFileInfo(current.path).absolutePath();
             const QString folder = QFileDialog::getExistingDirectory(
-                this, QString::fromUtf8(strings::kChooseFolderCaption), outputFolder);
+                this, QString::fromUtf8(strings::kChooseFolderCaption), start);
             if (folder.isEmpty())
                 return;
             SetOutputFolder(folder);

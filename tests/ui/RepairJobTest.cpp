@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -631,6 +632,41 @@ private slots:
         list->setCurrentRow(1);
         QVERIFY(!Child<QPushButton>(results, "playButton")->isEnabled());
         results->close();
+    }
+
+    // A folder that takes no new file is named with its cause, and the box offers another folder;
+    // the recording is then repaired into the folder chosen, which later repairs keep.
+    void aRefusingFolderOffersAnotherAndTheRepairRunsAgainThere() {
+        const fs::path notAFolder = *dir / "notes";
+        clipwright::test::WriteBytes(notAFolder, {'n'});
+        fs::create_directory(*dir / "out");
+        const QString out = QPath(*dir / "out");
+        MainDialog& dialog = ShowWith(clip);
+        dialog.SetOutputFolder(QPath(notAFolder));
+        QStringList texts;
+        ModalWatcher answers([&](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                texts << box->text();
+                Child<QPushButton>(box, "chooseFolderButton")->click();
+            } else if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+                chooser->setDirectory(out);
+                QTRY_COMPARE(chooser->selectedFiles(), QStringList{out});
+                static_cast<QDialog*>(chooser)->accept();
+            }
+        });
+        RepairRun run;
+        RunRepair(dialog, run);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.JobRunning(), kJobTimeout);
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].contains(QPath(notAFolder)) && texts[0].contains(QStringLiteral("Not a directory")),
+                 qPrintable(texts[0]));
+        QCOMPARE(dialog.OutputFolder(), out);
+        QVERIFY(fs::exists(*dir / "out" / "fix_clip.avi"));
+        QCOMPARE(dir->Names(), (std::vector<std::string>{"clip.avi", "notes", "out"}));
+        QPointer<ResultWindow> results = dialog.findChild<ResultWindow*>();
+        QVERIFY(results != nullptr);
+        QCOMPARE(Child<QListWidget>(results, "resultList")->item(0)->text(),
+                 QStringLiteral("clip.avi: repaired (new file) ") + QPath(*dir / "out" / "fix_clip.avi"));
     }
 
     // The job asks for image settings; nobody answers. It must go on as after "Cancel".
