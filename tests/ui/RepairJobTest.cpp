@@ -356,6 +356,14 @@ private slots:
         QCOMPARE(streams["video"].packets, summary.videoCount);
         QCOMPARE(DecodeErrors(*dir / "fix_clip.avi"), std::string());
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
+        // "Replace original file" was ticked: the result says where the repair went instead.
+        QPointer<ResultWindow> results = dialog.findChild<ResultWindow*>();
+        QVERIFY(results != nullptr);
+        const QString line = Child<QListWidget>(results, "resultList")->item(0)->text();
+        QVERIFY2(line.startsWith(QStringLiteral("clip.avi: repaired (new file) ") +
+                                 QPath(*dir / "fix_clip.avi")) &&
+                     line.endsWith(QStringLiteral("so it was written as a new file, not over the original.")),
+                 qPrintable(line));
     }
 
     void cancelledImageSettingsEndTheJobWithTheWindowHidden() {
