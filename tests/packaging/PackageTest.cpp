@@ -107,7 +107,7 @@ TEST_F(DebianPackage, ManualPagesReadCleanlyAndCoverEachProgram) {
         {"clipwright-cli.1.gz",
          {"clipwright-cli [--replace] [--resolution vga|qvga|qqvga] [--fps N] [-o DIR] [-q] [-n] FILE...", "--version",
           "EXIT STATUS", "EXAMPLES"}},
-        {"Clipwright.1.gz", {"Clipwright [FILE]", "--help", "--version", "dropped", "F1"}},
+        {"Clipwright.1.gz", {"Clipwright [FILE...]", "--help", "--version", "dropped", "F1", "Cancel"}},
     };
     for (const auto& [page, phrases] : mustShow) {
         // Read as lintian reads a page: warnings from man and groff are faults in the page.
