@@ -50,26 +50,8 @@ static_assert(12 + kHeaderListSize + kOdmlListSize + 8 +
 // The part size of outputs opened from now on; 0: AviMuxer::kPartSize.
 std::atomic<uint64_t> testPartSize{0};
 
-constexpr uint32_t kVideoScale = 1000; // rate = frames per second x 1000
+constexpr uint32_t kVideoScale = 1000; // the camera's rate = frames per second x 1000
 constexpr uint32_t kQuality = 2000;
-constexpr uint32_t kImageSizeField = 129600; // the same for every resolution
-
-constexpr uint16_t kWaveFormatAdpcm = 2;
-constexpr uint16_t kAudioChannels = 1;
-constexpr uint32_t kAudioSampleRate = 8000;
-constexpr uint16_t kAudioBlockSize = 256;
-constexpr uint16_t kAudioSamplesPerBlock = 500;
-constexpr uint32_t kAudioBytesPerSecond = 4096; // 8000 / 500 blocks of 256 bytes
-constexpr uint16_t kAudioBitsPerSample = 4;
-constexpr uint16_t kAdpcmExtensionSize = 32; // wSamplesPerBlock, wNumCoef, 7 coefficient pairs
-
-struct CoefficientPair {
-    int16_t first;
-    int16_t second;
-};
-// The standard MS-ADPCM predictor pairs, in their standard order.
-constexpr std::array<CoefficientPair, 7> kAdpcmCoefficients{
-    {{256, 0}, {512, -256}, {0, 0}, {192, 64}, {240, 0}, {460, -208}, {392, -232}}};
 
 uint64_t PaddedSize(uint64_t size) {
     return size + (size & 1);
@@ -116,19 +98,21 @@ AviMuxer::~AviMuxer() {
 }
 
 void AviMuxer::SetImageFormat(ResolutionCode code, uint32_t framesPerSecond) {
-    videoSettings_.rate = framesPerSecond * kVideoScale;
+    videoFormat_ = VideoStreamFormat{};
+    videoFormat_.rate = framesPerSecond * kVideoScale;
+    videoFormat_.scale = kVideoScale;
     switch (code) {
     case kResolutionVga:
-        videoSettings_.width = 640;
-        videoSettings_.height = 480;
+        videoFormat_.width = 640;
+        videoFormat_.height = 480;
         break;
     case kResolutionQvga:
-        videoSettings_.width = 320;
-        videoSettings_.height = 240;
+        videoFormat_.width = 320;
+        videoFormat_.height = 240;
         break;
     default: // 2, and 3 (not recognised)
-        videoSettings_.width = 160;
-        videoSettings_.height = 112;
+        videoFormat_.width = 160;
+        videoFormat_.height = 112;
         break;
     }
 }
@@ -212,9 +196,10 @@ void AviMuxer::CreateStream(Stream& stream) {
     stream.number = streamCount_++;
     if (&stream == &video_) {
         stream.chunkId = StreamChunkId(stream.number, 'd', 'c');
-        videoStreamSettings_ = videoSettings_;
+        videoStreamFormat_ = videoFormat_;
     } else {
         stream.chunkId = StreamChunkId(stream.number, 'w', 'b');
+        audioStreamFormat_ = audioFormat_;
     }
 }
 
@@ -225,8 +210,9 @@ bool AviMuxer::WriteChunk(Stream& stream, const uint8_t* data, uint32_t size, ui
     if (!stream.created)
         CreateStream(stream);
 
-    // The file's video starts with an empty frame before the first one written.
-    const uint64_t emptyChunks = &stream == &video_ && stream.chunks == 0 ? 1 : 0;
+    // The camera's video starts with an empty frame before the first one written.
+    const uint64_t emptyChunks =
+        &stream == &video_ && stream.chunks == 0 && videoStreamFormat_.leadingEmptyFrame ? 1 : 0;
     const uint64_t chunkBytes = emptyChunks * kChunkHeaderSize + kChunkHeaderSize + PaddedSize(storedSize);
     const uint64_t entries = emptyChunks + 1;
     if (!FitsCurrentPart(chunkBytes, entries)) {
@@ -538,16 +524,15 @@ void AviMuxer::PutHeaderRegion(bool finished) {
 }
 
 void AviMuxer::PutMainHeader(bool openDml) {
-    const VideoSettings& video = videoStreamSettings_;
+    const VideoStreamFormat& video = videoStreamFormat_;
     uint32_t microSecPerFrame = 0;
     uint64_t bytesPerSecond = 0;
-    if (video_.created) {
-        if (video.rate != 0)
-            microSecPerFrame = ClampToU32((uint64_t{kVideoScale} * 1000000 + video.rate / 2) / video.rate);
-        bytesPerSecond += uint64_t{video_.largestChunk} * video.rate / kVideoScale;
+    if (video_.created && video.rate != 0 && video.scale != 0) {
+        microSecPerFrame = ClampToU32((uint64_t{video.scale} * 1000000 + video.rate / 2) / video.rate);
+        bytesPerSecond += uint64_t{video_.largestChunk} * video.rate / video.scale;
     }
     if (audio_.created)
-        bytesPerSecond += kAudioBytesPerSecond;
+        bytesPerSecond += audioStreamFormat_.bytesPerSecond;
 
     const uint64_t avih = BeginChunk(fourcc::kAvih);
     PutU32(microSecPerFrame);                                         // dwMicroSecPerFrame
@@ -565,16 +550,16 @@ void AviMuxer::PutMainHeader(bool openDml) {
 }
 
 void AviMuxer::PutVideoStreamList(bool openDml) {
-    const VideoSettings& video = videoStreamSettings_;
+    const VideoStreamFormat& video = videoStreamFormat_;
     const uint64_t strl = BeginList(fourcc::kStrl);
     const uint64_t strh = BeginChunk(fourcc::kStrh);
     PutFourCC(fourcc::kVids);         // fccType
-    PutFourCC(fourcc::kDivx);         // fccHandler
+    PutFourCC(video.handler);         // fccHandler
     PutU32(0);                        // dwFlags
     PutU16(0);                        // wPriority
     PutU16(0);                        // wLanguage
     PutU32(1);                        // dwInitialFrames
-    PutU32(kVideoScale);              // dwScale
+    PutU32(video.scale);              // dwScale
     PutU32(video.rate);               // dwRate
     PutU32(0);                        // dwStart
     PutU32(video_.chunks);            // dwLength
@@ -588,17 +573,17 @@ void AviMuxer::PutVideoStreamList(bool openDml) {
     EndChunk(strh);
 
     const uint64_t strf = BeginChunk(fourcc::kStrf);
-    PutU32(40);               // biSize
-    PutI32(video.width);      // biWidth
-    PutI32(video.height);     // biHeight
-    PutU16(1);                // biPlanes
-    PutU16(24);               // biBitCount
-    PutFourCC(fourcc::kDx50); // biCompression
-    PutU32(kImageSizeField);  // biSizeImage
-    PutI32(0);                // biXPelsPerMeter
-    PutI32(0);                // biYPelsPerMeter
-    PutU32(0);                // biClrUsed
-    PutU32(0);                // biClrImportant
+    PutU32(40);                   // biSize
+    PutI32(video.width);          // biWidth
+    PutI32(video.height);         // biHeight
+    PutU16(1);                    // biPlanes
+    PutU16(video.bitCount);       // biBitCount
+    PutFourCC(video.compression); // biCompression
+    PutU32(video.imageSize);      // biSizeImage
+    PutI32(0);                    // biXPelsPerMeter
+    PutI32(0);                    // biYPelsPerMeter
+    PutU32(0);                    // biClrUsed
+    PutU32(0);                    // biClrImportant
     EndChunk(strf);
     if (openDml)
         PutSuperIndex(video_);
@@ -606,42 +591,36 @@ void AviMuxer::PutVideoStreamList(bool openDml) {
 }
 
 void AviMuxer::PutAudioStreamList(bool openDml) {
+    const AudioStreamFormat& audio = audioStreamFormat_;
     const uint64_t strl = BeginList(fourcc::kStrl);
     const uint64_t strh = BeginChunk(fourcc::kStrh);
-    PutFourCC(fourcc::kAuds);                           // fccType
-    PutFourCC(FourCC());                                // fccHandler
-    PutU32(0);                                          // dwFlags
-    PutU16(0);                                          // wPriority
-    PutU16(0);                                          // wLanguage
-    PutU32(0);                                          // dwInitialFrames
-    PutU32(kAudioBlockSize);                            // dwScale
-    PutU32(kAudioBytesPerSecond);                       // dwRate
-    PutU32(0);                                          // dwStart
-    PutU32(ClampToU32(audio_.bytes / kAudioBlockSize)); // dwLength: whole blocks
-    PutU32(audio_.largestChunk);                        // dwSuggestedBufferSize
-    PutU32(kQuality);                                   // dwQuality
-    PutU32(kAudioBlockSize);                            // dwSampleSize
-    PutZeros(8);                                        // rcFrame
+    PutFourCC(fourcc::kAuds);                        // fccType
+    PutFourCC(FourCC());                             // fccHandler
+    PutU32(0);                                       // dwFlags
+    PutU16(0);                                       // wPriority
+    PutU16(0);                                       // wLanguage
+    PutU32(0);                                       // dwInitialFrames
+    PutU32(audio.scale);                             // dwScale
+    PutU32(audio.rate);                              // dwRate
+    PutU32(0);                                       // dwStart
+    PutU32(AudioUnits(audio_.chunks, audio_.bytes)); // dwLength
+    PutU32(audio_.largestChunk);                     // dwSuggestedBufferSize
+    PutU32(kQuality);                                // dwQuality
+    PutU32(audio.sampleSize);                        // dwSampleSize
+    PutZeros(8);                                     // rcFrame
     EndChunk(strh);
 
     const uint64_t strf = BeginChunk(fourcc::kStrf);
-    PutU16(kWaveFormatAdpcm);                                 // wFormatTag
-    PutU16(kAudioChannels);                                   // nChannels
-    PutU32(kAudioSampleRate);                                 // nSamplesPerSec
-    PutU32(kAudioBytesPerSecond);                             // nAvgBytesPerSec
-    PutU16(kAudioBlockSize);                                  // nBlockAlign
-    PutU16(kAudioBitsPerSample);                              // wBitsPerSample
-    PutU16(kAdpcmExtensionSize);                              // cbSize
-    PutU16(kAudioSamplesPerBlock);                            // wSamplesPerBlock
-    PutU16(static_cast<uint16_t>(kAdpcmCoefficients.size())); // wNumCoef
-    for (const CoefficientPair& pair : kAdpcmCoefficients) {
-        PutI16(pair.first);  // aCoef[].iCoef1
-        PutI16(pair.second); // aCoef[].iCoef2
-    }
+    Put(audio.waveFormat.data(), audio.waveFormat.size());
     EndChunk(strf);
     if (openDml)
         PutSuperIndex(audio_);
     EndChunk(strl);
+}
+
+uint32_t AviMuxer::AudioUnits(uint64_t chunks, uint64_t bytes) const {
+    const uint32_t sampleSize = audioStreamFormat_.sampleSize;
+    return ClampToU32(sampleSize != 0 ? bytes / sampleSize : chunks);
 }
 
 void AviMuxer::PutIndex() {
@@ -719,7 +698,7 @@ void AviMuxer::PutStandardIndex(Stream& stream, bool withChunks) {
     EndChunk(ix);
     uint32_t duration = 0;
     if (withChunks)
-        duration = video ? stream.partChunks : static_cast<uint32_t>(stream.partBytes / kAudioBlockSize);
+        duration = video ? stream.partChunks : AudioUnits(stream.partChunks, stream.partBytes);
     stream.superIndex[stream.parts++] = {at, static_cast<uint32_t>(End() - at), duration};
 }
 

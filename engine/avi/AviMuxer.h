@@ -1,5 +1,6 @@
-// Writes a rebuilt recording as a new AVI file: an MPEG-4 video stream ('DX50') and an MS-ADPCM
-// audio stream (8000 Hz, mono), each created when its first chunk arrives, numbered in that order.
+// Writes a rebuilt recording as a new AVI file: a video stream and an audio stream, each created
+// when its first chunk arrives, numbered in that order. Their formats are the camera's (MPEG-4
+// 'DX50', MS-ADPCM 8000 Hz mono) unless set otherwise (StreamFormats.h).
 //
 // Layout of a file it writes:
 //   RIFF 'AVI '
@@ -34,11 +35,13 @@
 //     than the indx has room for. A chunk that would make even a part of its own reach 2 GiB, and
 //     a part past the last slot, are refused with EFBIG.
 //
-// - The first video frame of a file is preceded by an empty video chunk with flags 0: the file's
-//   video starts one frame late, as the camera's rebuilt recordings always have.
+// - With the camera's video format, the first video frame of a file is preceded by an empty video
+//   chunk with flags 0: the file's video starts one frame late, as the camera's rebuilt recordings
+//   always have.
 // - An odd video frame is stored one zero byte longer; its chunk and index entry give the even size.
-// - strh dwLength counts chunks for video and whole 256-byte blocks for audio; dwSuggestedBufferSize
-//   is the stream's largest chunk; strh dwFlags is 0.
+// - strh dwLength counts chunks for video, and for audio whole units of its sample size (the
+//   camera's 256-byte blocks), or chunks when it has none; dwSuggestedBufferSize is the stream's
+//   largest chunk; strh dwFlags is 0.
 // - Until it is finished the file carries first-part RIFF and movi sizes of 0 (unfinished).
 // - Memory: 8 bytes an entry for the chunks of the part being written, and the super indexes.
 // - A refused write writes nothing of its chunk. After the first failed write every further write
@@ -55,6 +58,7 @@
 
 #include "avi/CameraLayout.h"
 #include "avi/FourCC.h"
+#include "avi/StreamFormats.h"
 
 namespace clipwright {
 
@@ -81,9 +85,12 @@ public:
     AviMuxer(const AviMuxer&) = delete;
     AviMuxer& operator=(const AviMuxer&) = delete;
 
-    // Frame size from the resolution code, and a rate of whole frames per second. The video stream
-    // takes the values set when its first frame arrives.
+    // The camera's video: frame size from the resolution code, and a rate of whole frames per
+    // second. The video stream takes the format set when its first frame arrives.
     void SetImageFormat(ResolutionCode code, uint32_t framesPerSecond);
+    void SetVideoFormat(const VideoStreamFormat& format) { videoFormat_ = format; }
+    // Taken by the audio stream when its first block arrives.
+    void SetAudioFormat(const AudioStreamFormat& format) { audioFormat_ = format; }
 
     // The size the caller expects the output to reach (e.g. the recording it is rebuilt from):
     // parts grow beyond kPartSize when the file would need more than kSuperIndexSlots of them.
@@ -94,10 +101,11 @@ public:
     // file could not be created or its first bytes not written.
     bool Open(const std::string& path, mode_t mode = kDefaultFileMode);
 
-    // `data` holds `size` bytes of one MPEG-4 frame.
+    // `data` holds `size` bytes of one video frame.
     bool WriteVideoFrame(const uint8_t* data, uint32_t size, FrameKind kind);
     // An empty frame: players show the frame before it again.
     bool WriteRepeatFrame(FrameKind kind);
+    // One audio chunk: a block of the camera's sound, or whatever a chunk of the format holds.
     bool WriteAudioBlock(const uint8_t* data, uint32_t size);
 
     // Writes indexes and headers, syncs the file to the disk and closes it. True when the file is
@@ -141,13 +149,6 @@ private:
         // Its standard indexes, one for each part closed.
         uint32_t parts = 0;
         std::array<SuperIndexEntry, kSuperIndexSlots> superIndex{};
-    };
-
-    // The video settings a stream carries: those in force when it was created.
-    struct VideoSettings {
-        uint32_t rate = 0; // frames per second x 1000
-        int32_t width = 0;
-        int32_t height = 0;
     };
 
     // One chunk of the part being written, kept in memory until the part is closed: it becomes an
@@ -215,6 +216,8 @@ private:
     void PutVideoStreamList(bool openDml);
     void PutAudioStreamList(bool openDml);
     void PutSuperIndex(const Stream& stream);
+    // The audio stream's length in its strh units.
+    uint32_t AudioUnits(uint64_t chunks, uint64_t bytes) const;
     void PutOpenDmlHeader();
     void PutIndex();
     // The ix## of each stream for the current part, and empty ones for parts a stream missed.
@@ -222,8 +225,11 @@ private:
     void PutStandardIndex(Stream& stream, bool withChunks);
     void FinishFile();
 
-    VideoSettings videoSettings_;
-    VideoSettings videoStreamSettings_;
+    // The formats set, and those the streams carry: in force when each was created.
+    VideoStreamFormat videoFormat_;
+    VideoStreamFormat videoStreamFormat_;
+    AudioStreamFormat audioFormat_ = CameraAudioFormat();
+    AudioStreamFormat audioStreamFormat_ = CameraAudioFormat();
 
     int fd_ = -1;
     std::string path_;
