@@ -139,6 +139,8 @@ const char* SettingsSourceName(SettingsSource source) {
         return "video";
     case SettingsSource::Missing:
         return "needed";
+    case SettingsSource::Bitstream:
+        return "streams";
     case SettingsSource::NotNeeded:
         break;
     }
@@ -215,7 +217,7 @@ std::string ModeText(const CheckReport& report, const ModePlan& plan, OutputMode
     std::string what;
     switch (plan.result) {
     case PlannedResult::NeedsSettings:
-        return "needs --resolution and --fps";
+        return report.streams ? "needs --fps" : "needs --resolution and --fps";
     case PlannedResult::NothingFound:
         return "nothing to repair";
     case PlannedResult::NoRepairNeeded:
@@ -297,8 +299,18 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
                 "); the header's are unusable, so both modes make a new file\n";
         return;
     case SettingsSource::Missing:
+        if (report.streams) {
+            text += "  settings: needs --fps: the header is lost and neither the video nor the sound gives "
+                    "the frame rate (" +
+                    messages::StreamsFound(*report.streams) + ")\n";
+            return;
+        }
         text += "  settings: needs --resolution and --fps: the header's are unusable and the video does not "
                 "give both\n";
+        return;
+    case SettingsSource::Bitstream:
+        text += "  settings: from the chunks, " + messages::StreamsFound(*report.streams) +
+                "; the header is lost and the streams are not the camera's, so both modes make a new file\n";
         return;
     case SettingsSource::NotNeeded:
         return;

@@ -64,7 +64,8 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
     const bool inPlace = outcome.indexedInPlace;
     const char* verb = inPlace ? "indexed" : "copied";
-    const std::string counts = " (" + std::to_string(outcome.videoChunks) + " video and " +
+    const std::string streams = outcome.streams ? messages::StreamsFound(*outcome.streams) + "; " : "";
+    const std::string counts = " (" + streams + std::to_string(outcome.videoChunks) + " video and " +
                                std::to_string(outcome.audioChunks) + " audio chunks " + verb +
                                (skipped.empty() ? "" : "; " + skipped) + ")\n";
     switch (outcome.status) {
@@ -78,7 +79,12 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         return;
     case FixStatus::Cancelled:
         std::cout << ", not repaired: the image settings were not given\n";
-        if (host.SettingsWereMissing())
+        if (host.SettingsWereMissing() && outcome.streams)
+            std::cerr << cli::kProgramName << ": " << path
+                      << ": the header of this recording was lost, and neither its video nor its sound says "
+                         "its frame rate (" << messages::StreamsFound(*outcome.streams)
+                      << "). Run again with --fps N; the repair is then written as a new file.\n";
+        else if (host.SettingsWereMissing())
             std::cerr << cli::kProgramName << ": " << path
                       << ": the header of this recording no longer holds its frame size or frame rate, and "
                          "its video does not say them either. Run again with --resolution vga|qvga|qqvga "
@@ -147,11 +153,11 @@ int main(int argc, char** argv) {
             ->check(CLI::IsMember({"vga", "qvga", "qqvga"}));
     auto* fpsOption = app.add_option("--fps", framesPerSecond,
                                      "Frame rate (whole frames per second, 1 to 120), used only when a "
-                                     "recording's header lost it, instead of what its video says; give it "
-                                     "with --resolution")
+                                     "recording's header lost it: for the camera's recordings instead of "
+                                     "what its video says, for other recorders' only when neither their "
+                                     "video nor their sound says it")
                           ->check(CLI::Range(1u, layout::kHighestFrameRate));
     resolutionOption->needs(fpsOption);
-    fpsOption->needs(resolutionOption);
     bool check = false;
     bool json = false;
     auto* checkOption = app.add_flag("--check", check,
@@ -186,6 +192,8 @@ int main(int argc, char** argv) {
     std::optional<ImageSettings> answer;
     if (!resolutionName.empty())
         answer = ImageSettings{resolutions.at(resolutionName), framesPerSecond};
+    else if (framesPerSecond != 0) // the frame size then comes from the video
+        answer = ImageSettings{kResolutionUnknown, framesPerSecond};
 
     // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
     interruption::InstallHandlers();

@@ -85,6 +85,8 @@ std::string EventText(const EngineEvent& event) {
         return messages::NoRecordingData();
     case EventCode::NoRepairNeeded:
         return messages::NoRepairNeeded();
+    case EventCode::StreamsUnknown:
+        return messages::StreamsUnknown(event.streamGap);
     case EventCode::OutOfMemory:
         return messages::OutOfMemory();
     case EventCode::CheckOutOfMemory:
@@ -140,6 +142,8 @@ const char* EventCodeName(EventCode code) {
         return "nothing_found";
     case EventCode::NoRepairNeeded:
         return "no_repair_needed";
+    case EventCode::StreamsUnknown:
+        return "streams_unknown";
     case EventCode::OutOfMemory:
         return "out_of_memory";
     case EventCode::CheckOutOfMemory:

@@ -1,6 +1,7 @@
 #include "text/Messages.h"
 
 #include <cctype>
+#include <cstdio>
 #include <system_error>
 
 namespace clipwright::messages {
@@ -63,6 +64,113 @@ std::string NoRepairNeeded() {
     return "This AVI is complete and its index is intact: it needed no repair, and it was left as it was.";
 }
 
+namespace {
+
+const char* RateSourceWords(RateSource source) {
+    switch (source) {
+    case RateSource::Video:
+        return "from the video";
+    case RateSource::SoundClock:
+        return "from the sound's clock";
+    case RateSource::VideoClock:
+        return "from the video's clock";
+    case RateSource::User:
+        return "as given";
+    case RateSource::None:
+        break;
+    }
+    return "unknown";
+}
+
+std::string FramesPerSecond(uint32_t rate, uint32_t scale) {
+    if (scale == 0)
+        return "?";
+    if (rate % scale == 0)
+        return std::to_string(rate / scale);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(rate) / scale);
+    return text;
+}
+
+std::string VideoKindName(codec::VideoKind kind) {
+    switch (kind) {
+    case codec::VideoKind::Mpeg4Visual:
+        return "MPEG-4";
+    case codec::VideoKind::H264:
+        return "H.264";
+    case codec::VideoKind::Mjpeg:
+        return "Motion JPEG";
+    case codec::VideoKind::Unknown:
+        break;
+    }
+    return "unknown video";
+}
+
+std::string SoundName(const codec::SoundFacts& sound) {
+    const std::string channels = sound.channels == 1   ? "mono"
+                                 : sound.channels == 2 ? "stereo"
+                                                       : std::to_string(sound.channels) + " channels";
+    switch (sound.kind) {
+    case codec::SoundKind::MsAdpcm:
+        return "MS-ADPCM " + channels;
+    case codec::SoundKind::ImaAdpcm:
+        return "IMA-ADPCM " + channels;
+    case codec::SoundKind::Mpeg:
+        return (sound.mpegLayer == 3   ? "MP3 "
+                : sound.mpegLayer == 2 ? "MP2 "
+                                       : "MP1 ") +
+               std::to_string(sound.bitrate / 1000) + " kbit/s " + channels;
+    case codec::SoundKind::Ac3:
+        return "AC-3 " + std::to_string(sound.bitrate / 1000) + " kbit/s " + channels;
+    case codec::SoundKind::Pcm:
+        return "PCM " + std::to_string(sound.bitsPerSample) + "-bit " + channels;
+    case codec::SoundKind::None:
+    case codec::SoundKind::Unknown:
+        break;
+    }
+    return "unknown sound";
+}
+
+} // namespace
+
+std::string StreamsFound(const BitstreamStreams& streams) {
+    std::string text = VideoKindName(streams.video.kind);
+    if (streams.video.width != 0)
+        text += " " + std::to_string(streams.video.width) + "x" + std::to_string(streams.video.height);
+    if (streams.rateSource != RateSource::None)
+        text += " at " + FramesPerSecond(streams.rate, streams.scale) + " fps " +
+                RateSourceWords(streams.rateSource);
+    if (streams.sound.kind == codec::SoundKind::None)
+        return text + ", no sound";
+    text += ", " + SoundName(streams.sound);
+    if (streams.sampleRate != 0)
+        text += " " + std::to_string(streams.sampleRate) + " Hz " + RateSourceWords(streams.sampleRateSource);
+    return text;
+}
+
+std::string StreamsUnknown(StreamGap gap) {
+    std::string what;
+    switch (gap) {
+    case StreamGap::VideoFormat:
+        what = "what its video is";
+        break;
+    case StreamGap::SoundFormat:
+        what = "what its sound is";
+        break;
+    case StreamGap::SampleRate:
+        what = "at what rate its sound was sampled";
+        break;
+    case StreamGap::FrameRate:
+        what = "its frame rate";
+        break;
+    case StreamGap::None:
+        what = "what it holds";
+        break;
+    }
+    return "ERROR: The header of this recording was lost, and its chunks do not say " + what +
+           ", so no header that fits them can be written. The recording was left as it was.";
+}
+
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,
                                   std::optional<double> audioSeconds) {
     std::string text =
@@ -83,7 +191,8 @@ std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& found
                                   const std::string& outputPath) {
     std::string text = OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds);
     if (found.copiedBecause == CopyReason::None) {
-        text += ", index rebuilt in " + std::string(found.replacedOriginal ? "the original file " : "the new file ") +
+        text += ", index rebuilt in " +
+                std::string(found.replacedOriginal ? "the original file " : "the new file ") +
                 Quoted(outputPath) + ".";
     } else {
         const std::string why =

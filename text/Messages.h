@@ -38,14 +38,18 @@ std::string ReplacingThroughLink();
 // indexes that are not written yet.
 // A finalised AVI from another recorder, left as it was in place.
 std::string NoRepairNeeded();
+// What a header-lost recording's chunks say of its streams, and where each rate came from:
+// "H.264 320x240 at 25 fps from the video, PCM 16-bit mono 22050 Hz from the video's clock".
+std::string StreamsFound(const BitstreamStreams& streams);
+std::string StreamsUnknown(StreamGap gap);
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
 // video frames, 95 s of audio".
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);
 // "key frames after the first are unknown for this codec (DIV3)", for a summary.
 std::string KeyFramesUnknown(const UnknownKeyFrames& unknown);
 // The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt in
-// the new file "fix_x.avi"." (or the original file, when replaced), why the file was written anew in OpenDML form and `outputPath` where it went, and the key frames
-// that are unknown.
+// the new file "fix_x.avi"." (or the original file, when replaced), why the file was written anew in OpenDML
+// form and `outputPath` where it went, and the key frames that are unknown.
 std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& findings,
                                   const std::string& outputPath = {});
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);

@@ -71,8 +71,12 @@ std::optional<uint32_t> SnapFrameRate(double measured) {
 }
 
 bool CameraSettingsReading::WantsHead(const ChunkHeader& chunk) const {
-    if (chunk.id == fourcc::kAudio01wb || chunk.size == 0)
+    if (chunk.size == 0)
         return false;
+    if (chunk.id == fourcc::kAudio01wb)
+        return streams_.WantsSoundHead();
+    if (streams_.WantsVideoHead(std::span<const uint8_t>(chunk.prefix.data(), chunk.prefixBytes)))
+        return true;
     // Past the frames the VOP times are read from, only a frame that can begin with the VOL is
     // looked into, and only while none was found.
     const bool mayHoldVol = chunk.prefixBytes == 4 && chunk.prefix[0] == 0 && chunk.prefix[1] == 0 &&
@@ -83,6 +87,7 @@ bool CameraSettingsReading::WantsHead(const ChunkHeader& chunk) const {
 void CameraSettingsReading::Feed(const ChunkHeader& chunk, std::span<const uint8_t> head) {
     if (chunk.id == fourcc::kAudio01wb) {
         audioBlocks_ += chunk.size / kAudioBlockBytes;
+        streams_.FeedSound(head, chunk.size);
         return;
     }
     // A repeat or an empty chunk is a frame the camera had no new picture for: it still takes a
@@ -90,6 +95,7 @@ void CameraSettingsReading::Feed(const ChunkHeader& chunk, std::span<const uint8
     ++videoChunks_;
     if (!WantsHead(chunk))
         return;
+    streams_.FeedVideo(head);
     if (!firstVol_)
         firstVol_ = codec::FindMpeg4Vol(head);
     if (framesRead_ < kVopFramesRead)
@@ -97,7 +103,12 @@ void CameraSettingsReading::Feed(const ChunkHeader& chunk, std::span<const uint8
     ++framesRead_;
 }
 
-DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize) {
+bool CameraSettingsReading::KindsKnown() const {
+    return streams_.KindsKnown();
+}
+
+DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize,
+                                      DetectionExtent extent) {
     CameraSettingsReading reading;
     std::vector<uint8_t> head(kFrameHeadBytes);
     ChunkWalk walk(file, start, fileSize, CameraCopiedIds());
@@ -106,12 +117,19 @@ DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t
         if (reading.WantsHead(*chunk))
             got = file.ReadAt(chunk->PayloadStart(), head.data(), std::min<size_t>(chunk->size, head.size()));
         reading.Feed(*chunk, std::span<const uint8_t>(head.data(), got));
+        if (extent == DetectionExtent::UntilKindsKnown && reading.KindsKnown()) {
+            DetectedSettings detected = reading.Result();
+            detected.streamsLookedAtOnly = true;
+            return detected;
+        }
     }
     return reading.Result();
 }
 
 DetectedSettings CameraSettingsReading::Result() const {
     DetectedSettings detected;
+    detected.videoFacts = streams_.Video();
+    detected.soundFacts = streams_.Sound();
     detected.videoChunks = videoChunks_;
     detected.audioBlocks = audioBlocks_;
     if (firstVol_ && firstVol_->width && firstVol_->height) {

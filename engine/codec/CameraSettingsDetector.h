@@ -5,6 +5,7 @@
 #include "avi/CameraLayout.h"
 #include "avi/ChunkReader.h"
 #include "codec/Mpeg4Headers.h"
+#include "codec/StreamDetection.h"
 #include "codec/VopRateMeter.h"
 #include "platform/SourceFile.h"
 
@@ -29,6 +30,13 @@ struct DetectedSettings {
     std::optional<double> volFixedRate;   // as the VOL declares it
     std::optional<double> vopRate;        // from the steps between VOP times
     std::optional<double> audioClockRate; // video chunks per second of sound
+
+    // What the chunks hold, whatever recorder wrote them.
+    codec::VideoFacts videoFacts;
+    codec::SoundFacts soundFacts;
+    // Only the streams' kinds count: the walk may have stopped once they were known, and the
+    // settings are read again by the camera's copy.
+    bool streamsLookedAtOnly = false;
 };
 
 inline constexpr uint64_t kVopFramesRead = 300;
@@ -45,19 +53,28 @@ public:
     // said so; ignored otherwise.
     void Feed(const ChunkHeader& chunk, std::span<const uint8_t> head);
     DetectedSettings Result() const;
+    // The first frames and sound chunks have been looked at: the kinds of stream are known.
+    bool KindsKnown() const;
 
 private:
     codec::VopRateMeter meter_;
+    codec::StreamReading streams_;
     std::optional<codec::Mpeg4Vol> firstVol_;
     uint64_t framesRead_ = 0;
     uint64_t videoChunks_ = 0;
     uint64_t audioBlocks_ = 0;
 };
 
+enum class DetectionExtent {
+    Whole,          // every chunk counts for the clocks
+    UntilKindsKnown // the walk stops once the streams' kinds are known: no clock, no counts
+};
+
 // Walks the recording's chunks from `start` (where the rebuild starts copying) to the end. Every
 // chunk counts for the sound's clock; VOP headers are read from the first kVopFramesRead frames
 // only. Raises FileError when the recording cannot be read.
-DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize);
+DetectedSettings DetectCameraSettings(ByteSource& file, uint64_t start, uint64_t fileSize,
+                                      DetectionExtent extent = DetectionExtent::Whole);
 
 // Both settings, when both were found; a size the camera does not record is no setting.
 std::optional<ImageSettings> SuggestedImageSettings(const DetectedSettings& detected);

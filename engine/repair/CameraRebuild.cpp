@@ -7,10 +7,12 @@
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
 #include "codec/CameraSettingsDetector.h"
+#include "codec/KeyFrames.h"
 #include "platform/Interruption.h"
 #include "platform/ReadAhead.h"
 #include "platform/ReadOnlyFile.h"
 #include "repair/OutputNaming.h"
+#include "repair/RebuildStreams.h"
 
 #include <algorithm>
 #include <array>
@@ -74,7 +76,10 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     outcome.status = FixStatus::Failed;
     const std::string& path = inspection.path;
     const OutputNames& names = inspection.names;
-    const ImageSettings settings = *plan.settings;
+    // The camera's streams at its settings, or another recorder's as its chunks say.
+    const bool cameraStreams = !plan.streams;
+    const ImageSettings settings = plan.settings.value_or(ImageSettings{});
+    const codec::VideoCoding coding = cameraStreams ? codec::VideoCoding::Unread : CodingOf(*plan.streams);
     const uint64_t start = plan.dataStart;
     const struct stat& recording = inspection.status;
     // Only read: "Make new file" works on a write-protected card.
@@ -90,6 +95,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const std::string readPath = replacing ? names.temporaryName : path;
     const std::string& partialPath = plan.partialPath;
     outcome.outputPath = outputPath;
+    outcome.streams = plan.streams;
     // Another program may have gone on writing since the look.
     if (!StillAsInspected(inspection)) {
         job.Report({.code = EventCode::ChangedWhileRead, .path = path});
@@ -124,7 +130,12 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const bool companionCopied = !replacing && CopyCompanionFile(names);
 
     DeleteFileQuietly(partialPath);
-    muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
+    if (cameraStreams) {
+        muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
+    } else {
+        muxer.SetVideoFormat(VideoFormatOf(*plan.streams));
+        muxer.SetAudioFormat(AudioFormatOf(*plan.streams));
+    }
     muxer.SetExpectedSize(inspection.size);
     if (!muxer.Open(partialPath, kPrivateFileMode)) {
         sourceFile.Close();
@@ -173,9 +184,24 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
             const FourCC tag = header->id;
             if (header->size == 0) {
                 read(*header, nullptr);
+                // Another recorder's empty video chunk is a frame's time: kept, or the sound drifts.
+                if (!cameraStreams && header->id != fourcc::kAudio01wb) {
+                    muxer.WriteRepeatFrame(FrameKind::Delta);
+                    ++videoCopied;
+                    if (muxer.Failed()) {
+                        end = CopyEnd::WriterFailed;
+                        break;
+                    }
+                }
                 continue;
             }
             const bool audio = tag == fourcc::kAudio01wb;
+            // Another recorder's chunk cut off by the end of the file would only feed its decoder
+            // zeros: every whole chunk is copied, and that one is left out.
+            if (!cameraStreams && header->End() > fileSize) {
+                read(*header, nullptr);
+                continue;
+            }
             // Payloads are handed over where they lie in the read block; a payload cut off by the
             // end of the file is completed with zeros.
             const uint8_t* data = source.View(header->PayloadStart(), header->size);
@@ -197,6 +223,14 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
             if (audio) {
                 muxer.WriteAudioBlock(data, header->size);
                 ++audioCopied;
+            } else if (!cameraStreams) {
+                // Key frames as the frame's own bitstream says: every frame is copied as it is.
+                const auto held = std::min<uint64_t>({header->size, codec::kKeyFrameProbeBytes,
+                                                      fileSize - std::min(fileSize, header->PayloadStart())});
+                const bool key =
+                    codec::IsKeyFrame(coding, std::span<const uint8_t>(data, static_cast<size_t>(held)));
+                muxer.WriteVideoFrame(data, header->size, key ? FrameKind::Key : FrameKind::Delta);
+                ++videoCopied;
             } else if (tag == fourcc::kVideo00db) {
                 muxer.WriteVideoFrame(data, header->size, FrameKind::Key);
                 ++videoCopied;

@@ -4,6 +4,7 @@
 
 #include "avi/ChunkWalk.h"
 #include "repair/FixOutcome.h"
+#include "repair/RebuildStreams.h"
 #include "repair/RecordingFacts.h"
 
 #include <cstdint>
@@ -26,6 +27,7 @@ enum class EventCode {
     OutputNotCreated,     // `outputPath` could not be created
     NothingFound,         // no recording data
     NoRepairNeeded,       // finalised and indexed: left as it was
+    StreamsUnknown,       // the header was lost and the chunks do not say `streamGap`
     OutOfMemory,          // during a repair
     CheckOutOfMemory,     // during a check
     NewNameNotOnDisk,     // `outputPath` stands, its folder was not synced: `systemError`, and
@@ -71,6 +73,7 @@ struct EngineEvent {
     // CopyNotMade, OutputNotCreated: the folder `outputPath` goes into takes no new file, for
     // `systemError`; the folder is what the user must change.
     bool folderRefused = false;
+    StreamGap streamGap = StreamGap::None;
     WalkSummary walk{};
     OtherRecorderFindings findings{};
 };

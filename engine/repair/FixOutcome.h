@@ -5,6 +5,7 @@
 #include "avi/ChunkWalk.h"
 #include "avi/FourCC.h"
 #include "repair/LayoutProbe.h"
+#include "repair/RebuildStreams.h"
 
 #include <cstdint>
 #include <optional>
@@ -74,6 +75,8 @@ struct FixOutcome {
     bool askedForImageSettings = false;
     WalkSummary walk; // where the recording's data ended, and the damage skipped on the way
     std::optional<OtherRecorderFindings> otherRecorder;
+    // A header-lost recording rebuilt with its streams as its chunks say them.
+    std::optional<BitstreamStreams> streams;
 };
 
 } // namespace clipwright

@@ -161,6 +161,7 @@ CheckReport CheckRecording(const std::string& path, const std::string& outputFol
         report.settingsSource =
             newFile.settingsSource == SettingsSource::User ? SettingsSource::Video : newFile.settingsSource;
         report.settings = newFile.settings;
+        report.streams = newFile.streams;
         report.verdict = VerdictOf(inspection, report);
         if (report.verdict == CheckVerdict::Refused || report.verdict == CheckVerdict::Unreadable)
             report.problem = report.newFile.end;

@@ -99,6 +99,8 @@ struct CheckReport {
 
     SettingsSource settingsSource = SettingsSource::NotNeeded;
     std::optional<ImageSettings> settings; // what a rebuild would write with
+    // A header-lost recording of another recorder: its streams as the chunks say them.
+    std::optional<BitstreamStreams> streams;
 
     ModePlan newFile; // "Make new file"
     ModePlan replace; // "Replace original file"

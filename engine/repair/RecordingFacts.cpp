@@ -2,6 +2,8 @@
 // walks, so that what the check says of a recording is what a repair then does with it.
 #include "repair/RecordingFacts.h"
 
+#include "repair/RebuildStreams.h"
+
 #include "avi/LittleEndian.h"
 #include "platform/FileOperations.h"
 #include "platform/ReadOnlyFile.h"
@@ -240,6 +242,16 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
     if (purpose == InspectionPurpose::Check ||
         (purpose == InspectionPurpose::Repair && !inspection.header.usable))
         inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
+    // With the user's settings the camera's copy reads the video as it goes; whether the streams
+    // are the camera's is known from the first chunks. Another recorder's need the whole walk.
+    if (purpose == InspectionPurpose::RepairWithSettings && !inspection.header.usable) {
+        inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size,
+                                                DetectionExtent::UntilKindsKnown);
+        if (!FitsCameraStreams(*inspection.video))
+            inspection.video = DetectCameraSettings(file, inspection.chunkStart, inspection.size);
+        else // the copy reads the settings, to compare them with the user's
+            inspection.video->streamsLookedAtOnly = true;
+    }
 }
 
 bool SameFile(const struct stat& before, const struct stat& now) {

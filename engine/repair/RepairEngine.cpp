@@ -50,6 +50,7 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
 
     if (plan.result == PlannedResult::NeedsSettings) {
         outcome.askedForImageSettings = true;
+        outcome.streams = plan.streams;
         if (host != nullptr)
             host->ShowProgress(false);
         const std::optional<ImageSettings> answer =

@@ -127,6 +127,52 @@ RepairPlan PlanInPlace(const Inspection& inspection, OutputMode mode, RepairKind
     return plan;
 }
 
+// What a check knows ahead of the copy: whether it copies anything, and whether it stops early.
+void JudgeRebuildWalk(const Inspection& inspection, RepairPlan& plan) {
+    // Only a check walks ahead of the copy; a repair learns this as it copies, by the same rule.
+    if (!inspection.rebuildVideoChunks)
+        return;
+    const bool copiesAnything = *inspection.rebuildVideoChunks + *inspection.rebuildAudioChunks != 0;
+    if (inspection.walk.Complete()) {
+        if (!copiesAnything) {
+            plan.result = PlannedResult::NothingFound;
+            plan.refusal = Refusal::NothingFound;
+            ClearOutput(plan);
+        }
+        return;
+    }
+    StopAtDamage(plan, copiesAnything);
+}
+
+// Another recorder's recording whose header was lost: its streams as the chunks say, always
+// written as a new file, since nothing of the old header stands behind them.
+void PlanBitstreamRebuild(const Inspection& inspection, const std::optional<ImageSettings>& answer,
+                          RepairPlan& plan) {
+    std::optional<uint32_t> userRate;
+    if (answer)
+        userRate = answer->framesPerSecond;
+    plan.streams = StreamsFromBitstream(*inspection.video, userRate);
+    plan.settingsSource = SettingsSource::Bitstream;
+    switch (plan.streams->gap) {
+    case StreamGap::None:
+        break;
+    case StreamGap::FrameRate:
+        plan.settingsSource = SettingsSource::Missing;
+        plan.result = PlannedResult::NeedsSettings;
+        return;
+    case StreamGap::VideoFormat:
+    case StreamGap::SoundFormat:
+    case StreamGap::SampleRate:
+        plan.result = PlannedResult::Refused;
+        plan.refusal = Refusal::StreamsUnknown;
+        return;
+    }
+    plan.mode = OutputMode::NewFile;
+    PlaceNewFile(inspection, false, plan);
+    if (plan.result != PlannedResult::Refused)
+        JudgeRebuildWalk(inspection, plan);
+}
+
 RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
                        const std::optional<ImageSettings>& answer) {
     RepairPlan plan;
@@ -142,10 +188,24 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
         plan.refusal = Refusal::NothingFound;
         return plan;
     }
-    if (!inspection.header.usable && answer) {
+    if (!inspection.header.usable && inspection.video && !FitsCameraStreams(*inspection.video)) {
+        PlanBitstreamRebuild(inspection, answer, plan);
+        return plan;
+    }
+    // A rate given alone takes the frame size the video gives.
+    std::optional<ImageSettings> given = answer;
+    if (given && given->resolution == kResolutionUnknown) {
+        const ResolutionCode fromVideo =
+            inspection.video ? inspection.video->resolution.value_or(kResolutionUnknown) : kResolutionUnknown;
+        if (fromVideo == kResolutionUnknown)
+            given.reset();
+        else
+            given->resolution = fromVideo;
+    }
+    if (!inspection.header.usable && given) {
         plan.settingsSource = SettingsSource::User;
-        plan.settings = answer;
-        plan.readsVideoWhileCopying = !inspection.video;
+        plan.settings = given;
+        plan.readsVideoWhileCopying = !inspection.video || inspection.video->streamsLookedAtOnly;
     } else if (!inspection.header.usable) {
         plan.settingsSource =
             SettingsReadFromVideo(inspection) ? SettingsSource::Video : SettingsSource::Missing;
@@ -157,28 +217,18 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
         mode == OutputMode::ReplaceOriginal && plan.settingsSource == SettingsSource::Header;
     plan.mode = replacing ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
     PlaceNewFile(inspection, replacing, plan);
-    if (plan.result == PlannedResult::Refused)
-        return plan;
-    // Only a check walks ahead of the copy; a repair learns this as it copies, by the same rule.
-    if (!inspection.rebuildVideoChunks)
-        return plan;
-    const bool copiesAnything = *inspection.rebuildVideoChunks + *inspection.rebuildAudioChunks != 0;
-    if (inspection.walk.Complete()) {
-        if (!copiesAnything) {
-            plan.result = PlannedResult::NothingFound;
-            plan.refusal = Refusal::NothingFound;
-            ClearOutput(plan);
-        }
-        return plan;
-    }
-    StopAtDamage(plan, copiesAnything);
+    if (plan.result != PlannedResult::Refused)
+        JudgeRebuildWalk(inspection, plan);
     return plan;
 }
 
 } // namespace
 
 std::optional<ImageSettings> SettingsReadFromVideo(const Inspection& inspection) {
-    return inspection.video ? SuggestedImageSettings(*inspection.video) : std::nullopt;
+    // The camera's settings only: another recorder's streams take their size from the chunks.
+    if (!inspection.video || !FitsCameraStreams(*inspection.video))
+        return std::nullopt;
+    return SuggestedImageSettings(*inspection.video);
 }
 
 bool KeepsPartialCopy(const RepairPlan& plan, bool copiedAnything) {
@@ -288,6 +338,10 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
         return event;
     case Refusal::NoRepairNeeded:
         event.code = EventCode::NoRepairNeeded;
+        return event;
+    case Refusal::StreamsUnknown:
+        event.code = EventCode::StreamsUnknown;
+        event.streamGap = plan.streams ? plan.streams->gap : StreamGap::VideoFormat;
         return event;
     case Refusal::WalkStops:
         event.code = EventCode::CopyStopped;

@@ -6,6 +6,7 @@
 #include "avi/CameraLayout.h"
 #include "repair/EngineEvent.h"
 #include "repair/FixOutcome.h"
+#include "repair/RebuildStreams.h"
 #include "repair/RecordingFacts.h"
 
 #include <optional>
@@ -49,16 +50,18 @@ enum class Refusal {
     OutputNotCreatable,   // a rebuild's new file: the folder takes no new name
     NothingFound,
     NoRepairNeeded,
-    WalkStops, // damaged data the walk cannot pass, and nothing would be kept
+    WalkStops,      // damaged data the walk cannot pass, and nothing would be kept
+    StreamsUnknown, // a header-lost recording whose chunks do not say what they are: `streams->gap`
 };
 
 // Where a rebuild's frame size and rate come from.
 enum class SettingsSource {
     NotNeeded, // the repair keeps the header as it is
     Header,
-    Video,   // the header's are unusable; the video and sound give both
-    User,    // the user's answer to the prompt
-    Missing, // none yet: the repair needs them from the user
+    Video,     // the header's are unusable; the video and sound give both
+    User,      // the user's answer to the prompt
+    Missing,   // none yet: the repair needs them from the user
+    Bitstream, // not the camera's streams: each is declared as its chunks say (`streams`)
 };
 
 struct RepairPlan {
@@ -86,6 +89,9 @@ struct RepairPlan {
     // The user's settings, with the video not read yet: the copy reads what it says on the way,
     // for the host to compare.
     bool readsVideoWhileCopying = false;
+    // A header-lost recording of another recorder: what its chunks say of its streams. With a
+    // `gap` of FrameRate the plan needs the rate from the user.
+    std::optional<BitstreamStreams> streams;
 
     bool Runs() const {
         return kind != RepairKind::None && result != PlannedResult::Refused &&

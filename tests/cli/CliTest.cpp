@@ -37,7 +37,7 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndTouchNothing) {
     const Bytes before = ReadBytes(clip);
     const std::string file = " " + ShellQuote(clip);
     for (const std::string& arguments :
-         {std::string(""), "--fps 15" + file, "--resolution vga" + file, "--resolution vga --fps 0" + file,
+         {std::string(""), "--resolution vga" + file, "--resolution vga --fps 0" + file,
           "--resolution vga --fps 121" + file, "--resolution vga --fps 7.5" + file,
           "--resolution vga --fps abc" + file, "--resolution xga --fps 15" + file, "--bogus" + file,
           "--json" + file, "--check --replace" + file, "--check --resolution vga --fps 15" + file,

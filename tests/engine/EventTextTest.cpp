@@ -62,6 +62,9 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "512 bytes of damaged data skipped at offset 72192. The chunks before and behind it were indexed. "
          "The "
          "bytes from offset 90000"},
+        {{.code = EventCode::StreamsUnknown, .streamGap = StreamGap::SampleRate},
+         "chunks do not say at what rate its sound was sampled, so no header that fits them can be written. "
+         "The recording was left as it was."},
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/fix_a.avi",
           .findings = {2, 1234, 94.6, false, CopyReason::None, false, {}}},
