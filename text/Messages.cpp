@@ -83,7 +83,8 @@ std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& found
                                   const std::string& outputPath) {
     std::string text = OtherRecorderFindings(found.streams, found.videoFrames, found.audioSeconds);
     if (found.copiedBecause == CopyReason::None) {
-        text += ", index rebuilt in " + std::string(found.replacedOriginal ? "the original file " : "the new file ") +
+        text += ", index rebuilt in " +
+                std::string(found.replacedOriginal ? "the original file " : "the new file ") +
                 Quoted(outputPath) + ".";
     } else {
         const std::string why =
@@ -126,6 +127,14 @@ std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordi
     if (recordingRestored)
         return text + " The recording was left as it was.";
     return text + " The new file holds what was copied before that point.";
+}
+
+std::string NoRecordingFound(const std::string& path) {
+    return "no recording found in " + path;
+}
+
+std::string MayBeFragmented(uint64_t offset) {
+    return "its chunks may go on at byte " + std::to_string(offset) + ": the file may be fragmented";
 }
 
 std::string ReplacingThroughLink() {

@@ -44,10 +44,15 @@ std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::o
 // "key frames after the first are unknown for this codec (DIV3)", for a summary.
 std::string KeyFramesUnknown(const UnknownKeyFrames& unknown);
 // The same, for a repair that wrote its index: "AVI from another recorder: ..., index rebuilt in
-// the new file "fix_x.avi"." (or the original file, when replaced), why the file was written anew in OpenDML form and `outputPath` where it went, and the key frames
-// that are unknown.
+// the new file "fix_x.avi"." (or the original file, when replaced), why the file was written anew in OpenDML
+// form and `outputPath` where it went, and the key frames that are unknown.
 std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& findings,
                                   const std::string& outputPath = {});
+// A scan of a larger file that found no recording in it.
+std::string NoRecordingFound(const std::string& path);
+// A recording found by a scan whose chunks stopped at other bytes, with a run of the same streams'
+// chunks beginning at `offset`.
+std::string MayBeFragmented(uint64_t offset);
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 
 // What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at
