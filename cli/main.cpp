@@ -123,24 +123,26 @@ int main(int argc, char** argv) {
                  "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
                  "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.",
                  "clipwright-cli"};
-    app.footer("Examples:\n"
-               "  clipwright-cli cam01.avi\n"
-               "      writes the repair beside the recording as fix_cam01.avi\n"
-               "  clipwright-cli --replace cam01.avi cam02.avi\n"
-               "      repairs both recordings in their place\n"
-               "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
-               "      repairs a recording whose header lost its frame size and frame rate with\n"
-               "      these values (without them, the values its own video gives)\n"
-               "  clipwright-cli --check --json cam04.avi\n"
-               "      says what a repair of it would do, as one JSON line, and writes nothing\n"
-               "  clipwright-cli --scan FILE0000.CHK -o found\n"
-               "      writes each recording inside FILE0000.CHK, repaired, into the folder found\n"
-               "\n"
-               "Exit status:\n"
-               "  0  every file was repaired (with --scan: every recording found was written whole)\n"
-               "  1  any file was not repaired (with --scan: any recording, or none was found)\n"
-               "  2  usage error\n"
-               "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.");
+    app.footer(
+        "Examples:\n"
+        "  clipwright-cli cam01.avi\n"
+        "      writes the repair beside the recording as fix_cam01.avi\n"
+        "  clipwright-cli --replace cam01.avi cam02.avi\n"
+        "      repairs both recordings in their place\n"
+        "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
+        "      repairs a recording whose header lost its frame size and frame rate with\n"
+        "      these values (without them, the values its own video gives)\n"
+        "  clipwright-cli --check --json cam04.avi\n"
+        "      says what a repair of it would do, as one JSON line, and writes nothing\n"
+        "  clipwright-cli --scan FILE0000.CHK -o found\n"
+        "      writes each recording inside FILE0000.CHK, repaired, into the folder found\n"
+        "\n"
+        "Exit status:\n"
+        "  0  every file was repaired\n"
+        "  1  any file was not repaired\n"
+        "  2  usage error\n"
+        "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.\n"
+        "With --scan: 0 when every recording found was written whole, 1 otherwise or when none was found.");
     app.set_version_flag("-V,--version", std::string("clipwright-cli ") + kProgramVersion,
                          "Print the program's version and exit");
     bool quiet = false;

@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <random>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace clipwright::test {
@@ -24,7 +27,7 @@ CommandResult Cli(const std::string& arguments) {
     return RunCommand(ShellQuote(CLIPWRIGHT_CLI_PATH) + " " + arguments);
 }
 
-void Run(const std::string& commandLine) {
+void RunTool(const std::string& commandLine) {
     const CommandResult result = RunCommand(commandLine);
     ASSERT_EQ(result.exitStatus, 0) << commandLine << "\n" << result.err;
 }
@@ -70,10 +73,11 @@ protected:
         WriteBytes(dir / "LOG.TXT", Bytes(text.begin(), text.end()));
 
         image_ = dir / "card.img";
-        Run("mkfs.vfat -C -F 16 -s 4 -n CARD " + ShellQuote(image_.string()) + " 32768 >/dev/null");
+        RunTool("mkfs.vfat -C -F 16 -s 4 -n CARD " + ShellQuote(image_.string()) + " 32768 >/dev/null");
         for (const char* name : {"LOG.TXT", "CLIP0001.AVI", "PHOTO.JPG", "CLIP0002.AVI", "CLIP0003.AVI"})
-            Run("mcopy -i " + ShellQuote(image_.string()) + " " + ShellQuote((dir / name).string()) + " ::/");
-        Run("mdel -i " + ShellQuote(image_.string()) + " ::/CLIP0001.AVI ::/CLIP0002.AVI");
+            RunTool("mcopy -i " + ShellQuote(image_.string()) + " " + ShellQuote((dir / name).string()) +
+                    " ::/");
+        RunTool("mdel -i " + ShellQuote(image_.string()) + " ::/CLIP0001.AVI ::/CLIP0002.AVI");
         WipeRootDirectory(image_);
 
         for (const fs::path& clip : {dir / "CLIP0001.AVI", dir / "CLIP0003.AVI"}) {
@@ -161,6 +165,39 @@ TEST_F(ScanCard, WritesEachRecordingRepairedAndLeavesTheImageAsItWas) {
     ExpectEveryCompleteChunk(recordings_[0], out / names[0]);
 }
 
+// The keys of the scan's table in docs/check-json.md.
+std::set<std::string> DocumentedScanKeys() {
+    const Bytes page = ReadBytes(CLIPWRIGHT_CHECK_JSON_DOC);
+    std::istringstream lines(std::string(page.begin(), page.end()));
+    static const std::regex key("`([a-z_.]+)`");
+    std::set<std::string> keys;
+    bool inScan = false;
+    for (std::string line; std::getline(lines, line);) {
+        inScan = inScan || line.starts_with("# `clipwright-cli --check --scan");
+        if (!inScan || !line.starts_with("| `"))
+            continue;
+        const std::string firstColumn = line.substr(0, line.find(" |", 2));
+        for (auto it = std::sregex_iterator(firstColumn.begin(), firstColumn.end(), key);
+             it != std::sregex_iterator(); ++it)
+            keys.insert((*it)[1]);
+    }
+    return keys;
+}
+
+// Every key of the JSON lines, nested ones named with dots, one a line.
+constexpr const char* kKeysOfLines = R"(
+import json, sys
+keys = set()
+def walk(value, prefix):
+    for key, inner in value.items():
+        keys.add(prefix + key)
+        if isinstance(inner, dict):
+            walk(inner, prefix + key + '.')
+for line in open(sys.argv[1]):
+    walk(json.loads(line), '')
+print('\n'.join(sorted(keys)))
+)";
+
 TEST_F(ScanCard, CheckListsWhatWouldBeWrittenAndWritesNothing) {
     const std::string before = Checksum(image_);
     ScratchDir out;
@@ -169,13 +206,21 @@ TEST_F(ScanCard, CheckListsWhatWouldBeWrittenAndWritesNothing) {
     EXPECT_EQ(check.exitStatus, 0) << check.out << check.err;
     EXPECT_TRUE(out.Names().empty());
     EXPECT_EQ(Checksum(image_), before);
-    const CommandResult kinds =
-        RunCommand("printf '%s' " + ShellQuote(check.out) +
-                   " | python3 -c 'import json,sys; [print(o[\"kind\"], o[\"repair\"], o[\"written_whole\"]) "
-                   "for o in map(json.loads, sys.stdin)]'");
-    EXPECT_EQ(kinds.out,
+    ScratchDir work;
+    WriteBytes(work / "lines.json", Bytes(check.out.begin(), check.out.end()));
+    auto python = [&](const std::string& code) {
+        return RunCommand("python3 -c " + ShellQuote(code) + " " + ShellQuote((work / "lines.json").string()))
+            .out;
+    };
+    EXPECT_EQ(python("import json,sys\nfor o in map(json.loads, open(sys.argv[1])): "
+                     "print(o['kind'], o['repair'], o['written_whole'])"),
               "avi_form index_in_place True\nheaderless rebuild True\navi_form index_in_place True\n")
         << check.out;
+    std::istringstream lines(python(kKeysOfLines));
+    std::set<std::string> carried;
+    for (std::string line; std::getline(lines, line);)
+        carried.insert(line);
+    EXPECT_EQ(carried, DocumentedScanKeys());
 }
 
 TEST_F(ScanCard, AFolderThatRefusesWritesKeepsNothingAndSaysWhy) {
