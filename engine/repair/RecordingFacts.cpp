@@ -359,7 +359,7 @@ Inspection InspectRange(const std::string& path, uint64_t start, uint64_t length
     inspection.names = MakeOutputNames(copyPath, inspection.fileName);
     ReadOnlyFile file;
     FileError openError;
-    if (!file.Open(path, openError)) {
+    if (!file.Open(path, openError, true)) {
         inspection.access =
             openError.cause == filecause::kFileNotFound ? Access::Missing : Access::OpenFailed;
         inspection.openCause = openError.cause;

@@ -5,6 +5,7 @@
 #include "avi/ChunkWalk.h"
 #include "avi/LittleEndian.h"
 #include "platform/FileOperations.h"
+#include "platform/Interruption.h"
 #include "platform/RangeSource.h"
 #include "platform/ReadOnlyFile.h"
 #include "repair/LayoutProbe.h"
@@ -481,7 +482,7 @@ private:
     void Search() {
         ReadOnlyFile file;
         FileError error;
-        if (!file.Open(request_.path, error)) {
+        if (!file.Open(request_.path, error, true)) {
             Tell({.code = EventCode::FileError, .path = request_.path, .fileCause = error.cause});
             return;
         }
@@ -520,6 +521,8 @@ private:
         meter_.Begin(ProgressPhase::Copying, found.Length());
         int error = 0;
         try {
+            // Ctrl-C during the copy takes the copy with it.
+            const interruption::UndoOnSignal undo(copyPath, {}, {});
             error = CopyRangeToNewFile(request_.path, found.start, found.Length(), copyPath, &meter_);
         } catch (const JobStopped&) {
             item.status = ScanItemStatus::Stopped;
@@ -640,7 +643,7 @@ ScanCheck CheckScan(const std::string& path, const std::string& outputFolder,
     {
         ReadOnlyFile file;
         FileError error;
-        if (!file.Open(path, error)) {
+        if (!file.Open(path, error, true)) {
             check.problem = EngineEvent{.code = EventCode::FileError, .path = path, .fileCause = error.cause};
             return check;
         }
