@@ -80,7 +80,7 @@ ScanCheck CheckScan(const std::string& path, const std::string& outputFolder,
 struct ScanRequest {
     std::string path;         // the file searched; only read
     std::string outputFolder; // where each recording is written; empty: beside the file
-    std::optional<ImageSettings> settings;
+    std::optional<ImageSettings> settings = std::nullopt;
 };
 
 enum class ScanItemStatus {

@@ -4,15 +4,25 @@
 #include "Recordings.h"
 #include "TestFiles.h"
 #include "avi/AviStructure.h"
+#include "platform/FaultPoints.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
+#include <set>
 
 namespace clipwright::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<std::string> ScratchDirNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
 
 enum class Piece {
     CutForm,    // a camera recording cut off inside its last chunk
@@ -140,6 +150,60 @@ INSTANTIATE_TEST_SUITE_P(
                              {{Piece::Junk, 300000}, {Piece::LoneRiff, 64}, {Piece::Junk, 1000}},
                              {}}),
     [](const testing::TestParamInfo<ScanCase>& param) { return std::string(param.param.name); });
+
+// Whatever file operation fails, the file searched stays as it was, and the output folder holds
+// only recordings written whole (or stopped early, as said) under their final names: no copy, no
+// partial file. A failed removal is the one failure that may leave a file behind.
+TEST(ScanJob, EveryFailedOperationLeavesOnlyFinishedFiles) {
+    ScratchDir dir;
+    Bytes file = Filler(Piece::Junk, 777);
+    for (const Bytes& part :
+         {Recording(Piece::CutForm).bytes, Filler(Piece::Zeros, 3000), Recording(Piece::Headerless).bytes})
+        file.insert(file.end(), part.begin(), part.end());
+    WriteBytes(dir / "FILE0000.CHK", file);
+    const fs::path out = dir / "out";
+    auto scan = [&](RecordingHost& host) {
+        fs::remove_all(out);
+        fs::create_directory(out);
+        host.answer = std::pair{kResolutionVga, 15u};
+        return RunScanJob({.path = (dir / "FILE0000.CHK").string(), .outputFolder = out.string()}, &host);
+    };
+    std::vector<faults::Operation> kinds;
+    faults::Plan count;
+    count.observe = [&](faults::Operation operation, const faults::Access&) { kinds.push_back(operation); };
+    faults::Arm(count);
+    RecordingHost clean;
+    const ScanOutcome whole = scan(clean);
+    faults::Disarm();
+    ASSERT_TRUE(whole.AllWritten());
+    ASSERT_EQ(whole.items.size(), 2u);
+
+    for (size_t point = 1; point <= kinds.size(); ++point) {
+        if (kinds[point - 1] == faults::Operation::Remove)
+            continue;
+        SCOPED_TRACE("failing point " + std::to_string(point));
+        faults::Plan plan;
+        plan.action = faults::Plan::Action::Fail;
+        plan.at = point;
+        plan.errorNumber = EIO;
+        faults::Arm(plan);
+        RecordingHost host;
+        const ScanOutcome outcome = scan(host);
+        faults::Disarm();
+        std::set<std::string> finished;
+        for (const ScanItemOutcome& item : outcome.items)
+            if (item.status == ScanItemStatus::Written || item.status == ScanItemStatus::Partial)
+                finished.insert(fs::path(item.outputPath).filename().string());
+        const std::vector<std::string> names = ScratchDirNames(out);
+        EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), finished);
+        for (const std::string& name : finished)
+            EXPECT_EQ(FourCCAt(ReadBytes(out / name), 8), FourCC("AVI ")) << name;
+        if (!outcome.AllWritten()) {
+            EXPECT_FALSE(host.messages.empty()) << "a recording not written is explained";
+        }
+        EXPECT_EQ(ReadBytes(dir / "FILE0000.CHK"), file);
+    }
+}
 
 TEST(ScanOutputName, NamesByOffsetAndNeverAStandingFile) {
     ScratchDir dir;
