@@ -70,19 +70,22 @@ class Finder {
 public:
     Finder(ByteSource& file, uint64_t size) : file_(file), size_(size) {}
 
+    // In file order: the runs before each form are searched before the form is walked, up to the
+    // next form, which is looked for first, so that reading moves through the file once ahead.
     std::vector<FoundRecording> Run() {
-        const std::vector<uint64_t> forms = FormStarts();
         uint64_t searchedTo = 0;
-        for (size_t i = 0; i < forms.size(); ++i) {
-            const uint64_t limit = i + 1 < forms.size() ? forms[i + 1] : size_;
-            FindRuns(searchedTo, forms[i]);
-            if (std::optional<FoundRecording> form = WalkForm(forms[i], limit)) {
-                searchedTo = form->end;
-                found_.push_back(std::move(*form));
+        std::optional<uint64_t> form = NextFormStart(0);
+        while (form) {
+            const std::optional<uint64_t> next = NextFormStart(*form + 1);
+            FindRuns(searchedTo, *form);
+            if (std::optional<FoundRecording> found = WalkForm(*form, next.value_or(size_))) {
+                searchedTo = found->end;
+                found_.push_back(std::move(*found));
                 endsAtForeignBytes_.push_back(formEndsAtForeignBytes_);
             } else {
-                searchedTo = std::max(searchedTo, forms[i]);
+                searchedTo = std::max(searchedTo, *form);
             }
+            form = next;
         }
         FindRuns(searchedTo, size_);
         NoteFragments();
@@ -98,35 +101,28 @@ private:
         return got;
     }
 
-    // Every 'RIFF' with 'AVI ' 8 bytes behind it.
-    std::vector<uint64_t> FormStarts() {
+    // The first 'RIFF' at or behind `from` with 'AVI ' 8 bytes behind it.
+    std::optional<uint64_t> NextFormStart(uint64_t from) {
         static constexpr std::array<uint8_t, 4> kRiffWord = {'R', 'I', 'F', 'F'};
         constexpr size_t kOverlap = 11; // a form's first 12 bytes may straddle two blocks
-        std::vector<uint64_t> starts;
-        std::vector<uint8_t> block;
-        for (uint64_t position = 0; position < size_;) {
-            const size_t got = Fill(block, position, kSearchBlockBytes);
+        for (uint64_t position = from; position + 12 <= size_;) {
+            const size_t got = Fill(searchBlock_, position, kSearchBlockBytes);
             if (got < 12)
-                break;
-            const uint8_t* begin = block.data();
+                return std::nullopt;
+            const uint8_t* begin = searchBlock_.data();
             const uint8_t* end = begin + got;
             for (const uint8_t* at = begin; at + 12 <= end;) {
-                const void* hit =
-                    ::memmem(at, static_cast<size_t>(end - at), kRiffWord.data(), kRiffWord.size());
-                if (hit == nullptr)
-                    break;
-                const auto* word = static_cast<const uint8_t*>(hit);
-                if (word + 12 > end)
+                const auto* word = static_cast<const uint8_t*>(
+                    ::memmem(at, static_cast<size_t>(end - at), kRiffWord.data(), kRiffWord.size()));
+                if (word == nullptr || word + 12 > end)
                     break;
                 if (FourCC::FromBytes(word + 8) == fourcc::kAvi)
-                    starts.push_back(position + static_cast<uint64_t>(word - begin));
+                    return position + static_cast<uint64_t>(word - begin);
                 at = word + 1;
             }
-            if (position + got >= size_)
-                break;
             position += got - kOverlap;
         }
-        return starts;
+        return std::nullopt;
     }
 
     // The form at `start`, walked no further than `limit`; nothing when it holds no media chunk.
@@ -311,33 +307,22 @@ private:
     // A recording whose chunks stopped at something else, followed by a run of the same streams'
     // chunks: the run may be the rest of it, where the file system put it elsewhere.
     void NoteFragments() {
-        std::vector<size_t> order(found_.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
-        std::sort(order.begin(), order.end(),
-                  [&](size_t a, size_t b) { return found_[a].start < found_[b].start; });
-        std::vector<FoundRecording> sorted;
-        std::vector<bool> foreign;
-        for (size_t i : order) {
-            sorted.push_back(std::move(found_[i]));
-            foreign.push_back(endsAtForeignBytes_[i]);
-        }
-        for (size_t i = 0; i + 1 < sorted.size(); ++i) {
-            const FoundRecording& next = sorted[i + 1];
-            const std::vector<FourCC>& ids = sorted[i].ids;
+        for (size_t i = 0; i + 1 < found_.size(); ++i) {
+            const FoundRecording& next = found_[i + 1];
+            const std::vector<FourCC>& ids = found_[i].ids;
             const bool sameStreams = std::all_of(next.ids.begin(), next.ids.end(), [&](const FourCC& id) {
                 return std::find(ids.begin(), ids.end(), id) != ids.end();
             });
-            if (foreign[i] && next.kind == FoundKind::Headerless && sameStreams)
-                sorted[i].continuesAt = next.start;
+            if (endsAtForeignBytes_[i] && next.kind == FoundKind::Headerless && sameStreams)
+                found_[i].continuesAt = next.start;
         }
-        found_ = std::move(sorted);
     }
 
     ByteSource& file_;
     const uint64_t size_;
-    std::vector<FoundRecording> found_;
+    std::vector<FoundRecording> found_; // in file order
     std::vector<bool> endsAtForeignBytes_;
+    std::vector<uint8_t> searchBlock_;
     bool formEndsAtForeignBytes_ = false;
 };
 
