@@ -152,7 +152,9 @@ int main(int argc, char** argv) {
     auto* outputOption =
         app.add_option("-o,--output-dir", outputFolder,
                        "Write each fix_NAME into this folder rather than beside its recording (without "
-                       "--replace); the recording is only read, so it may lie on a write-protected card")
+                       "--replace); the recording is only read, so it may lie on a write-protected card. "
+                       "With --scan: "
+                       "where each recording found is written")
             ->check(CLI::ExistingDirectory);
     app.add_flag("-n,--no-clobber", noClobber,
                  "Leave a recording whose fix_NAME already exists unrepaired, rather than replace that "
