@@ -540,7 +540,12 @@ private:
         CopyHost copyHost(host_, request_.path, copyPath, rebuiltPath, item.outputPath, found.start);
         RepairEngine engine;
         engine.SetHost(&copyHost);
-        engine.RunFixJob(repair);
+        {
+            // An in-place repair of the copy arms nothing of its own: Ctrl-C takes the copy away.
+            // A rebuild arms its own undo meanwhile, which leaves the copy for the next scan to remove.
+            const interruption::UndoOnSignal undo(copyPath, {}, {});
+            engine.RunFixJob(repair);
+        }
         item.repair = engine.LastOutcome();
         copyHost.Shift(item.repair.walk);
 
