@@ -2,10 +2,12 @@
 #include "CheckOutput.h"
 #include "CliHost.h"
 #include "ClipwrightVersion.h"
+#include "ScanOutput.h"
 #include "platform/FileOperations.h"
 #include "platform/Interruption.h"
 #include "repair/OutputNaming.h"
 #include "repair/RecordingCheck.h"
+#include "repair/RecordingScan.h"
 #include "repair/RepairEngine.h"
 #include "text/Messages.h"
 
@@ -97,6 +99,29 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     std::cout << ", not repaired\n";
 }
 
+// --scan: the recordings found in one larger file, each written into the output folder.
+int RunScan(const std::string& path, const std::string& outputFolder,
+            const std::optional<ImageSettings>& answer, bool quiet) {
+    interruption::InstallHandlers();
+    cli::CliHost host(std::cerr, answer);
+    host.ShowProgressLine(!quiet && ::isatty(STDERR_FILENO) == 1);
+    host.StartJob(path);
+    const ScanOutcome outcome =
+        RunScanJob({.path = path, .outputFolder = outputFolder, .settings = answer}, &host);
+    host.EndProgress();
+    if (outcome.read && outcome.items.empty())
+        host.Print(messages::NoRecordingFound(path), "");
+    size_t written = 0;
+    for (const ScanItemOutcome& item : outcome.items) {
+        if (!quiet)
+            std::cout << cli::ScanSummary(path, item);
+        written += item.status == ScanItemStatus::Written ? 1 : 0;
+    }
+    if (!quiet && outcome.items.size() > 1)
+        std::cout << outcome.items.size() << " recordings found, " << written << " written whole\n";
+    return outcome.AllWritten() ? kExitAllRepaired : kExitSomeNotRepaired;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,22 +129,26 @@ int main(int argc, char** argv) {
                  "finalise them. By default each repair is written beside the recording as fix_NAME (with\n"
                  "fix_NAME.sub when a NAME.sub companion file exists), and the recording is left untouched.",
                  "clipwright-cli"};
-    app.footer("Examples:\n"
-               "  clipwright-cli cam01.avi\n"
-               "      writes the repair beside the recording as fix_cam01.avi\n"
-               "  clipwright-cli --replace cam01.avi cam02.avi\n"
-               "      repairs both recordings in their place\n"
-               "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
-               "      repairs a recording whose header lost its frame size and frame rate with\n"
-               "      these values (without them, the values its own video gives)\n"
-               "  clipwright-cli --check --json cam04.avi\n"
-               "      says what a repair of it would do, as one JSON line, and writes nothing\n"
-               "\n"
-               "Exit status:\n"
-               "  0  every file was repaired\n"
-               "  1  any file was not repaired\n"
-               "  2  usage error\n"
-               "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.");
+    app.footer(
+        "Examples:\n"
+        "  clipwright-cli cam01.avi\n"
+        "      writes the repair beside the recording as fix_cam01.avi\n"
+        "  clipwright-cli --replace cam01.avi cam02.avi\n"
+        "      repairs both recordings in their place\n"
+        "  clipwright-cli --resolution vga --fps 15 cam03.avi\n"
+        "      repairs a recording whose header lost its frame size and frame rate with\n"
+        "      these values (without them, the values its own video gives)\n"
+        "  clipwright-cli --check --json cam04.avi\n"
+        "      says what a repair of it would do, as one JSON line, and writes nothing\n"
+        "  clipwright-cli --scan FILE0000.CHK -o found\n"
+        "      writes each recording inside FILE0000.CHK, repaired, into the folder found\n"
+        "\n"
+        "Exit status:\n"
+        "  0  every file was repaired\n"
+        "  1  any file was not repaired\n"
+        "  2  usage error\n"
+        "With --check: 0 when every file is healthy or a repair would complete, 1 otherwise.\n"
+        "With --scan: 0 when every recording found was written whole, 1 otherwise or when none was found.");
     app.set_version_flag("-V,--version", std::string("clipwright-cli ") + kProgramVersion,
                          "Print the program's version and exit");
     bool quiet = false;
@@ -129,7 +158,9 @@ int main(int argc, char** argv) {
     auto* outputOption =
         app.add_option("-o,--output-dir", outputFolder,
                        "Write each fix_NAME into this folder rather than beside its recording (without "
-                       "--replace); the recording is only read, so it may lie on a write-protected card")
+                       "--replace); the recording is only read, so it may lie on a write-protected card. "
+                       "With --scan: "
+                       "where each recording found is written")
             ->check(CLI::ExistingDirectory);
     app.add_flag("-n,--no-clobber", noClobber,
                  "Leave a recording whose fix_NAME already exists unrepaired, rather than replace that "
@@ -169,6 +200,13 @@ int main(int argc, char** argv) {
         checkOption->excludes(repairOption);
     app.get_option("--no-clobber")->excludes(app.get_option("--replace"));
     outputOption->excludes(app.get_option("--replace"));
+    bool scan = false;
+    auto* scanOption = app.add_flag("--scan", scan,
+                                    "Search one FILE that may hold recordings among other bytes (a disk "
+                                    "check's FILE0000.CHK, a card's image) and write each recording found "
+                                    "into --output-dir as FILE-at-OFFSET.avi, repaired; FILE is only read");
+    scanOption->excludes(app.get_option("--replace"));
+    scanOption->excludes(app.get_option("--no-clobber"));
     app.add_option("FILE", files, "Recordings to repair")->required();
 
     try {
@@ -176,6 +214,30 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         int status = app.exit(error);
         return status == 0 ? 0 : kExitUsage;
+    }
+
+    std::optional<ImageSettings> answer;
+    if (!resolutionName.empty())
+        answer = ImageSettings{resolutions.at(resolutionName), framesPerSecond};
+    else if (framesPerSecond != 0) // the frame size then comes from the video
+        answer = ImageSettings{kResolutionUnknown, framesPerSecond};
+
+    if (scan) {
+        if (files.size() != 1) {
+            std::cerr << cli::kProgramName << ": --scan takes exactly one FILE\n";
+            return kExitUsage;
+        }
+        if (!check && outputFolder.empty()) {
+            std::cerr << cli::kProgramName
+                      << ": --scan needs --output-dir DIR, the folder the recordings "
+                         "found are written into\n";
+            return kExitUsage;
+        }
+        if (!check)
+            return RunScan(files.front(), outputFolder, answer, quiet);
+        const ScanCheck report = CheckScan(files.front(), outputFolder, answer);
+        std::cout << (json ? cli::ScanCheckJson(report) : cli::ScanCheckText(report)) << std::flush;
+        return cli::PassesScanCheck(report) ? kExitAllRepaired : kExitSomeNotRepaired;
     }
 
     if (check) {
@@ -188,12 +250,6 @@ int main(int argc, char** argv) {
         }
         return exitStatus;
     }
-
-    std::optional<ImageSettings> answer;
-    if (!resolutionName.empty())
-        answer = ImageSettings{resolutions.at(resolutionName), framesPerSecond};
-    else if (framesPerSecond != 0) // the frame size then comes from the video
-        answer = ImageSettings{kResolutionUnknown, framesPerSecond};
 
     // Ctrl-C or a hang-up in the middle of a replace puts the recording back before the tool ends.
     interruption::InstallHandlers();

@@ -237,6 +237,14 @@ std::string CopyStopped(const std::string& reason, uint64_t offset, bool recordi
     return text + " The new file holds what was copied before that point.";
 }
 
+std::string NoRecordingFound(const std::string& path) {
+    return "no recording found in " + path;
+}
+
+std::string MayBeFragmented(uint64_t offset) {
+    return "its chunks may go on at byte " + std::to_string(offset) + ": the file may be fragmented";
+}
+
 std::string ReplacingThroughLink() {
     return "This recording is a symbolic link to a file in another place. \"Replace original file\" would "
            "change that file, so nothing was changed. Choose \"Make new file\" to repair it.";

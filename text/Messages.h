@@ -52,6 +52,11 @@ std::string KeyFramesUnknown(const UnknownKeyFrames& unknown);
 // form and `outputPath` where it went, and the key frames that are unknown.
 std::string OtherRecorderRepaired(const clipwright::OtherRecorderFindings& findings,
                                   const std::string& outputPath = {});
+// A scan of a larger file that found no recording in it.
+std::string NoRecordingFound(const std::string& path);
+// A recording found by a scan whose chunks stopped at other bytes, with a run of the same streams'
+// chunks beginning at `offset`.
+std::string MayBeFragmented(uint64_t offset);
 std::string RecordingUnderTemporaryName(const std::string& temporaryName, const std::string& path);
 
 // What a walk of the recording skipped, for a summary: "512 bytes of damaged data skipped at

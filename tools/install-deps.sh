@@ -18,6 +18,7 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-base   # avimux and avidemux: a second writer and reader of AVIs
     gstreamer1.0-plugins-base-apps gstreamer1.0-libav   # gst-discoverer-1.0, and decoders for the MPEG-4, H.264 and ADPCM it must play to see a duration
     mencoder        # a third writer of AVIs, for recordings cut off while it wrote
+    dosfstools mtools   # FAT images made and filled without mounting, for the tests of --scan
 )
 
 missing=()

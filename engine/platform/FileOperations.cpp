@@ -3,10 +3,12 @@
 #include "platform/FaultPoints.h"
 #include "platform/Progress.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +31,14 @@ std::string BaseName(const std::string& path) {
 // Steps of the kernel's copy: small enough for the progress to move and a stop to be heard soon.
 constexpr size_t kCopyStepBytes = size_t{64} << 20;
 
-int CopyContents(int source, int target, const std::string& targetPath, ProgressMeter* progress) {
+// `range`: only `length` bytes from `start` on, rather than the whole source from its position.
+struct CopyRange {
+    uint64_t start = 0;
+    uint64_t length = 0;
+};
+
+int CopyContents(int source, int target, const std::string& targetPath, ProgressMeter* progress,
+                 std::optional<CopyRange> range = std::nullopt) {
     const faults::Access writing{targetPath};
     uint64_t copiedSoFar = 0;
     auto reached = [&](ssize_t bytes) {
@@ -40,9 +49,15 @@ int CopyContents(int source, int target, const std::string& targetPath, Progress
     for (;;) {
         if (int injected = faults::Check(faults::Operation::Write, writing))
             return injected;
-        ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, kCopyStepBytes, 0);
-        if (copied == 0)
+        loff_t from = range ? static_cast<loff_t>(range->start + copiedSoFar) : 0;
+        const size_t step =
+            range ? static_cast<size_t>(std::min<uint64_t>(kCopyStepBytes, range->length - copiedSoFar))
+                  : kCopyStepBytes;
+        if (step == 0)
             return 0;
+        ssize_t copied = ::copy_file_range(source, range ? &from : nullptr, target, nullptr, step, 0);
+        if (copied == 0)
+            return range ? EIO : 0; // the source ended before the range did
         if (copied > 0) {
             reached(copied);
             continue;
@@ -57,9 +72,16 @@ int CopyContents(int source, int target, const std::string& targetPath, Progress
     for (;;) {
         if (int injected = faults::Check(faults::Operation::Read))
             return injected;
-        ssize_t got = ::read(source, buffer.data(), buffer.size());
-        if (got == 0)
+        const size_t want =
+            range ? static_cast<size_t>(std::min<uint64_t>(buffer.size(), range->length - copiedSoFar))
+                  : buffer.size();
+        if (want == 0)
             return 0;
+        ssize_t got =
+            range ? ::pread(source, buffer.data(), want, static_cast<off_t>(range->start + copiedSoFar))
+                  : ::read(source, buffer.data(), want);
+        if (got == 0)
+            return range ? EIO : 0;
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -113,6 +135,48 @@ int CopyToNewFile(const std::string& from, const std::string& partial, bool keep
     int reason = 0;
     try {
         reason = CopyContents(source, target, partial, progress);
+    } catch (const JobStopped&) {
+        ::close(source);
+        ::close(target);
+        DeleteFileQuietly(partial);
+        throw;
+    }
+    ::close(source);
+    if (reason == 0)
+        reason = SyncFile(target, partial);
+    if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
+        reason = injected;
+    if (::close(target) != 0 && reason == 0)
+        reason = errno;
+    if (reason != 0)
+        DeleteFileQuietly(partial);
+    return reason;
+}
+
+int CopyRangeToNewFile(const std::string& from, uint64_t start, uint64_t length, const std::string& partial,
+                       ProgressMeter* progress) {
+    if (int injected = faults::Check(faults::Operation::Open, {from}))
+        return injected;
+    int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (source < 0)
+        return errno;
+    struct stat status {};
+    if (::fstat(source, &status) != 0) {
+        int reason = errno;
+        ::close(source);
+        return reason;
+    }
+    int target = CreatePrivateFile(partial);
+    if (target < 0) {
+        int reason = errno;
+        ::close(source);
+        return reason;
+    }
+    // Writable by its owner whatever the source's mode: it is repaired in place next.
+    (void)::fchmod(target, (status.st_mode & 0666) | S_IWUSR);
+    int reason = 0;
+    try {
+        reason = CopyContents(source, target, partial, progress, CopyRange{start, length});
     } catch (const JobStopped&) {
         ::close(source);
         ::close(target);

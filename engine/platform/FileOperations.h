@@ -5,6 +5,7 @@
 
 #include "platform/Progress.h"
 
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 
@@ -27,6 +28,12 @@ int CopyFileReplacing(const std::string& from, const std::string& to);
 // far the copy is; a stop there removes `partial` and passes JobStopped on.
 int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable = false,
                   ProgressMeter* progress = nullptr);
+// Copies `length` bytes of `from`, starting at `start`, to the new file `partial` (a name nobody
+// else uses; never replaced), synced. The copy keeps the source's read and write bits and stays
+// writable by its owner. Removes it on failure, and on a stop, which passes on. Returns 0, or the
+// errno of the failure (EIO when `from` ends before the range does).
+int CopyRangeToNewFile(const std::string& from, uint64_t start, uint64_t length, const std::string& partial,
+                       ProgressMeter* progress = nullptr);
 // Gives `path` the recording's permission bits. Returns 0, or the errno.
 int SetModeOf(const std::string& path, const struct stat& recording);
 // The second half: the folder synced, `partial` renamed to `to` (replacing what stands there) and

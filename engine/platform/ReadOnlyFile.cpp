@@ -21,7 +21,7 @@ void ReadOnlyFile::Close() noexcept {
     descriptor_ = -1;
 }
 
-bool ReadOnlyFile::Open(const std::string& path, FileError& error) {
+bool ReadOnlyFile::Open(const std::string& path, FileError& error, bool blockDevices) {
     if (int injected = faults::Check(faults::Operation::Open, {path})) {
         error = FileError::FromErrno(injected, path);
         return false;
@@ -33,7 +33,11 @@ bool ReadOnlyFile::Open(const std::string& path, FileError& error) {
         return false;
     }
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const bool statted = ::fstat(descriptor, &status) == 0;
+    if (statted && blockDevices && S_ISBLK(status.st_mode)) {
+        const off_t length = ::lseek(descriptor, 0, SEEK_END);
+        status.st_size = length > 0 ? length : 0;
+    } else if (!statted || !S_ISREG(status.st_mode)) {
         const int reason = S_ISREG(status.st_mode) ? errno : EACCES;
         ::close(descriptor);
         error = FileError::FromErrno(reason, path);

@@ -22,7 +22,9 @@ public:
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     // Opens an existing regular file; anything else fails as access denied, as the repair's open does.
-    bool Open(const std::string& path, FileError& error);
+    // With `blockDevices`, a block device too (a whole card or partition, for a scan): its length is
+    // the device's.
+    bool Open(const std::string& path, FileError& error, bool blockDevices = false);
 
     // Through a block of `kBlockBytes`, so that a walk from chunk to chunk costs one read per block.
     // Fewer bytes, or none, at the end of the file; raises FileError on failure.

@@ -6,6 +6,7 @@
 
 #include "avi/LittleEndian.h"
 #include "platform/FileOperations.h"
+#include "platform/RangeSource.h"
 #include "platform/ReadOnlyFile.h"
 #include "repair/OpenDmlIndexing.h"
 
@@ -282,14 +283,14 @@ int FolderError(const std::string& prefix) {
     return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
-void ReadFile(ReadOnlyFile& file, InspectionPurpose purpose, Inspection& inspection) {
-    inspection.status = file.Status();
-    inspection.size = file.Length();
+// `file` holds `size` bytes; the caller has set what only a whole file has (its status, whether
+// another program writes it).
+void ReadFile(ByteSource& file, uint64_t size, InspectionPurpose purpose, Inspection& inspection) {
+    inspection.size = size;
     if (inspection.size == 0) {
         inspection.access = Access::Empty;
         return;
     }
-    inspection.openForWriting = HeldOpenForWriting(file.Descriptor());
     inspection.layout = ProbeLayoutOf(file);
     inspection.header = ReadHeaderSettings(file);
     const bool cameraLayout = inspection.layout == LayoutStandard || inspection.layout == LayoutShifted;
@@ -344,7 +345,10 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
         file.ReportProgressTo(progress);
     }
     try {
-        ReadFile(file, purpose, inspection);
+        inspection.status = file.Status();
+        if (file.Length() > 0)
+            inspection.openForWriting = HeldOpenForWriting(file.Descriptor());
+        ReadFile(file, file.Length(), purpose, inspection);
     } catch (const FileError& error) {
         inspection.access = Access::OpenFailed;
         inspection.openCause = error.cause;
@@ -355,6 +359,39 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
     inspection.unwritableCause = UnwritableCause(path, inspection.status);
     inspection.folderError = FolderError(inspection.names.directoryPrefix);
     inspection.outputFolderError = FolderError(inspection.names.outputPrefix);
+    return inspection;
+}
+
+Inspection InspectRange(const std::string& path, uint64_t start, uint64_t length, const std::string& copyPath,
+                        InspectionPurpose purpose) {
+    Inspection inspection;
+    const size_t separator = copyPath.rfind('/');
+    inspection.path = copyPath;
+    inspection.fileName = separator == std::string::npos ? copyPath : copyPath.substr(separator + 1);
+    inspection.names = MakeOutputNames(copyPath, inspection.fileName);
+    ReadOnlyFile file;
+    FileError openError;
+    if (!file.Open(path, openError, true)) {
+        inspection.access =
+            openError.cause == filecause::kFileNotFound ? Access::Missing : Access::OpenFailed;
+        inspection.openCause = openError.cause;
+        return inspection;
+    }
+    inspection.access = Access::Read;
+    inspection.status = file.Status();
+    inspection.status.st_size = static_cast<off_t>(length);
+    RangeSource range(file, start, std::min(length, file.Length() - std::min(start, file.Length())));
+    try {
+        ReadFile(range, range.Length(), purpose, inspection);
+    } catch (const FileError& error) {
+        inspection.access = Access::OpenFailed;
+        inspection.openCause = error.cause;
+        return inspection;
+    }
+    // The copy is made by whoever repairs it, in a folder of their choosing: only that folder may
+    // stand in the way.
+    inspection.folderError = FolderError(inspection.names.directoryPrefix);
+    inspection.outputFolderError = inspection.folderError;
     return inspection;
 }
 

@@ -137,6 +137,12 @@ struct Inspection {
 Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
                    const std::string& outputFolder = {}, ProgressMeter* progress = nullptr);
 
+// The same look at the `length` bytes of `path` from `start` on, as a repair would see them once
+// copied to `copyPath` (a file nobody writes but that repair, in a folder that must take new files):
+// what a repair of a recording found inside a larger file would do, without the copy. Never writes.
+Inspection InspectRange(const std::string& path, uint64_t start, uint64_t length, const std::string& copyPath,
+                        InspectionPurpose purpose);
+
 // What a file is when its first bytes plainly name another kind (a picture, an MP4, a document):
 // a glance for a front end that takes files by name, before any repair. Unknown for an AVI form,
 // for anything else, and when the file cannot be read; only the inspection says that a file is no

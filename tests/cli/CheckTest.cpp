@@ -553,6 +553,8 @@ std::set<std::string> DocumentedKeys() {
     static const std::regex key("`([a-z0-9_.\\[\\]]+)`");
     std::set<std::string> keys;
     for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("# `clipwright-cli --check --scan"))
+            break; // the scan's lines have fields of their own
         if (!line.starts_with("| `"))
             continue;
         const std::string firstColumn = line.substr(0, line.find(" |", 2));
