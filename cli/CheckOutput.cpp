@@ -458,7 +458,15 @@ void WriteSettings(JsonWriter& json, const CheckReport& report) {
     if (const char* from = SettingsSourceName(report.settingsSource)) {
         json.BeginObject();
         json.Key("from").String(from);
-        if (report.settings) {
+        if (report.streams && report.streams->video.width != 0) {
+            const BitstreamStreams& streams = *report.streams;
+            json.Key("width").Number(uint64_t{streams.video.width});
+            json.Key("height").Number(uint64_t{streams.video.height});
+            if (streams.scale != 0)
+                json.Key("fps").Number((uint64_t{streams.rate} + streams.scale / 2) / streams.scale);
+            else
+                json.Key("fps").Null();
+        } else if (report.settings) {
             const Size size = SizeOf(report.settings->resolution);
             json.Key("width").Number(uint64_t{size.width});
             json.Key("height").Number(uint64_t{size.height});
@@ -466,6 +474,10 @@ void WriteSettings(JsonWriter& json, const CheckReport& report) {
         } else {
             json.Key("width").Null().Key("height").Null().Key("fps").Null();
         }
+        if (report.streams)
+            json.Key("streams").String(messages::StreamsFound(*report.streams));
+        else
+            json.Key("streams").Null();
         json.EndObject();
     } else {
         json.Null();

@@ -37,7 +37,8 @@ std::string Describe(const ImageSettings& settings) {
 } // namespace
 
 std::optional<ImageSettings> CliHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
-    if (answer_) {
+    // A rate given alone answers only where the video gives the frame size; here it did not.
+    if (answer_ && answer_->resolution != kResolutionUnknown) {
         WarnIfVideoDiffers(readFromVideo, *answer_);
         return answer_;
     }

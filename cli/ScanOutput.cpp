@@ -50,6 +50,8 @@ const char* SettingsFrom(SettingsSource source) {
         return "its video";
     case SettingsSource::User:
         return "--resolution and --fps";
+    case SettingsSource::Bitstream:
+        return "its chunks";
     case SettingsSource::NotNeeded:
     case SettingsSource::Missing:
         break;
@@ -110,6 +112,8 @@ std::string RepairText(const ScanCheckItem& item) {
     if (plan.settings && SettingsFrom(plan.settingsSource) != nullptr)
         text +=
             std::string(", ") + SettingsText(*plan.settings) + " from " + SettingsFrom(plan.settingsSource);
+    else if (plan.streams && plan.settingsSource == SettingsSource::Bitstream)
+        text += ", " + messages::StreamsFound(*plan.streams);
     if (plan.result == PlannedResult::Partial)
         text += ", up to damaged data it cannot get past: " + reason;
     return text;

@@ -84,7 +84,8 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
         if (host.SettingsWereMissing() && outcome.streams)
             std::cerr << cli::kProgramName << ": " << path
                       << ": the header of this recording was lost, and neither its video nor its sound says "
-                         "its frame rate (" << messages::StreamsFound(*outcome.streams)
+                         "its frame rate ("
+                      << messages::StreamsFound(*outcome.streams)
                       << "). Run again with --fps N; the repair is then written as a new file.\n";
         else if (host.SettingsWereMissing())
             std::cerr << cli::kProgramName << ": " << path

@@ -405,6 +405,7 @@ void StreamReading::ReadShapes(std::span<const uint8_t> head) {
     for (size_t i = 0; i + 4 <= n; i += 4) {
         ++pairsSeen_;
         pairsAlike_ += ReadU16(head, i) == ReadU16(head, i + 2) ? 1u : 0u;
+        bytePairsAlike_ += (head[i] == head[i + 1] ? 1u : 0u) + (head[i + 2] == head[i + 3] ? 1u : 0u);
     }
 }
 
@@ -481,12 +482,18 @@ SoundFacts StreamReading::Sound() const {
         return facts;
     }
     // Two channels alike in every frame play as one, but take twice the bytes.
-    const bool alikeChannels = pairsSeen_ != 0 && pairsAlike_ == pairsSeen_;
-    const bool eightBitCentred = static_cast<double>(unsignedCentre_) > 0.5 * static_cast<double>(bytesSeen_);
-    for (Shape shape : {Pcm16Mono, Pcm16Stereo, Pcm8Mono, Pcm8Stereo}) {
-        const bool eightBit = shape == Pcm8Mono || shape == Pcm8Stereo;
-        if ((eightBit && !eightBitCentred) || (shape == Pcm16Mono && alikeChannels) ||
-            farDistance_[shape] <= 0 || nearDistance_[shape] >= kSmoothness * farDistance_[shape])
+    const bool alike16 = pairsSeen_ != 0 && pairsAlike_ == pairsSeen_;
+    const bool alike8 = pairsSeen_ != 0 && bytePairsAlike_ == 2 * pairsSeen_;
+    // 8-bit samples are unsigned, about 128; 16-bit ones are signed, and their high bytes about 0
+    // and 255. A wrong one can look smooth too: a quiet 8-bit sound read as 16-bit only jumps
+    // where it crosses its middle.
+    const bool eightBit = static_cast<double>(unsignedCentre_) > 0.5 * static_cast<double>(bytesSeen_);
+    const std::array<Shape, 2> shapes =
+        eightBit ? std::array{Pcm8Mono, Pcm8Stereo} : std::array{Pcm16Mono, Pcm16Stereo};
+    for (Shape shape : shapes) {
+        const bool alike = eightBit ? alike8 : alike16;
+        if ((shape == shapes[0] && alike) || farDistance_[shape] <= 0 ||
+            nearDistance_[shape] >= kSmoothness * farDistance_[shape])
             continue;
         facts.kind = SoundKind::Pcm;
         facts.channels = shape == Pcm16Stereo || shape == Pcm8Stereo ? 2 : 1;

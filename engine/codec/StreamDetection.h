@@ -141,6 +141,7 @@ private:
     std::array<double, kShapes> farDistance_{};
     uint64_t pairsAlike_ = 0; // 16-bit stereo frames whose channels are equal
     uint64_t pairsSeen_ = 0;
+    uint64_t bytePairsAlike_ = 0; // 8-bit stereo frames whose channels are equal, two a pair
     bool anyNonZero_ = false;
     uint64_t unsignedCentre_ = 0; // bytes 96 to 160: 8-bit samples about their middle
     uint64_t bytesSeen_ = 0;

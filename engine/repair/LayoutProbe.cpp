@@ -2,9 +2,11 @@
 
 #include "avi/CameraLayout.h"
 #include "avi/FourCC.h"
+#include "avi/LittleEndian.h"
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace clipwright {
 
@@ -61,6 +63,29 @@ uint64_t RebuildDataStart(ByteSource& file, LayoutCode layout) {
     if (layout != LayoutHeaderLost)
         return layout::kMoviList;
     return FirstVideoTag(file).value_or(0);
+}
+
+uint64_t FirstChunkLeadingTo(ByteSource& file, uint64_t start) {
+    constexpr uint64_t kLookBack = 64 * 1024;
+    const uint64_t from = start - std::min(start, kLookBack);
+    std::vector<uint8_t> window(static_cast<size_t>(start - from));
+    window.resize(file.ReadAt(from, window.data(), window.size()));
+    auto isMediaId = [&](size_t at) {
+        if (at + 8 > window.size())
+            return false;
+        const FourCC id = FourCC::FromBytes(window.data() + at);
+        return id == fourcc::kAudio01wb || id == fourcc::kVideo00dc || id == fourcc::kVideo00db;
+    };
+    for (size_t candidate = 0; candidate < window.size(); ++candidate) {
+        size_t at = candidate;
+        while (isMediaId(at)) {
+            const uint64_t size = le::ReadU32(window.data() + at + 4);
+            at += static_cast<size_t>(std::min<uint64_t>(8 + size + (size & 1), window.size() + 1));
+        }
+        if (at == window.size() && at != candidate)
+            return from + candidate;
+    }
+    return start;
 }
 
 } // namespace clipwright

@@ -25,4 +25,9 @@ LayoutCode ProbeLayoutOf(ByteSource& file);
 // first video tag), or 0 when there is none and the walk must find whatever chunks there are.
 uint64_t RebuildDataStart(ByteSource& file, LayoutCode layout);
 
+// Where the chunks that lead up to `start` begin: a recorder may write sound before its first
+// frame. The earliest chunk whose chain of sizes lands exactly on `start`, within 64 KiB of it;
+// `start` when none does.
+uint64_t FirstChunkLeadingTo(ByteSource& file, uint64_t start);
+
 } // namespace clipwright

@@ -237,8 +237,6 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
         }
     }
     inspection.chunkStart = RebuildDataStart(file, inspection.layout);
-    if (purpose == InspectionPurpose::Check)
-        CountRebuildChunks(file, inspection);
     // The recording's own video and sound usually still say what its header lost.
     if (purpose == InspectionPurpose::Check ||
         (purpose == InspectionPurpose::Repair && !inspection.header.usable))
@@ -253,6 +251,12 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
         else // the copy reads the settings, to compare them with the user's
             inspection.video->streamsLookedAtOnly = true;
     }
+    // Another recorder's sound before its first frame is footage too; the camera's rebuild starts
+    // at its first frame, as it always has.
+    if (inspection.layout == LayoutHeaderLost && inspection.video && !FitsCameraStreams(*inspection.video))
+        inspection.chunkStart = FirstChunkLeadingTo(file, inspection.chunkStart);
+    if (purpose == InspectionPurpose::Check)
+        CountRebuildChunks(file, inspection);
 }
 
 bool SameFile(const struct stat& before, const struct stat& now) {
