@@ -141,6 +141,8 @@ const char* SettingsSourceName(SettingsSource source) {
         return "needed";
     case SettingsSource::Bitstream:
         return "streams";
+    case SettingsSource::Reference:
+        return "reference";
     case SettingsSource::NotNeeded:
         break;
     }
@@ -307,6 +309,8 @@ void AppendSettingsLine(std::string& text, const CheckReport& report) {
         }
         text += "  settings: needs --resolution and --fps: the header's are unusable and the video does not "
                 "give both\n";
+        return;
+    case SettingsSource::Reference:
         return;
     case SettingsSource::Bitstream:
         text += "  settings: from the chunks, " + messages::StreamsFound(*report.streams) +

@@ -52,6 +52,8 @@ const char* SettingsFrom(SettingsSource source) {
         return "--resolution and --fps";
     case SettingsSource::Bitstream:
         return "its chunks";
+    case SettingsSource::Reference:
+        return "the reference";
     case SettingsSource::NotNeeded:
     case SettingsSource::Missing:
         break;

@@ -66,7 +66,10 @@ void PrintSummary(const std::string& path, const FixOutcome& outcome, const cli:
     std::cout << path << ": " << LayoutName(outcome.layout) << " layout";
     const bool inPlace = outcome.indexedInPlace;
     const char* verb = inPlace ? "indexed" : "copied";
-    const std::string streams = outcome.streams ? messages::StreamsFound(*outcome.streams) + "; " : "";
+    const std::string streams = !outcome.reference.empty()
+                                    ? "streams as in the reference " + BaseName(outcome.reference) + "; "
+                                : outcome.streams ? messages::StreamsFound(*outcome.streams) + "; "
+                                                  : "";
     const std::string counts = " (" + streams + std::to_string(outcome.videoChunks) + " video and " +
                                std::to_string(outcome.audioChunks) + " audio chunks " + verb +
                                (skipped.empty() ? "" : "; " + skipped) + ")\n";
@@ -190,14 +193,21 @@ int main(int argc, char** argv) {
                                      "video nor their sound says it")
                           ->check(CLI::Range(1u, layout::kHighestFrameRate));
     resolutionOption->needs(fpsOption);
+    std::string referencePath;
+    auto* referenceOption =
+        app.add_option("--reference", referencePath,
+                       "A healthy recording of the same device: for a recording whose header was lost, its "
+                       "stream headers are written with the lengths and index of the data found, when they "
+                       "fit what the chunks hold (same codec, frame size and sound); written as a new file")
+            ->check(CLI::ExistingFile);
     bool check = false;
     bool json = false;
     auto* checkOption = app.add_flag("--check", check,
                                      "Only look: print each file's layout, streams, chunks, where its data "
                                      "ends and what a repair would do in each mode; write nothing");
     app.add_flag("--json", json, "With --check: one JSON object a line for each file")->needs(checkOption);
-    for (CLI::Option* repairOption :
-         {app.get_option("--replace"), resolutionOption, fpsOption, app.get_option("--no-clobber")})
+    for (CLI::Option* repairOption : {app.get_option("--replace"), resolutionOption, fpsOption,
+                                      app.get_option("--no-clobber"), referenceOption})
         checkOption->excludes(repairOption);
     app.get_option("--no-clobber")->excludes(app.get_option("--replace"));
     outputOption->excludes(app.get_option("--replace"));
@@ -268,6 +278,7 @@ int main(int argc, char** argv) {
         request.mode = replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile;
         request.settings = answer;
         request.outputFolder = outputFolder;
+        request.referencePath = referencePath;
         if (noClobber) {
             const std::string fixName = MakeOutputNames(path, request.fileName, outputFolder).fixName;
             if (FileExists(fixName)) {

@@ -87,6 +87,8 @@ std::string EventText(const EngineEvent& event) {
         return messages::NoRepairNeeded();
     case EventCode::StreamsUnknown:
         return messages::StreamsUnknown(event.streamGap);
+    case EventCode::ReferenceUnfit:
+        return messages::ReferenceUnfit(event.outputPath, event.referenceMisfit, event.fileCause);
     case EventCode::OutOfMemory:
         return messages::OutOfMemory();
     case EventCode::CheckOutOfMemory:
@@ -144,6 +146,8 @@ const char* EventCodeName(EventCode code) {
         return "no_repair_needed";
     case EventCode::StreamsUnknown:
         return "streams_unknown";
+    case EventCode::ReferenceUnfit:
+        return "reference_unfit";
     case EventCode::OutOfMemory:
         return "out_of_memory";
     case EventCode::CheckOutOfMemory:

@@ -1,5 +1,7 @@
 #include "text/Messages.h"
 
+#include "platform/FileError.h"
+
 #include <cctype>
 #include <cstdio>
 #include <system_error>
@@ -169,6 +171,40 @@ std::string StreamsUnknown(StreamGap gap) {
     }
     return "ERROR: The header of this recording was lost, and its chunks do not say " + what +
            ", so no header that fits them can be written. The recording was left as it was.";
+}
+
+std::string ReferenceUnfit(const std::string& referencePath, ReferenceMisfit misfit, int fileCause) {
+    std::string why;
+    switch (misfit) {
+    case ReferenceMisfit::Unreadable: {
+        const char* sentence = FileErrorMessage(fileCause);
+        why = std::string("it could not be read (") +
+              (sentence != nullptr ? sentence : FileErrorMessage(filecause::kGeneric)) + ")";
+        break;
+    }
+    case ReferenceMisfit::NotAvi:
+        why = "it is no AVI recording with a header that can be read";
+        break;
+    case ReferenceMisfit::NoVideo:
+        why = "its first stream is not a video stream";
+        break;
+    case ReferenceMisfit::VideoCodec:
+        why = "its video is of another codec than this recording's";
+        break;
+    case ReferenceMisfit::FrameSize:
+        why = "its frame size is not the one this recording's video gives";
+        break;
+    case ReferenceMisfit::NoSound:
+        why = "this recording holds sound, and the reference has no sound stream after its video";
+        break;
+    case ReferenceMisfit::SoundFormat:
+        why = "its sound is of another format than this recording's";
+        break;
+    case ReferenceMisfit::None:
+        break;
+    }
+    return "ERROR: The reference recording " + Quoted(referencePath) +
+           " does not fit this recording: " + why + ". The recording was left as it was.";
 }
 
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames,

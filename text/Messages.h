@@ -4,6 +4,7 @@
 
 #include "avi/ChunkWalk.h"
 #include "repair/FixOutcome.h"
+#include "repair/ReferenceRecording.h"
 
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,8 @@ std::string NoRepairNeeded();
 // "H.264 320x240 at 25 fps from the video, PCM 16-bit mono 22050 Hz from the video's clock".
 std::string StreamsFound(const BitstreamStreams& streams);
 std::string StreamsUnknown(StreamGap gap);
+// `fileCause` when the reference could not be read.
+std::string ReferenceUnfit(const std::string& referencePath, ReferenceMisfit misfit, int fileCause);
 // What a repair of another recorder's AVI found: "AVI from another recorder: 2 streams, 1,234
 // video frames, 95 s of audio".
 std::string OtherRecorderFindings(uint32_t streams, uint32_t videoFrames, std::optional<double> audioSeconds);

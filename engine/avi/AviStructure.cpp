@@ -141,6 +141,9 @@ std::optional<StreamInfo> ReadStreamList(std::span<const uint8_t> body, uint64_t
             stream.kind = KindOf(stream.type);
             haveHeader = true;
         } else if (piece.id == fourcc::kStrf && haveHeader && !haveFormat) {
+            stream.format.assign(piece.payload.begin(),
+                                 piece.payload.begin() + static_cast<ptrdiff_t>(std::min(piece.payload.size(),
+                                                                                         kKeptFormatBytes)));
             if (stream.kind == StreamKind::Video && piece.payload.size() >= 20) {
                 stream.compression = FourCC::FromBytes(piece.payload.data() + 16);
                 stream.width = le::ReadU32(piece.payload, 4);

@@ -61,7 +61,10 @@ struct StreamInfo {
     uint32_t sampleSize = 0;
     uint64_t lengthPosition = 0; // of strh dwLength in the file
     std::optional<SuperIndexInfo> superIndex;
+    std::vector<uint8_t> format; // the strf payload, up to kKeptFormatBytes of it
 };
+
+inline constexpr size_t kKeptFormatBytes = 256;
 
 struct AviStructure {
     uint32_t riffSize = 0;           // as the file says; not to be trusted

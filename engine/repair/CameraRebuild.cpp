@@ -77,9 +77,11 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const std::string& path = inspection.path;
     const OutputNames& names = inspection.names;
     // The camera's streams at its settings, or another recorder's as its chunks say.
-    const bool cameraStreams = !plan.streams;
+    const bool cameraStreams = !plan.streams && !plan.reference;
     const ImageSettings settings = plan.settings.value_or(ImageSettings{});
-    const codec::VideoCoding coding = cameraStreams ? codec::VideoCoding::Unread : CodingOf(*plan.streams);
+    const codec::VideoCoding coding = plan.reference ? plan.reference->coding
+                                      : plan.streams ? CodingOf(*plan.streams)
+                                                     : codec::VideoCoding::Unread;
     const uint64_t start = plan.dataStart;
     const struct stat& recording = inspection.status;
     // Only read: "Make new file" works on a write-protected card.
@@ -96,6 +98,8 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const std::string& partialPath = plan.partialPath;
     outcome.outputPath = outputPath;
     outcome.streams = plan.streams;
+    if (plan.reference)
+        outcome.reference = inspection.reference->path;
     // Another program may have gone on writing since the look.
     if (!StillAsInspected(inspection)) {
         job.Report({.code = EventCode::ChangedWhileRead, .path = path});
@@ -130,7 +134,11 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     const bool companionCopied = !replacing && CopyCompanionFile(names);
 
     DeleteFileQuietly(partialPath);
-    if (cameraStreams) {
+    if (plan.reference) {
+        muxer.SetVideoFormat(plan.reference->video);
+        if (plan.reference->audio)
+            muxer.SetAudioFormat(*plan.reference->audio);
+    } else if (cameraStreams) {
         muxer.SetImageFormat(settings.resolution, settings.framesPerSecond);
     } else {
         muxer.SetVideoFormat(VideoFormatOf(*plan.streams));
@@ -227,8 +235,11 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
                 // Key frames as the frame's own bitstream says: every frame is copied as it is.
                 const auto held = std::min<uint64_t>({header->size, codec::kKeyFrameProbeBytes,
                                                       fileSize - std::min(fileSize, header->PayloadStart())});
-                const bool key =
-                    codec::IsKeyFrame(coding, std::span<const uint8_t>(data, static_cast<size_t>(held)));
+                // A codec whose frames say nothing: the first frame is a key frame, as it must be.
+                const bool key = coding == codec::VideoCoding::Unread
+                                     ? videoCopied == 0
+                                     : codec::IsKeyFrame(
+                                           coding, std::span<const uint8_t>(data, static_cast<size_t>(held)));
                 muxer.WriteVideoFrame(data, header->size, key ? FrameKind::Key : FrameKind::Delta);
                 ++videoCopied;
             } else if (tag == fourcc::kVideo00db) {

@@ -6,6 +6,7 @@
 #include "repair/FixOutcome.h"
 #include "repair/RebuildStreams.h"
 #include "repair/RecordingFacts.h"
+#include "repair/ReferenceRecording.h"
 
 #include <cstdint>
 #include <string>
@@ -28,6 +29,8 @@ enum class EventCode {
     NothingFound,         // no recording data
     NoRepairNeeded,       // finalised and indexed: left as it was
     StreamsUnknown,       // the header was lost and the chunks do not say `streamGap`
+    ReferenceUnfit,       // the reference recording `outputPath` does not fit: `referenceMisfit`,
+                          // `fileCause` when it could not be read
     OutOfMemory,          // during a repair
     CheckOutOfMemory,     // during a check
     NewNameNotOnDisk,     // `outputPath` stands, its folder was not synced: `systemError`, and
@@ -74,6 +77,7 @@ struct EngineEvent {
     // `systemError`; the folder is what the user must change.
     bool folderRefused = false;
     StreamGap streamGap = StreamGap::None;
+    ReferenceMisfit referenceMisfit = ReferenceMisfit::None;
     WalkSummary walk{};
     OtherRecorderFindings findings{};
 };

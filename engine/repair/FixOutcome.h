@@ -27,6 +27,8 @@ struct FixRequest {
     std::optional<ImageSettings> settings = std::nullopt;
     // Where "Make new file" writes fix_NAME; empty: beside the recording.
     std::string outputFolder = {};
+    // A healthy recording of the same device whose stream headers stand in for a lost header.
+    std::string referencePath = {};
 };
 
 enum class FixStatus {
@@ -77,6 +79,8 @@ struct FixOutcome {
     std::optional<OtherRecorderFindings> otherRecorder;
     // A header-lost recording rebuilt with its streams as its chunks say them.
     std::optional<BitstreamStreams> streams;
+    // A header-lost recording rebuilt with the stream headers of this recording.
+    std::string reference;
 };
 
 } // namespace clipwright

@@ -12,6 +12,7 @@
 #include "repair/LayoutProbe.h"
 #include "repair/OtherRecorderScan.h"
 #include "repair/OutputNaming.h"
+#include "repair/ReferenceRecording.h"
 
 #include <cstdint>
 #include <optional>
@@ -127,6 +128,8 @@ struct Inspection {
     // The frame size and rate the video and sound give: read by a check always, by a repair only
     // when the header lost them and the user gave none.
     std::optional<DetectedSettings> video;
+    // A healthy recording the user named to stand in for a lost header, as it was read.
+    std::optional<ReferenceRecording> reference;
 
     bool Read() const { return access == Access::Read; }
 };

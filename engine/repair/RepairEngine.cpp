@@ -27,6 +27,8 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
         Inspection inspection =
             Inspect(request.path, request.fileName, purpose, request.outputFolder, &progress);
         inspection.repairRunning = !claimed;
+        if (!request.referencePath.empty())
+            inspection.reference = ReadReference(request.referencePath);
         return inspection;
     };
     Inspection inspection =

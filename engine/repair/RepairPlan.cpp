@@ -173,6 +173,23 @@ void PlanBitstreamRebuild(const Inspection& inspection, const std::optional<Imag
         JudgeRebuildWalk(inspection, plan);
 }
 
+// A header-lost recording with a healthy one of the same device to stand in for its header.
+void PlanReferenceRebuild(const Inspection& inspection, RepairPlan& plan) {
+    plan.settingsSource = SettingsSource::Reference;
+    plan.referenceMisfit = JudgeReference(*inspection.reference, *inspection.video);
+    if (plan.referenceMisfit != ReferenceMisfit::None) {
+        plan.result = PlannedResult::Refused;
+        plan.refusal = Refusal::ReferenceUnfit;
+        plan.fileCause = inspection.reference->fileCause;
+        return;
+    }
+    plan.reference = StreamsOfReference(*inspection.reference);
+    plan.mode = OutputMode::NewFile;
+    PlaceNewFile(inspection, false, plan);
+    if (plan.result != PlannedResult::Refused)
+        JudgeRebuildWalk(inspection, plan);
+}
+
 RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
                        const std::optional<ImageSettings>& answer) {
     RepairPlan plan;
@@ -186,6 +203,10 @@ RepairPlan PlanRebuild(const Inspection& inspection, OutputMode mode,
     if (!inspection.anyCameraChunk) {
         plan.result = PlannedResult::NothingFound;
         plan.refusal = Refusal::NothingFound;
+        return plan;
+    }
+    if (!inspection.header.usable && inspection.video && inspection.reference) {
+        PlanReferenceRebuild(inspection, plan);
         return plan;
     }
     if (!inspection.header.usable && inspection.video && !FitsCameraStreams(*inspection.video)) {
@@ -342,6 +363,12 @@ std::optional<EngineEvent> PlanEnd(const Inspection& inspection, const RepairPla
     case Refusal::StreamsUnknown:
         event.code = EventCode::StreamsUnknown;
         event.streamGap = plan.streams ? plan.streams->gap : StreamGap::VideoFormat;
+        return event;
+    case Refusal::ReferenceUnfit:
+        event.code = EventCode::ReferenceUnfit;
+        event.outputPath = inspection.reference ? inspection.reference->path : "";
+        event.fileCause = plan.fileCause;
+        event.referenceMisfit = plan.referenceMisfit;
         return event;
     case Refusal::WalkStops:
         event.code = EventCode::CopyStopped;

@@ -52,6 +52,7 @@ enum class Refusal {
     NoRepairNeeded,
     WalkStops,      // damaged data the walk cannot pass, and nothing would be kept
     StreamsUnknown, // a header-lost recording whose chunks do not say what they are: `streams->gap`
+    ReferenceUnfit, // the reference recording does not fit the chunks: `referenceMisfit`
 };
 
 // Where a rebuild's frame size and rate come from.
@@ -62,6 +63,7 @@ enum class SettingsSource {
     User,      // the user's answer to the prompt
     Missing,   // none yet: the repair needs them from the user
     Bitstream, // not the camera's streams: each is declared as its chunks say (`streams`)
+    Reference, // the stream headers of a reference recording (`reference`)
 };
 
 struct RepairPlan {
@@ -92,6 +94,9 @@ struct RepairPlan {
     // A header-lost recording of another recorder: what its chunks say of its streams. With a
     // `gap` of FrameRate the plan needs the rate from the user.
     std::optional<BitstreamStreams> streams;
+    // A header-lost recording rebuilt with a reference recording's stream headers.
+    std::optional<ReferenceStreams> reference;
+    ReferenceMisfit referenceMisfit = ReferenceMisfit::None;
 
     bool Runs() const {
         return kind != RepairKind::None && result != PlannedResult::Refused &&

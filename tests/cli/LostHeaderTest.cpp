@@ -192,3 +192,69 @@ TEST(LostHeader, SoundThatFitsNoFormatIsNamedAndNothingIsWritten) {
 
 } // namespace
 } // namespace clipwright::test
+
+namespace clipwright::test {
+namespace {
+
+// A healthy recording of the same device stands in for the lost header when it fits the chunks,
+// and is refused with the reason when it does not.
+TEST(LostHeader, AReferenceRecordingGivesItsStreamsOrIsRefusedWithTheReason) {
+    ScratchDir dir;
+    const std::string codecs = "-c:v libx264 -g 25 -c:a pcm_s16le -ac 1 -ar 22050";
+    const fs::path whole = dir / "whole.avi";
+    ASSERT_NO_FATAL_FAILURE(Write(Ffmpeg(codecs), whole));
+    Bytes bytes = ReadBytes(whole);
+    bytes.resize(bytes.size() * 7 / 10);
+    std::fill_n(bytes.begin(), 8192, uint8_t{0});
+    const fs::path lost = dir / "lost.avi";
+    WriteBytes(lost, bytes);
+    struct Case {
+        const char* name;
+        std::string reference; // a writer of the reference recording
+        const char* refusal;   // empty: it fits
+    };
+    const Case cases[] = {
+        {"same device", kFfmpegSources + std::string("-t 2 ") + codecs + " %s", ""},
+        {"another size", "ffmpeg -v error -y -f lavfi -i testsrc=size=640x480:rate=25 -t 1 -c:v libx264 %s",
+         "its frame size is not the one this recording's video gives"},
+        {"another codec", Ffmpeg("-c:v mjpeg -c:a pcm_s16le -ac 1 -ar 22050"),
+         "its video is of another codec than this recording's"},
+        {"another sound", Ffmpeg("-c:v libx264 -g 25 -c:a pcm_u8 -ac 2 -ar 22050"),
+         "its sound is of another format than this recording's"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path reference = dir / "reference.avi";
+        ASSERT_NO_FATAL_FAILURE(Write(c.reference, reference));
+        const fs::path fixed = dir / "fix_lost.avi";
+        fs::remove(fixed);
+
+        const CommandResult result =
+            Cli("--reference " + ShellQuote(reference.string()) + " " + ShellQuote(lost.string()));
+
+        EXPECT_EQ(ReadBytes(lost), bytes);
+        if (*c.refusal != '\0') {
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_NE(result.err.find(c.refusal), std::string::npos) << result.err;
+            EXPECT_FALSE(fs::exists(fixed));
+            continue;
+        }
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_NE(result.out.find("streams as in the reference reference.avi"), std::string::npos)
+            << result.out;
+        const std::vector<ProbedStream> original = ProbeStreams(whole);
+        const std::vector<ProbedStream> repaired = ProbeStreams(fixed);
+        ASSERT_EQ(repaired.size(), original.size());
+        for (size_t i = 0; i < original.size(); ++i) {
+            EXPECT_EQ(repaired[i].codecName, original[i].codecName);
+            EXPECT_EQ(repaired[i].width, original[i].width);
+            EXPECT_EQ(repaired[i].frameRate, original[i].frameRate);
+            EXPECT_EQ(repaired[i].sampleRate, original[i].sampleRate);
+            EXPECT_EQ(repaired[i].channels, original[i].channels);
+        }
+        EXPECT_GT(DecodedPictures(fixed), 90u);
+    }
+}
+
+} // namespace
+} // namespace clipwright::test
