@@ -62,6 +62,12 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
          "512 bytes of damaged data skipped at offset 72192. The chunks before and behind it were indexed. "
          "The "
          "bytes from offset 90000"},
+        {{.code = EventCode::ReferenceUnfit,
+          .outputPath = "/d/good.avi",
+          .referenceMisfit = ReferenceMisfit::NoSound},
+         "The reference recording \"good.avi\" does not fit this recording: this recording holds sound, and "
+         "the "
+         "reference has no sound stream after its video. The recording was left as it was."},
         {{.code = EventCode::StreamsUnknown, .streamGap = StreamGap::SampleRate},
          "chunks do not say at what rate its sound was sampled, so no header that fits them can be written. "
          "The recording was left as it was."},
@@ -88,7 +94,8 @@ TEST(EventText, EveryCodeHasItsSentenceWithItsValues) {
         {{.code = EventCode::OtherRecorderRepaired,
           .outputPath = "/d/fix_a.avi",
           .findings = {1, 40, std::nullopt, false, CopyReason::None, false, UnknownKeyFrames{"cvid", 0}}},
-         "40 video frames, index rebuilt in the new file \"fix_a.avi\". Key frames after the first are unknown for this codec (cvid)."},
+         "40 video frames, index rebuilt in the new file \"fix_a.avi\". Key frames after the first are "
+         "unknown for this codec (cvid)."},
         {{.code = EventCode::OtherRecorderRepaired,
           .findings = {1, 40, std::nullopt, false, CopyReason::None, false, UnknownKeyFrames{"cvid", 12}}},
          "Key frames after the first 12 video frames are unknown for this codec (cvid)."},

@@ -105,8 +105,9 @@ TEST_F(DebianPackage, MetainfoAndChangelogNameThisVersion) {
 TEST_F(DebianPackage, ManualPagesReadCleanlyAndCoverEachProgram) {
     const std::map<std::string, std::vector<std::string>> mustShow = {
         {"clipwright-cli.1.gz",
-         {"clipwright-cli [--replace] [--resolution vga|qvga|qqvga] [--fps N] [-o DIR] [-q] [-n] FILE...", "--version",
-          "EXIT STATUS", "EXAMPLES"}},
+         {"clipwright-cli [--replace] [--resolution vga|qvga|qqvga] [--fps N] [--reference GOOD.avi] [-o "
+          "DIR] [-q] [-n] FILE...",
+          "--version", "EXIT STATUS", "EXAMPLES"}},
         {"Clipwright.1.gz", {"Clipwright [FILE...]", "--help", "--version", "dropped", "F1", "Cancel"}},
     };
     for (const auto& [page, phrases] : mustShow) {
