@@ -9,6 +9,7 @@
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,7 +28,7 @@ constexpr int kDefaultFrameRateIndex = 3; // 15
 constexpr uint32_t kHighestTypedFrameRate = layout::kHighestFrameRate;
 
 // The template, in dialog units.
-constexpr QRect kDialog(0, 0, 242, 144);
+constexpr QRect kDialog(0, 0, 242, 162);
 // The top left of what the dialog holds: the frames' left, the first text's top.
 constexpr QPoint kContent(7, 7);
 // Room the radio buttons keep from their frame's right edge.
@@ -42,6 +43,7 @@ constexpr QRect kFrameRateFrame(126, 75, 109, 39);
 constexpr QRect kFrameRateList(152, 89, 59, 40);
 constexpr QRect kNextButton(126, 123, 53, 14);
 constexpr QRect kCancelButton(182, 123, 53, 14);
+constexpr QRect kReferenceButton(7, 142, 228, 14);
 
 QLabel* AddText(QWidget* parent, const char* text, const char* name) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
@@ -170,6 +172,12 @@ ImageSettingsDialog::ImageSettingsDialog(QWidget* parent, std::optional<ImageSet
     choices->addLayout(rightColumn);
     choices->addStretch();
 
+    referenceButton = new QPushButton(QString::fromUtf8(strings::kTakeSettingsFromRecording), this);
+    referenceButton->setObjectName(QStringLiteral("referenceButton"));
+    referenceButton->setAutoDefault(false);
+    referenceButton->setFixedSize(units.Size(kReferenceButton));
+    connect(referenceButton, &QPushButton::clicked, this, &ImageSettingsDialog::ChooseReference);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(units.X(kContent.x()), units.Y(kContent.y()), 0, 0);
     layout->setSpacing(0);
@@ -178,6 +186,8 @@ ImageSettingsDialog::ImageSettingsDialog(QWidget* parent, std::optional<ImageSet
     layout->addSpacing(units.GapY(kNoteFrame, noteFrame->height(), kResolutionFrame));
     layout->addLayout(choices);
     layout->addStretch();
+    layout->addWidget(referenceButton, 0, Qt::AlignLeft);
+    layout->addSpacing(units.Y(kDialog.height() - kReferenceButton.y() - kReferenceButton.height()));
 
     // The radio group is one tab stop between the buttons and the list, so the keyboard reaches it.
     setTabOrder(nextButton, cancelButton);
@@ -185,6 +195,7 @@ ImageSettingsDialog::ImageSettingsDialog(QWidget* parent, std::optional<ImageSet
     setTabOrder(vgaButton, qvgaButton);
     setTabOrder(qvgaButton, qqvgaButton);
     setTabOrder(qqvgaButton, frameRateList);
+    setTabOrder(frameRateList, referenceButton);
 
     setFixedSize(units.Size(kDialog));
     InitDialog(initial);
@@ -209,6 +220,19 @@ void ImageSettingsDialog::InitDialog(const std::optional<ImageSettings>& initial
             frameRateList->setEditText(QString::number(initial->framesPerSecond));
     }
     nextButton->setFocus();
+}
+
+void ImageSettingsDialog::ChooseReference() {
+    QFileDialog chooser(this, QString::fromUtf8(strings::kReferenceCaption));
+    chooser.setObjectName(QStringLiteral("referenceDialog"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setNameFilter(QString::fromUtf8(strings::kReferenceFilter));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return;
+    settings.reset();
+    reference = chooser.selectedFiles().front();
+    done(QDialog::Accepted);
 }
 
 bool ImageSettingsDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -27,6 +27,8 @@ public:
                                  std::optional<ImageSettings> initial = std::nullopt);
 
     const std::optional<ImageSettings>& Settings() const { return settings; }
+    // After "Take the settings from another recording...": the recording chosen; empty otherwise.
+    const QString& Reference() const { return reference; }
 
 public slots:
     void accept() override;
@@ -37,7 +39,12 @@ protected:
 private:
     void InitDialog(const std::optional<ImageSettings>& initial);
 
+    // Lets the user pick a healthy recording whose stream headers stand in for the lost header.
+    void ChooseReference();
+
     std::optional<ImageSettings> settings;
+    QString reference;
+    QPushButton* referenceButton = nullptr;
     QPushButton* nextButton = nullptr;
     QPushButton* cancelButton = nullptr;
     QRadioButton* vgaButton = nullptr;

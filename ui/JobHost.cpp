@@ -36,13 +36,18 @@ void JobHost::Show(const std::string& text, const std::string& filePath, bool fi
 }
 
 std::optional<ImageSettings> JobHost::AskImageSettings(const std::optional<ImageSettings>& readFromVideo) {
+    chosenReference_.clear();
     if (stop_.stop_requested())
         return std::nullopt;
-    const JobQuestion<ImageSettings> question;
+    const JobQuestion<SettingsAnswer> question;
     job_.Post([&job = job_, readFromVideo, reply = question.Reply()] {
         emit job.imageSettingsRequested(readFromVideo, reply);
     });
-    return question.Wait(stop_);
+    std::optional<SettingsAnswer> answer = question.Wait(stop_);
+    if (!answer)
+        return std::nullopt;
+    chosenReference_ = answer->referencePath;
+    return answer->settings;
 }
 
 void JobHost::Progress(const ProgressReport& report) {

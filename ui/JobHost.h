@@ -24,6 +24,7 @@ public:
     // A failure of the desktop program's own, shown as the engine's problems are.
     void ShowProblem(const std::string& text, const std::string& filePath);
     std::optional<ImageSettings> AskImageSettings(const std::optional<ImageSettings>& readFromVideo) override;
+    std::string ReferenceChosenInPrompt() override { return chosenReference_; }
     void ShowProgress(bool visible) override;
     // Handed over without waiting: the job goes on while the window catches up.
     void Progress(const ProgressReport& report) override;
@@ -35,6 +36,7 @@ private:
 
     RepairJob& job_;
     std::stop_token stop_;
+    std::string chosenReference_; // by the last prompt, on the job's thread
 };
 
 } // namespace clipwright::ui

@@ -575,7 +575,9 @@ void MainDialog::OnImageSettingsRequested(const std::optional<ImageSettings>& re
         prompt->setAttribute(Qt::WA_DeleteOnClose);
         connect(prompt, &QDialog::finished, this, [prompt, reply] {
             if (prompt->Settings())
-                reply.Give(*prompt->Settings());
+                reply.Give({prompt->Settings(), {}});
+            else if (!prompt->Reference().isEmpty())
+                reply.Give({std::nullopt, QFile::encodeName(prompt->Reference()).toStdString()});
             else
                 reply.Decline();
         });

@@ -20,7 +20,13 @@
 namespace clipwright::ui {
 
 using Acknowledgement = JobReply<Done>;
-using ImageSettingsReply = JobReply<ImageSettings>;
+// The prompt's answer: the frame size and rate, or a healthy recording of the same device whose
+// stream headers stand in for the lost header.
+struct SettingsAnswer {
+    std::optional<ImageSettings> settings;
+    std::string referencePath;
+};
+using ImageSettingsReply = JobReply<SettingsAnswer>;
 
 class RepairJob : public QObject {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include "repair/EngineEvent.h"
 
 #include <optional>
+#include <string>
 
 namespace clipwright {
 
@@ -25,6 +26,10 @@ public:
     // own video and sound give, when both could be read; a prompt starts with them chosen.
     virtual std::optional<ImageSettings>
     AskImageSettings(const std::optional<ImageSettings>& readFromVideo) = 0;
+    // Asked when AskImageSettings gave nothing: a healthy recording of the same device that the
+    // user chose in the prompt instead, whose stream headers then stand in for the lost header;
+    // empty when the prompt was cancelled.
+    virtual std::string ReferenceChosenInPrompt() { return {}; }
 
     // What the recording's own video and sound gave, when a rebuild ran with `used`, settings
     // given before the job, and read them as it copied; called before anything else is reported

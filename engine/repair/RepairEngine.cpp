@@ -57,11 +57,14 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
             host->ShowProgress(false);
         const std::optional<ImageSettings> answer =
             host != nullptr ? host->AskImageSettings(SettingsReadFromVideo(inspection)) : std::nullopt;
-        if (!answer) {
+        const std::string reference = !answer && host != nullptr ? host->ReferenceChosenInPrompt() : "";
+        if (!answer && reference.empty()) {
             outcome.status = FixStatus::Cancelled;
             return;
         }
         host->ShowProgress(true);
+        if (!reference.empty())
+            inspection.reference = ReadReference(reference);
         plan = MakePlan(inspection, request.mode, answer);
     }
     if (!plan.Runs()) {

@@ -306,7 +306,8 @@ private slots:
         ImageSettingsDialog prompt;
         prompt.show();
         QVERIFY(QTest::qWaitForWindowActive(&prompt));
-        const QStringList expected{"nextButton", "cancelButton", "vgaButton", "frameRateList", "nextButton"};
+        const QStringList expected{"nextButton",    "cancelButton",    "vgaButton",
+                                   "frameRateList", "referenceButton", "nextButton"};
         QTRY_COMPARE(QApplication::focusWidget()->objectName(), expected.first());
         for (qsizetype i = 1; i < expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -384,6 +384,43 @@ private slots:
         QVERIFY(Child<QPushButton>(&dialog, "fixButton")->isEnabled());
     }
 
+    void aRecordingChosenInThePromptStandsInForTheLostHeader() {
+        Record(CutOffRecording(recgen::HeaderLayout::HeaderLost));
+        // A healthy recording of the same camera, at another rate than the prompt would offer.
+        CameraRecordingPlan healthy;
+        healthy.header.videoRate = 10000;
+        healthy.sequence.frameRate = 10000;
+        healthy.finish = recgen::FinishOptions::Finalised();
+        const fs::path reference = *dir / "good.avi";
+        WriteCameraRecording(reference, healthy);
+        MainDialog& dialog = ShowWith(clip);
+
+        QStringList seen;
+        ModalWatcher watcher([&](QWidget* modal) {
+            seen << modal->objectName();
+            if (auto* prompt = qobject_cast<ImageSettingsDialog*>(modal)) {
+                // Clicked once the watcher has returned: the chooser opens its own modal loop.
+                QTimer::singleShot(0, Child<QPushButton>(prompt, "referenceButton"), &QPushButton::click);
+            } else if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+                chooser->selectFile(QPath(reference));
+                // The name field has the focus, so selectFile() leaves it alone: type the name.
+                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                    ->setText(QStringLiteral("good.avi"));
+                QTRY_VERIFY(!chooser->selectedFiles().isEmpty());
+                static_cast<QDialog*>(chooser)->accept();
+            }
+        });
+        RepairRun run;
+        RunRepair(dialog, run);
+        QCOMPARE(seen, (QStringList{"imageSettingsDialog", "referenceDialog"}));
+        QCOMPARE(engine->LastOutcome().status, FixStatus::Repaired);
+        QCOMPARE(engine->LastOutcome().reference, reference.string());
+        auto streams = Probe(*dir / "fix_clip.avi");
+        QCOMPARE(streams["video"].width, 640u);
+        QCOMPARE(streams["video"].frameRate, std::string("10/1"));
+        QCOMPARE(streams["audio"].codecName, std::string("adpcm_ms"));
+    }
+
     void fileErrorsAreShownAndTheJobStillEnds() {
         MainDialog& dialog = ShowWith(clip);
         fs::remove(clip);
