@@ -92,7 +92,8 @@ size_t ReadOnlyFile::ReadAt(uint64_t position, void* buffer, size_t count) {
     if (!held) {
         // Kept by copy, and only a small read: a second block would double what the look holds.
         previousBytes_ = 0;
-        if (farApart && blockBytes_ <= kPreviousBytes) {
+        // Nothing to keep before the first read: an empty block has no data to copy from.
+        if (farApart && blockBytes_ != 0 && blockBytes_ <= kPreviousBytes) {
             previous_.resize(kPreviousBytes);
             std::memcpy(previous_.data(), block_.data(), blockBytes_);
             previousStart_ = blockStart_;
