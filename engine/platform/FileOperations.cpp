@@ -102,6 +102,31 @@ int CopyContents(int source, int target, const std::string& targetPath, Progress
     }
 }
 
+// The copy's bytes, then the file on disk and both descriptors closed; on any failure or stop the
+// partial file goes.
+int CopyAndClose(int source, int target, const std::string& partial, ProgressMeter* progress,
+                 std::optional<CopyRange> range = std::nullopt) {
+    int reason = 0;
+    try {
+        reason = CopyContents(source, target, partial, progress, range);
+    } catch (const JobStopped&) {
+        ::close(source);
+        ::close(target);
+        DeleteFileQuietly(partial);
+        throw;
+    }
+    ::close(source);
+    if (reason == 0)
+        reason = SyncFile(target, partial);
+    if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
+        reason = injected;
+    if (::close(target) != 0 && reason == 0)
+        reason = errno;
+    if (reason != 0)
+        DeleteFileQuietly(partial);
+    return reason;
+}
+
 } // namespace
 
 std::string PartialName(const std::string& target) {
@@ -132,25 +157,7 @@ int CopyToNewFile(const std::string& from, const std::string& partial, bool keep
     TakeOwnerAndMode(target, status);
     if (keepWritable && (status.st_mode & S_IWUSR) == 0)
         (void)::fchmod(target, (status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) | S_IWUSR);
-    int reason = 0;
-    try {
-        reason = CopyContents(source, target, partial, progress);
-    } catch (const JobStopped&) {
-        ::close(source);
-        ::close(target);
-        DeleteFileQuietly(partial);
-        throw;
-    }
-    ::close(source);
-    if (reason == 0)
-        reason = SyncFile(target, partial);
-    if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
-        reason = injected;
-    if (::close(target) != 0 && reason == 0)
-        reason = errno;
-    if (reason != 0)
-        DeleteFileQuietly(partial);
-    return reason;
+    return CopyAndClose(source, target, partial, progress);
 }
 
 int CopyRangeToNewFile(const std::string& from, uint64_t start, uint64_t length, const std::string& partial,
@@ -174,25 +181,7 @@ int CopyRangeToNewFile(const std::string& from, uint64_t start, uint64_t length,
     }
     // Writable by its owner whatever the source's mode: it is repaired in place next.
     (void)::fchmod(target, (status.st_mode & 0666) | S_IWUSR);
-    int reason = 0;
-    try {
-        reason = CopyContents(source, target, partial, progress, CopyRange{start, length});
-    } catch (const JobStopped&) {
-        ::close(source);
-        ::close(target);
-        DeleteFileQuietly(partial);
-        throw;
-    }
-    ::close(source);
-    if (reason == 0)
-        reason = SyncFile(target, partial);
-    if (int injected = faults::Check(faults::Operation::Close); injected != 0 && reason == 0)
-        reason = injected;
-    if (::close(target) != 0 && reason == 0)
-        reason = errno;
-    if (reason != 0)
-        DeleteFileQuietly(partial);
-    return reason;
+    return CopyAndClose(source, target, partial, progress, CopyRange{start, length});
 }
 
 int PlaceNewFile(const std::string& partial, const std::string& to) {
