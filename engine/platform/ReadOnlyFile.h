@@ -45,10 +45,12 @@ public:
 
     static constexpr size_t kBlockBytes = size_t{1} << 20;
     // When reads stand further apart than this on average, each reads what it asks for (at least
-    // kSmallReadBytes) rather than a block: a walk over long chunks then copies a few hundred bytes
-    // per header rather than every byte of the file.
+    // kSmallReadBytes) rather than a block: a walk over long chunks then copies a few kilobytes per
+    // header rather than every byte of the file. A page costs hardly more than a few bytes to read,
+    // and behind a short chunk (a sound block between long frames) it holds the next header too,
+    // which a system call of its own would cost more than the copy.
     static constexpr uint64_t kFarApart = uint64_t{8} << 10;
-    static constexpr size_t kSmallReadBytes = 512;
+    static constexpr size_t kSmallReadBytes = size_t{4} << 10;
     static constexpr size_t kPreviousBytes = size_t{4} << 10;
 
 private:
