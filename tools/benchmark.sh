@@ -11,11 +11,11 @@
 #   the same, new file         vs  dd bs=1M (tmpfs to tmpfs when both fit, else to disk with
 #                                  conv=fsync), and ffmpeg -c copy of it
 # LARGE=0 leaves out the last, which takes a few minutes and 9 GiB of /dev/shm or of the disk.
-# Each figure is the median of RUNS runs (default 3). Not a test: nothing here passes or fails.
+# Each figure is the median of RUNS runs (default 5); a repair and the copy it is set beside run by turns. Not a test: nothing here passes or fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 size=${SIZE:-1G}
 work=${BENCH_DIR:-build/bench}
 # New files are written here, so that writing back to a disk is no part of what is measured.
@@ -58,6 +58,26 @@ median_of() {
         "$(printf '%s\n' "${peaks[@]}" | middle)"
 }
 middle() { sort -n | sed -n "$(((runs + 1) / 2))p"; }
+# Two commands run by turns, $runs times each, so that a drift of the machine falls on both alike:
+# this VM hands freed memory back to its host and each page faults in again, costs that vary
+# several-fold from one minute to the next. Arguments: the names of two arrays, each holding a
+# preparation and then the command. Prints two lines of medians, as median_of does.
+by_turns() {
+    local -n first=$1 second=$2
+    local times_a=() cpus_a=() peaks_a=() times_b=() cpus_b=() peaks_b=() seconds cpu peak
+    for _ in $(seq "$runs"); do
+        ${first[0]}
+        read -r seconds cpu peak < <(measure "${first[@]:1}")
+        times_a+=("$seconds") cpus_a+=("$cpu") peaks_a+=("$peak")
+        ${second[0]}
+        read -r seconds cpu peak < <(measure "${second[@]:1}")
+        times_b+=("$seconds") cpus_b+=("$cpu") peaks_b+=("$peak")
+    done
+    echo "$(printf '%s\n' "${times_a[@]}" | middle) $(printf '%s\n' "${cpus_a[@]}" | middle)" \
+        "$(printf '%s\n' "${peaks_a[@]}" | middle)"
+    echo "$(printf '%s\n' "${times_b[@]}" | middle) $(printf '%s\n' "${cpus_b[@]}" | middle)" \
+        "$(printf '%s\n' "${peaks_b[@]}" | middle)"
+}
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 row() { printf '%-44s %8s s %7s s CPU %9s KiB  %s\n' "$@"; }
@@ -99,8 +119,11 @@ echo "== Rebuild into a new file of a $size camera recording =="
 "$recgen" "$work/lost.avi" --layout header-lost --size "$size" --repeat-every 5 >/dev/null
 "$recgen" "$work/shifted-pristine.avi" --layout shifted --size "$size" --repeat-every 5 >/dev/null
 "$recgen" "$work/twin.avi" --size "$size" --repeat-every 5 --finalised >/dev/null
-prepare_cp() { rm -f "$work/copy.avi"; warm "$work/lost.avi"; }
-prepare_new_file() { rm -f "$work/fix_lost.avi"; warm "$work/lost.avi"; }
+prepare_cp() {
+    rm -f "$work/copy.avi" "$work/fix_lost.avi"
+    warm "$work/lost.avi"
+}
+prepare_new_file() { prepare_cp; }
 prepare_replace() {
     rm -f "$work/shifted.avi"
     cp --reflink=never "$work/shifted-pristine.avi" "$work/shifted.avi"
@@ -109,8 +132,12 @@ prepare_replace() {
 prepare_ffmpeg() { rm -f "$work/twin-copy.avi"; warm "$work/twin.avi"; }
 
 # The rebuild syncs its new file before it takes a name, so the copy it is measured against does too.
-read -r cp_s cp_cpu cp_kb < <(median_of prepare_cp dd if="$work/lost.avi" of="$work/copy.avi" bs=1M conv=fsync status=none)
-read -r new_s new_cpu new_kb < <(median_of prepare_new_file "$cli" --resolution vga --fps 15 "$work/lost.avi")
+copy_lost=(prepare_cp dd if="$work/lost.avi" of="$work/copy.avi" bs=1M conv=fsync status=none)
+rebuild_lost=(prepare_new_file "$cli" --resolution vga --fps 15 "$work/lost.avi")
+{
+    read -r cp_s cp_cpu cp_kb
+    read -r new_s new_cpu new_kb
+} < <(by_turns copy_lost rebuild_lost)
 read -r rep_s rep_cpu rep_kb < <(median_of prepare_replace "$cli" --replace "$work/shifted.avi")
 read -r ff_s ff_cpu ff_kb < <(median_of prepare_ffmpeg ffmpeg -nostdin -v error -i "$work/twin.avi" -c copy -y "$work/twin-copy.avi")
 row "dd bs=1M conv=fsync (header lost)" "$cp_s" "$cp_cpu" "$cp_kb" "1.00"
@@ -120,14 +147,19 @@ row "ffmpeg -c copy of the standard twin" "$ff_s" "$ff_cpu" "$ff_kb" "$(ratio "$
 
 # The same in memory, where writing back to a disk does not blur what the repair itself costs.
 cp --reflink=never "$work/lost.avi" "$tmpfs/lost.avi"
-prepare_tmpfs_dd() { rm -f "$tmpfs/copy.avi"; }
-prepare_tmpfs_new_file() { rm -f "$tmpfs/fix_lost.avi"; }
+# Each removes what either made, so that both run beside the same files.
+prepare_tmpfs_dd() { rm -f "$tmpfs/copy.avi" "$tmpfs/fix_lost.avi"; }
+prepare_tmpfs_new_file() { prepare_tmpfs_dd; }
 prepare_tmpfs_replace() {
     rm -f "$tmpfs/shifted.avi"
     cp --reflink=never "$work/shifted-pristine.avi" "$tmpfs/shifted.avi"
 }
-read -r mdd_s mdd_cpu mdd_kb < <(median_of prepare_tmpfs_dd dd if="$tmpfs/lost.avi" of="$tmpfs/copy.avi" bs=1M status=none)
-read -r mnew_s mnew_cpu mnew_kb < <(median_of prepare_tmpfs_new_file "$cli" --resolution vga --fps 15 "$tmpfs/lost.avi")
+copy_lost=(prepare_tmpfs_dd dd if="$tmpfs/lost.avi" of="$tmpfs/copy.avi" bs=1M status=none)
+rebuild_lost=(prepare_tmpfs_new_file "$cli" --resolution vga --fps 15 "$tmpfs/lost.avi")
+{
+    read -r mdd_s mdd_cpu mdd_kb
+    read -r mnew_s mnew_cpu mnew_kb
+} < <(by_turns copy_lost rebuild_lost)
 rm -f "$tmpfs"/*.avi
 read -r mrep_s mrep_cpu mrep_kb < <(median_of prepare_tmpfs_replace "$cli" --replace "$tmpfs/shifted.avi")
 rm -f "$tmpfs"/*.avi
@@ -168,11 +200,15 @@ gin_said=$(cat "$work/stdout.txt")
 rm -f "$work/general.avi"
 
 # A new file: every byte read and written once, in memory.
-prepare_general_dd() { rm -f "$tmpfs/copy.avi"; }
-prepare_general_new() { rm -f "$tmpfs/fix_ffmpeg.avi"; }
+prepare_general_dd() { rm -f "$tmpfs/copy.avi" "$tmpfs/fix_ffmpeg.avi"; }
+prepare_general_new() { prepare_general_dd; }
 prepare_general_ffmpeg() { rm -f "$tmpfs/ffmpeg-copy.avi"; }
-read -r gdd_s gdd_cpu gdd_kb < <(median_of prepare_general_dd dd if="$tmpfs/ffmpeg.avi" of="$tmpfs/copy.avi" bs=1M status=none)
-read -r gnew_s gnew_cpu gnew_kb < <(median_of prepare_general_new "$cli" "$tmpfs/ffmpeg.avi")
+copy_general=(prepare_general_dd dd if="$tmpfs/ffmpeg.avi" of="$tmpfs/copy.avi" bs=1M status=none)
+repair_general=(prepare_general_new "$cli" "$tmpfs/ffmpeg.avi")
+{
+    read -r gdd_s gdd_cpu gdd_kb
+    read -r gnew_s gnew_cpu gnew_kb
+} < <(by_turns copy_general repair_general)
 gnew_said=$(cat "$work/stdout.txt")
 read -r gff_s gff_cpu gff_kb < <(median_of prepare_general_ffmpeg ffmpeg -nostdin -v error -i "$tmpfs/ffmpeg.avi" -c copy -y "$tmpfs/ffmpeg-copy.avi")
 rm -f "$tmpfs"/*.avi
@@ -290,10 +326,13 @@ large_recording() {
         rm -f "$large_file"
     fi
     local source=$large_dir/large.avi
-    read -r ldd_s ldd_cpu ldd_kb < <(median_of prepare_large_dd \
-        dd if="$source" of="$large_dir/copy.avi" bs=1M "${large_dd[@]}" status=none)
+    local copy_large=(prepare_large_dd dd if="$source" of="$large_dir/copy.avi" bs=1M "${large_dd[@]}" status=none)
+    local repair_large=(prepare_large_new "$cli" "$source")
+    {
+        read -r ldd_s ldd_cpu ldd_kb
+        read -r lnew_s lnew_cpu lnew_kb
+    } < <(by_turns copy_large repair_large)
     rm -f "$large_dir/copy.avi"
-    read -r lnew_s lnew_cpu lnew_kb < <(median_of prepare_large_new "$cli" "$source")
     local packets_new new_said new_sum
     packets_new=$(packets "$large_dir/fix_large.avi")
     new_said=$(cat "$work/stdout.txt")
@@ -351,8 +390,11 @@ prepare_large_in_place() {
     touch "$work/large.repaired"
     restore_large
 }
-prepare_large_dd() { rm -f "$large_dir/copy.avi"; warm "$large_dir/large.avi"; }
-prepare_large_new() { rm -f "$large_dir/fix_large.avi"; warm "$large_dir/large.avi"; }
+prepare_large_dd() {
+    rm -f "$large_dir/copy.avi" "$large_dir/fix_large.avi"
+    warm "$large_dir/large.avi"
+}
+prepare_large_new() { prepare_large_dd; }
 prepare_large_ffmpeg() { rm -f "$large_dir/large-copy.avi"; warm "$large_dir/large.avi"; }
 
 if [ "${LARGE:-1}" != 0 ]; then

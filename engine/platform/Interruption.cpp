@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <pthread.h>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace clipwright::interruption {
@@ -22,8 +23,11 @@ struct Plan {
     std::atomic<int> state{static_cast<int>(State::RecordingInPlace)};
 };
 
-Plan plan;
-std::atomic<bool> armed{false};
+// A job may run inside another (a recording found in a card image is copied out, then repaired):
+// each undoes its own files, the inner first.
+constexpr int kMostNested = 4;
+Plan plans[kMostNested];
+std::atomic<int> depth{0};
 // Set while the job's thread is inside a rename and the state that follows it; the handler, on
 // another thread, waits it out. The job's thread blocks the signals meanwhile, so the handler never
 // interrupts the step it would wait for.
@@ -46,11 +50,7 @@ void MoveBack(const char* from, const char* to) {
         ::unlink(from);
 }
 
-void Undo() {
-    while (stepping.load())
-        ;
-    if (!armed.load())
-        return;
+void UndoOne(Plan& plan) {
     if (const char* extra = plan.extraPath.load())
         ::unlink(extra);
     switch (static_cast<State>(plan.state.load())) {
@@ -66,6 +66,13 @@ void Undo() {
         ::unlink(plan.temporaryPath);
         break;
     }
+}
+
+void Undo() {
+    while (stepping.load())
+        ;
+    for (int level = depth.load() - 1; level >= 0; --level)
+        UndoOne(plans[level]);
 }
 
 void Handle(int signal) {
@@ -95,26 +102,32 @@ UndoOnSignal::UndoOnSignal(std::string partialPath, std::string temporaryPath, s
     : partialPath_(std::move(partialPath)), temporaryPath_(std::move(temporaryPath)),
       recordingPath_(std::move(recordingPath)) {
     Enter();
+    level_ = depth.load();
+    if (level_ >= kMostNested) {
+        Leave();
+        throw std::logic_error("repairs nested too deep to be undone on a signal");
+    }
+    Plan& plan = plans[level_];
     plan.partialPath = partialPath_.c_str();
     plan.temporaryPath = temporaryPath_.c_str();
     plan.recordingPath = recordingPath_.c_str();
     plan.state.store(static_cast<int>(State::RecordingInPlace));
     plan.extraPath.store(nullptr);
-    armed.store(true);
+    depth.store(level_ + 1);
     Leave();
 }
 
 UndoOnSignal::~UndoOnSignal() {
     Enter();
-    armed.store(false);
+    depth.store(level_);
     Leave();
 }
 
 void UndoOnSignal::AlsoRemove(std::string path) {
     Enter();
-    plan.extraPath.store(nullptr);
+    plans[level_].extraPath.store(nullptr);
     extraPath_ = std::move(path);
-    plan.extraPath.store(extraPath_.c_str());
+    plans[level_].extraPath.store(extraPath_.c_str());
     Leave();
 }
 
@@ -131,7 +144,7 @@ void UndoOnSignal::Leave() {
 }
 
 void UndoOnSignal::Set(State state) {
-    plan.state.store(static_cast<int>(state));
+    plans[level_].state.store(static_cast<int>(state));
 }
 
 } // namespace clipwright::interruption

@@ -11,7 +11,8 @@ namespace clipwright::interruption {
 // Hosts call this once at start, before any job runs.
 void InstallHandlers();
 
-// Armed by a repair for as long as it has something to undo; one at a time per process.
+// Armed by a repair for as long as it has something to undo. Armings nest, one job inside another
+// on the same thread, and end in the reverse order.
 class UndoOnSignal {
 public:
     // `partialPath`: the new file while it is being written, removed on a signal.
@@ -45,6 +46,7 @@ private:
     std::string temporaryPath_;
     std::string recordingPath_;
     std::string extraPath_;
+    int level_ = 0;
 };
 
 } // namespace clipwright::interruption

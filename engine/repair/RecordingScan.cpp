@@ -540,12 +540,11 @@ private:
         CopyHost copyHost(host_, request_.path, copyPath, rebuiltPath, item.outputPath, found.start);
         RepairEngine engine;
         engine.SetHost(&copyHost);
-        {
-            // An in-place repair of the copy arms nothing of its own: Ctrl-C takes the copy away.
-            // A rebuild arms its own undo meanwhile, which leaves the copy for the next scan to remove.
-            const interruption::UndoOnSignal undo(copyPath, {}, {});
-            engine.RunFixJob(repair);
-        }
+        // Ctrl-C before the result has its final name takes the copy and a rebuilt file with it; a
+        // rebuild undoes its own unfinished file first.
+        interruption::UndoOnSignal undo(copyPath, {}, {});
+        undo.AlsoRemove(rebuiltPath);
+        engine.RunFixJob(repair);
         item.repair = engine.LastOutcome();
         copyHost.Shift(item.repair.walk);
 

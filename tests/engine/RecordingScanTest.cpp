@@ -5,12 +5,17 @@
 #include "TestFiles.h"
 #include "avi/AviStructure.h"
 #include "platform/FaultPoints.h"
+#include "platform/Interruption.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <map>
 #include <random>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace clipwright::test {
 namespace {
@@ -154,20 +159,32 @@ INSTANTIATE_TEST_SUITE_P(
 // Whatever file operation fails, the file searched stays as it was, and the output folder holds
 // only recordings written whole (or stopped early, as said) under their final names: no copy, no
 // partial file. A failed removal is the one failure that may leave a file behind.
-TEST(ScanJob, EveryFailedOperationLeavesOnlyFinishedFiles) {
-    ScratchDir dir;
-    Bytes file = Filler(Piece::Junk, 777);
-    for (const Bytes& part :
-         {Recording(Piece::CutForm).bytes, Filler(Piece::Zeros, 3000), Recording(Piece::Headerless).bytes})
-        file.insert(file.end(), part.begin(), part.end());
-    WriteBytes(dir / "FILE0000.CHK", file);
-    const fs::path out = dir / "out";
-    auto scan = [&](RecordingHost& host) {
+// A disk check's file holding a camera recording repaired in its copy and a header-lost one rebuilt.
+struct CardScan {
+    CardScan() {
+        file = Filler(Piece::Junk, 777);
+        for (const Bytes& part : {Recording(Piece::CutForm).bytes, Filler(Piece::Zeros, 3000),
+                                  Recording(Piece::Headerless).bytes})
+            file.insert(file.end(), part.begin(), part.end());
+        WriteBytes(dir / "FILE0000.CHK", file);
+    }
+    ScanOutcome Run(RecordingHost& host) {
         fs::remove_all(out);
         fs::create_directory(out);
         host.answer = std::pair{kResolutionVga, 15u};
         return RunScanJob({.path = (dir / "FILE0000.CHK").string(), .outputFolder = out.string()}, &host);
-    };
+    }
+    ScratchDir dir;
+    Bytes file;
+    fs::path out = dir / "out";
+};
+
+TEST(ScanJob, EveryFailedOperationLeavesOnlyFinishedFiles) {
+    CardScan card;
+    const Bytes& file = card.file;
+    const fs::path& dir = card.dir.Path();
+    const fs::path& out = card.out;
+    auto scan = [&](RecordingHost& host) { return card.Run(host); };
     std::vector<faults::Operation> kinds;
     faults::Plan count;
     count.observe = [&](faults::Operation operation, const faults::Access&) { kinds.push_back(operation); };
@@ -202,6 +219,47 @@ TEST(ScanJob, EveryFailedOperationLeavesOnlyFinishedFiles) {
             EXPECT_FALSE(host.messages.empty()) << "a recording not written is explained";
         }
         EXPECT_EQ(ReadBytes(dir / "FILE0000.CHK"), file);
+    }
+}
+
+// Ctrl-C (or SIGTERM, SIGHUP) at any file operation of a scan: the output folder holds each
+// recording whole under its final name or not at all.
+TEST(ScanJob, ASignalAtAnyPointLeavesOnlyFinishedFiles) {
+    CardScan card;
+    RecordingHost clean;
+    faults::Arm({});
+    ASSERT_TRUE(card.Run(clean).AllWritten());
+    const uint64_t points = faults::PointsPassed();
+    faults::Disarm();
+    std::map<std::string, Bytes> finished;
+    for (const std::string& name : ScratchDirNames(card.out))
+        finished[name] = ReadBytes(card.out / name);
+    ASSERT_EQ(finished.size(), 2u);
+
+    constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (uint64_t point = 1; point <= points; ++point) {
+        SCOPED_TRACE("signal at point " + std::to_string(point));
+        const int signal = kSignals[point % 3];
+        const pid_t child = ::fork();
+        if (child == 0) {
+            interruption::InstallHandlers();
+            faults::Plan plan;
+            plan.action = faults::Plan::Action::Callback;
+            plan.at = point;
+            plan.callback = [signal] { ::raise(signal); };
+            faults::Arm(plan);
+            RecordingHost host;
+            card.Run(host);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+        for (const std::string& name : ScratchDirNames(card.out)) {
+            ASSERT_TRUE(finished.contains(name)) << name << " left behind";
+            EXPECT_EQ(ReadBytes(card.out / name), finished[name]) << name;
+        }
+        EXPECT_EQ(ReadBytes(card.dir / "FILE0000.CHK"), card.file);
     }
 }
 
