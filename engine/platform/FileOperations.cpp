@@ -133,8 +133,7 @@ std::string PartialName(const std::string& target) {
     return DirectoryPrefix(target) + "." + BaseName(target) + ".partial";
 }
 
-int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable,
-                  ProgressMeter* progress) {
+int OpenCopy(const std::string& from, const std::string& partial, bool keepWritable, CopyEnds& ends) {
     if (int injected = faults::Check(faults::Operation::Open, {from}))
         return injected;
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -157,7 +156,20 @@ int CopyToNewFile(const std::string& from, const std::string& partial, bool keep
     TakeOwnerAndMode(target, status);
     if (keepWritable && (status.st_mode & S_IWUSR) == 0)
         (void)::fchmod(target, (status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID)) | S_IWUSR);
-    return CopyAndClose(source, target, partial, progress);
+    ends = {source, target};
+    return 0;
+}
+
+int CopyBetween(CopyEnds ends, const std::string& partial, ProgressMeter* progress) {
+    return CopyAndClose(ends.source, ends.target, partial, progress);
+}
+
+int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable,
+                  ProgressMeter* progress) {
+    CopyEnds ends;
+    if (int reason = OpenCopy(from, partial, keepWritable, ends))
+        return reason;
+    return CopyBetween(ends, partial, progress);
 }
 
 int CopyRangeToNewFile(const std::string& from, uint64_t start, uint64_t length, const std::string& partial,

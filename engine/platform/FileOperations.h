@@ -28,6 +28,15 @@ int CopyFileReplacing(const std::string& from, const std::string& to);
 // far the copy is; a stop there removes `partial` and passes JobStopped on.
 int CopyToNewFile(const std::string& from, const std::string& partial, bool keepWritable = false,
                   ProgressMeter* progress = nullptr);
+// CopyToNewFile in two steps, for a copy made on another thread: its ends opened and `partial`
+// created (0, or the errno, and nothing left open or created), then the bytes copied and both ends
+// closed, as CopyToNewFile does.
+struct CopyEnds {
+    int source = -1;
+    int target = -1;
+};
+int OpenCopy(const std::string& from, const std::string& partial, bool keepWritable, CopyEnds& ends);
+int CopyBetween(CopyEnds ends, const std::string& partial, ProgressMeter* progress);
 // Copies `length` bytes of `from`, starting at `start`, to the new file `partial` (a name nobody
 // else uses; never replaced), synced. The copy keeps the source's read and write bits and stays
 // writable by its owner. Removes it on failure, and on a stop, which passes on. Returns 0, or the

@@ -51,7 +51,7 @@ void MoveBack(const char* from, const char* to) {
 }
 
 void UndoOne(Plan& plan) {
-    if (const char* extra = plan.extraPath.load())
+    if (const char* extra = plan.extraPath.load(); extra != nullptr && *extra != '\0')
         ::unlink(extra);
     switch (static_cast<State>(plan.state.load())) {
     case State::RecordingInPlace:

@@ -21,7 +21,8 @@ public:
     UndoOnSignal(const UndoOnSignal&) = delete;
     UndoOnSignal& operator=(const UndoOnSignal&) = delete;
 
-    // Another file being written meanwhile (a companion's copy), removed on a signal too.
+    // Another file being written meanwhile (a companion's copy), removed on a signal too; an empty
+    // path: none any more.
     void AlsoRemove(std::string path);
 
     // Runs `step` (a rename) so that no handler acts between it and the new state it leads to.

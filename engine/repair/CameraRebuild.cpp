@@ -132,6 +132,9 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
     }
     undo.AlsoRemove(PartialName(names.companionCopy));
     const bool companionCopied = !replacing && CopyCompanionFile(names);
+    // Without the new file its companion's copy would stand alone.
+    if (companionCopied)
+        undo.AlsoRemove(names.companionCopy);
 
     DeleteFileQuietly(partialPath);
     if (plan.reference) {
@@ -323,6 +326,7 @@ void RebuildCameraRecording(const Inspection& inspection, const RepairPlan& plan
             job.Report({.code = EventCode::OutputNotCreated, .path = outputPath, .outputPath = outputPath});
             return;
         }
+        undo.AlsoRemove({});
         if (int syncError = SyncDirectoryOf(outputPath)) {
             // Until the new name is on disk the recording must stay: under its temporary name.
             job.Report({.code = EventCode::NewNameNotOnDisk,

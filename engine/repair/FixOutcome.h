@@ -29,6 +29,8 @@ struct FixRequest {
     std::string outputFolder = {};
     // A healthy recording of the same device whose stream headers stand in for a lost header.
     std::string referencePath = {};
+    // "Make new file" copies a recording of this size or more while it is still being walked.
+    uint64_t copyAheadFrom = uint64_t{256} << 20;
 };
 
 enum class FixStatus {

@@ -1,6 +1,7 @@
 #include "repair/InPlaceTarget.h"
 
 #include "platform/FileOperations.h"
+#include "repair/CopyAhead.h"
 
 #include <new>
 
@@ -51,12 +52,17 @@ bool InPlaceTarget::Open(SourceFile& file) {
     undo_.emplace(plan_.partialPath, std::string(), path);
     undo_->AlsoRemove(PartialName(inspection_.names.companionCopy));
     companionCopied_ = CopyCompanionFile(inspection_.names);
+    // Without the repair its companion's copy would stand alone.
+    if (companionCopied_)
+        undo_->AlsoRemove(inspection_.names.companionCopy);
     // A read-only recording (a write-protected card, an evidence copy) gives a read-only copy,
     // which the repair must still write.
     job_.BeginPhase(ProgressPhase::Copying, inspection_.size);
     int copyError = 0;
+    CopyAhead* ahead = job_.copyAhead;
     try {
-        copyError = CopyToNewFile(path, plan_.partialPath, true, job_.progress);
+        copyError = ahead != nullptr ? ahead->Take(job_.progress)
+                                     : CopyToNewFile(path, plan_.partialPath, true, job_.progress);
     } catch (const JobStopped&) {
         Abandon(file);
         throw;
@@ -69,8 +75,9 @@ bool InPlaceTarget::Open(SourceFile& file) {
                      .systemError = copyError});
         return false;
     }
-    // The copy holds what the inspection read only if the recording did not change meanwhile.
-    if (!StillAsInspected(inspection_)) {
+    // The copy holds what the inspection read only if the recording did not change meanwhile, nor,
+    // for one begun beside the inspection, before it.
+    if (!StillAsInspected(inspection_) || (ahead != nullptr && !ahead->StartedOn(inspection_.status))) {
         Abandon(file);
         job_.Report({.code = EventCode::ChangedWhileRead, .path = path});
         return false;
@@ -109,6 +116,7 @@ bool InPlaceTarget::Finish(SourceFile& file) {
         return false;
     }
     placed_ = true;
+    undo_->AlsoRemove({});
     return true;
 }
 

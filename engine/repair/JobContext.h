@@ -11,11 +11,16 @@
 
 namespace clipwright {
 
+class CopyAhead;
+
 struct JobContext {
     FixerHost* host = nullptr;
     FixOutcome& outcome;
     // How far a copy is; nothing is told when null.
     ProgressMeter* progress = nullptr;
+    // The whole copy "Make new file" repairs, already under way beside the inspection; null when
+    // the repair makes its own.
+    CopyAhead* copyAhead = nullptr;
 
     void BeginPhase(ProgressPhase phase, uint64_t total) const {
         if (progress != nullptr)

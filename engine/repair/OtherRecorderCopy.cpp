@@ -88,6 +88,9 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
     }
     undo.AlsoRemove(PartialName(names.companionCopy));
     companionCopied = !replacing && CopyCompanionFile(names);
+    // Without the copy its companion's copy would stand alone.
+    if (companionCopied)
+        undo.AlsoRemove(names.companionCopy);
 
     SourceFile output;
     job.BeginPhase(ProgressPhase::Copying, inspection.size);
@@ -165,6 +168,7 @@ void CopyOtherRecorder(const Inspection& inspection, const RepairPlan& plan, con
             {.code = EventCode::OutputNotCreated, .path = plan.outputPath, .outputPath = plan.outputPath});
         return;
     }
+    undo.AlsoRemove({});
     if (const int syncError = SyncDirectoryOf(plan.outputPath)) {
         // Until the new name is on disk the recording must stay: under its temporary name.
         job.Report({.code = EventCode::NewNameNotOnDisk,

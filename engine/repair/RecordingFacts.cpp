@@ -205,7 +205,10 @@ void CountRebuildChunks(ByteSource& file, Inspection& inspection) {
     inspection.rebuildAudioChunks = audio;
 }
 
-void InspectOtherRecorder(ByteSource& file, AviStructure structure, Inspection& inspection) {
+void InspectOtherRecorder(ByteSource& file, AviStructure structure, Inspection& inspection,
+                          const WalkStarting& walkStarting) {
+    if (walkStarting)
+        walkStarting(inspection);
     OtherRecorderInspection other;
     other.structure = std::move(structure);
     other.scan = ScanOtherRecorder(file, inspection.size, other.structure, other.entries);
@@ -220,8 +223,11 @@ void InspectOtherRecorder(ByteSource& file, AviStructure structure, Inspection& 
     inspection.other = std::move(other);
 }
 
-void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& inspection) {
+void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& inspection,
+                   const WalkStarting& walkStarting) {
     if (inspection.layout == LayoutStandard) {
+        if (walkStarting)
+            walkStarting(inspection);
         inspection.chunkStart = layout::kFirstChunk;
         inspection.inPlace = ScanCameraChunks(file, inspection.size, inspection.walk);
         inspection.inPlace->indexWhole =
@@ -259,11 +265,6 @@ void InspectCamera(ByteSource& file, InspectionPurpose purpose, Inspection& insp
         CountRebuildChunks(file, inspection);
 }
 
-bool SameFile(const struct stat& before, const struct stat& now) {
-    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
-           before.st_mtim.tv_sec == now.st_mtim.tv_sec && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
-}
-
 // What stops the repair opening the recording for writing, as its own open would: a file with no
 // write permission at all is read-only even to an administrator.
 int UnwritableCause(const std::string& path, const struct stat& status) {
@@ -289,7 +290,8 @@ int FolderError(const std::string& prefix) {
 
 // `file` holds `size` bytes; the caller has set what only a whole file has (its status, whether
 // another program writes it).
-void ReadFile(ByteSource& file, uint64_t size, InspectionPurpose purpose, Inspection& inspection) {
+void ReadFile(ByteSource& file, uint64_t size, InspectionPurpose purpose, Inspection& inspection,
+              const WalkStarting& walkStarting = {}) {
     inspection.size = size;
     if (inspection.size == 0) {
         inspection.access = Access::Empty;
@@ -302,7 +304,7 @@ void ReadFile(ByteSource& file, uint64_t size, InspectionPurpose purpose, Inspec
     // header a reader can follow is repaired by what its header says.
     if (!cameraLayout || !inspection.header.camerasOwn) {
         if (std::optional<AviStructure> structure = ReadAviStructure(file, inspection.size)) {
-            InspectOtherRecorder(file, std::move(*structure), inspection);
+            InspectOtherRecorder(file, std::move(*structure), inspection, walkStarting);
             return;
         }
     }
@@ -319,13 +321,14 @@ void ReadFile(ByteSource& file, uint64_t size, InspectionPurpose purpose, Inspec
             }
         }
     }
-    InspectCamera(file, purpose, inspection);
+    InspectCamera(file, purpose, inspection, walkStarting);
 }
 
 } // namespace
 
 Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
-                   const std::string& outputFolder, ProgressMeter* progress) {
+                   const std::string& outputFolder, ProgressMeter* progress,
+                   const WalkStarting& walkStarting) {
     Inspection inspection;
     inspection.path = path;
     inspection.fileName = fileName;
@@ -352,7 +355,7 @@ Inspection Inspect(const std::string& path, const std::string& fileName, Inspect
         inspection.status = file.Status();
         if (file.Length() > 0)
             inspection.openForWriting = HeldOpenForWriting(file.Descriptor());
-        ReadFile(file, file.Length(), purpose, inspection);
+        ReadFile(file, file.Length(), purpose, inspection, walkStarting);
     } catch (const FileError& error) {
         inspection.access = Access::OpenFailed;
         inspection.openCause = error.cause;
@@ -412,6 +415,11 @@ ForeignKind ForeignKindAtStart(const std::string& path) {
     } catch (const FileError&) {
         return ForeignKind::Unknown; // the repair's own look will say what is wrong
     }
+}
+
+bool SameFile(const struct stat& before, const struct stat& now) {
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
+           before.st_mtim.tv_sec == now.st_mtim.tv_sec && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
 }
 
 bool StillAsInspected(const Inspection& inspection) {

@@ -15,6 +15,7 @@
 #include "repair/ReferenceRecording.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -134,11 +135,16 @@ struct Inspection {
     bool Read() const { return access == Access::Read; }
 };
 
+// Called when the look knows a recording is one its repair indexes where it stands, before it walks
+// the chunks: what is known of the file by then (its size, status and names) is set.
+using WalkStarting = std::function<void(const Inspection&)>;
+
 // Never writes. File errors end up in `access` and `openCause`.
 // `outputFolder`: where new files go; empty: beside the recording. `progress` hears how far the
 // look has read, in its Reading phase, and may stop it (JobStopped passes through).
 Inspection Inspect(const std::string& path, const std::string& fileName, InspectionPurpose purpose,
-                   const std::string& outputFolder = {}, ProgressMeter* progress = nullptr);
+                   const std::string& outputFolder = {}, ProgressMeter* progress = nullptr,
+                   const WalkStarting& walkStarting = {});
 
 // The same look at the `length` bytes of `path` from `start` on, as a repair would see them once
 // copied to `copyPath` (a file nobody writes but that repair, in a folder that must take new files):
@@ -152,6 +158,8 @@ Inspection InspectRange(const std::string& path, uint64_t start, uint64_t length
 // recording, since a recording whose header was lost may begin with any bytes.
 ForeignKind ForeignKindAtStart(const std::string& path);
 
+// The same file, unchanged: its device, inode, size and time of last change.
+bool SameFile(const struct stat& before, const struct stat& now);
 // Whether the recording still stands as the inspection saw it: same file, same length, same time
 // of its last change. A repair looks again before its first write.
 bool StillAsInspected(const Inspection& inspection);

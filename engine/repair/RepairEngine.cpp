@@ -1,6 +1,9 @@
 #include "repair/RepairEngine.h"
 
+#include "repair/CopyAhead.h"
 #include "repair/Executors.h"
+
+#include <optional>
 
 namespace clipwright {
 
@@ -23,9 +26,21 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
     // neither touches the other's files.
     RecordingClaim claim;
     const bool claimed = claim.Take(request.path);
+    // A large recording's copy for "Make new file" starts as soon as the look knows the repair
+    // will want it; the plan takes it or it goes. Never beside another repair of the same file,
+    // whose hidden copy has the same name.
+    std::optional<CopyAhead> ahead;
+    bool aheadStarted = false;
+    auto walkStarting = [&](const Inspection& look) {
+        if (aheadStarted || !claimed || request.mode != OutputMode::NewFile || look.openForWriting ||
+            look.size < request.copyAheadFrom)
+            return;
+        aheadStarted = true;
+        ahead.emplace(request.path, PartialName(look.names.fixName));
+    };
     auto inspect = [&](InspectionPurpose purpose) {
         Inspection inspection =
-            Inspect(request.path, request.fileName, purpose, request.outputFolder, &progress);
+            Inspect(request.path, request.fileName, purpose, request.outputFolder, &progress, walkStarting);
         inspection.repairRunning = !claimed;
         if (!request.referencePath.empty())
             inspection.reference = ReadReference(request.referencePath);
@@ -48,7 +63,11 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
     }
     outcome.layout = inspection.layout;
     outcome.layoutProbed = inspection.Read();
-    const JobContext job{host, outcome, &progress};
+    auto dropUnwantedCopy = [&] {
+        if (ahead && !(plan.CopiesWhole() && plan.partialPath == ahead->PartialPath()))
+            ahead.reset();
+    };
+    dropUnwantedCopy();
 
     if (plan.result == PlannedResult::NeedsSettings) {
         outcome.askedForImageSettings = true;
@@ -66,7 +85,9 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
         if (!reference.empty())
             inspection.reference = ReadReference(reference);
         plan = MakePlan(inspection, request.mode, answer);
+        dropUnwantedCopy();
     }
+    const JobContext job{host, outcome, &progress, ahead ? &*ahead : nullptr};
     if (!plan.Runs()) {
         outcome.layoutProbed = outcome.layoutProbed && !plan.beforeLayout;
         ReportPlanEnd(inspection, plan);

@@ -103,6 +103,11 @@ struct RepairPlan {
                result != PlannedResult::NeedsSettings && result != PlannedResult::NothingFound &&
                result != PlannedResult::NoRepairNeeded && result != PlannedResult::Stops;
     }
+    // "Make new file" by a whole copy of the recording that is then repaired where it stands.
+    bool CopiesWhole() const {
+        return Runs() && mode == OutputMode::NewFile &&
+               (kind == RepairKind::CameraInPlace || kind == RepairKind::OtherRecorder);
+    }
 };
 
 // `answer`: the user's frame size and rate, once asked.

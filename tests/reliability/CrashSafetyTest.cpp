@@ -1,6 +1,7 @@
 // A repair killed at any point, or failing at any file-system operation, never costs the recording.
 #include "Scenarios.h"
 #include "platform/FaultPoints.h"
+#include "platform/Interruption.h"
 
 #include <csignal>
 #include <fstream>
@@ -342,6 +343,74 @@ TEST_P(CrashSafety, ARealFullDiskAtEveryAmountOfFreeSpaceLosesNoRecording) {
     }
     std::cout << "[figures] full disk " << scenario.name << ": free space sizes tried " << tried
               << ", recordings lost " << lost << "\n";
+}
+
+// A large recording's copy for "Make new file" is made beside the look at it. Whatever the plan
+// turns out to be (an index in place, a rebuild, nothing to repair), the folder ends as a copy made
+// after the look leaves it, with the same words; a stop at any progress report, or a signal at any
+// read of the look, leaves it as it was or as the repair completes it, and no hidden copy.
+TEST_P(CrashSafety, ACopyMadeBesideTheLookEndsAsOneMadeAfterIt) {
+    const Scenario& scenario = GetParam();
+    if (scenario.replace)
+        GTEST_SKIP() << "only \"Make new file\" copies the whole recording";
+    ScenarioFolder folder(scenario, 40);
+    const auto before = FolderBytes(folder);
+    std::vector<std::string> wordsAfter;
+    const FixOutcome after = folder.Run(&wordsAfter);
+    const auto filesAfter = FolderBytes(folder);
+
+    folder.CopyAheadFrom(0);
+    folder.Reset();
+    std::vector<std::string> wordsBeside;
+    uint64_t reports = 0;
+    const FixOutcome beside = folder.Run(&wordsBeside, std::nullopt, &reports);
+    EXPECT_EQ(beside.status, after.status);
+    EXPECT_EQ(wordsBeside, wordsAfter);
+    EXPECT_EQ(FolderBytes(folder), filesAfter);
+
+    // How many reports come while the copy is awaited depends on the two threads' pace: a stop
+    // late enough may come after the last, and the repair completes.
+    uint64_t stopped = 0;
+    for (uint64_t at = 1; at <= reports; ++at) {
+        folder.Reset();
+        std::vector<std::string> words;
+        const FixOutcome outcome = folder.Run(&words, at);
+        const std::string where = "stop at report " + std::to_string(at);
+        if (outcome.status == FixStatus::Cancelled) {
+            ++stopped;
+            EXPECT_EQ(FolderBytes(folder), before) << where;
+            EXPECT_TRUE(words.empty()) << where << ": " << ::testing::PrintToString(words);
+        } else {
+            EXPECT_EQ(FolderBytes(folder), filesAfter) << where;
+        }
+    }
+    EXPECT_GE(stopped + 1, reports) << "only a stop at the last report may come too late";
+
+    const uint64_t reads = CountPoints(folder, faults::Operation::Read);
+    for (uint64_t read = 1; read <= reads; ++read) {
+        folder.Reset();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            interruption::InstallHandlers();
+            faults::Plan plan;
+            plan.action = faults::Plan::Action::Callback;
+            plan.onlyOneKind = true;
+            plan.only = faults::Operation::Read;
+            plan.at = read;
+            // To the process, as a user's Ctrl-C comes: the copy's thread never takes it.
+            plan.callback = [] { ::kill(::getpid(), SIGINT); };
+            faults::Arm(plan);
+            folder.Run();
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const std::string where = "signal at read " + std::to_string(read);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << where;
+        const auto now = FolderBytes(folder);
+        EXPECT_TRUE(now == before || now == filesAfter)
+            << where << ": " << ::testing::PrintToString(ScratchNames(folder));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, CrashSafety, ::testing::ValuesIn(AllScenarios()),

@@ -254,8 +254,10 @@ FixOutcome ScenarioFolder::Run(std::vector<std::string>* messages, std::optional
     const std::optional<ImageSettings> given =
         scenario_.settingsGiven ? std::optional(ImageSettings{kResolutionQqvga, 15}) : std::nullopt;
     AviMuxer::SetPartSizeForTests(copyPartSize_);
-    fixer.RunFixJob(FixRequest{Recording().string(), "clip.avi",
-                               scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, given});
+    FixRequest request{Recording().string(), "clip.avi",
+                       scenario_.replace ? OutputMode::ReplaceOriginal : OutputMode::NewFile, given};
+    request.copyAheadFrom = copyAheadFrom_;
+    fixer.RunFixJob(request);
     AviMuxer::SetPartSizeForTests(0);
     if (messages != nullptr)
         for (const auto& message : host.messages)

@@ -82,6 +82,8 @@ public:
     // user presses Cancel when that many progress reports have come. `reports`: how many came.
     FixOutcome Run(std::vector<std::string>* messages = nullptr, std::optional<uint64_t> cancelAt = {},
                    uint64_t* reports = nullptr) const;
+    // "Make new file" copies the recording beside its inspection from this size on.
+    void CopyAheadFrom(uint64_t bytes) { copyAheadFrom_ = bytes; }
 
     // The footage is still in the folder: for a repair in place, every byte of the footage span is
     // still in the recording (header fields may be half patched); otherwise the recording's bytes are
@@ -102,6 +104,7 @@ private:
     FootageSpan footage_;
     std::map<std::string, uint64_t> packets_; // complete chunks by ffprobe's codec type
     uint32_t parts_ = 1;
+    uint64_t copyAheadFrom_ = FixRequest{}.copyAheadFrom;
     uint64_t copyPartSize_ = 0;                     // of a copy made anew
     std::vector<std::vector<uint64_t>> partChunks_; // past one part: complete chunks' positions, by stream
 };
