@@ -173,13 +173,26 @@ TEST(FileErrorsInAJob, DiskFullIsReportedAndARepeatedRunCompletesTheRepair) {
     const Bytes halfway = ReadBytes(clip);
     EXPECT_TRUE(std::equal(before.begin() + 2060, before.end(), halfway.begin() + 2060)) << "footage intact";
 
-    // New-file mode on the full disk: the copy fails and nothing is patched.
+    // New-file mode on the full disk: the copy fails and nothing is patched, whether it is made
+    // after the look or beside it.
+    FixRequest newFile{clip.string(), "clip.avi", OutputMode::NewFile};
+    for (const uint64_t copyAheadFrom : {newFile.copyAheadFrom, uint64_t{0}}) {
+        host.messages.clear();
+        newFile.copyAheadFrom = copyAheadFrom;
+        fixer.RunFixJob(newFile);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].text.find("could not be copied"), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "disk" / "fix_clip.avi"));
+        EXPECT_FALSE(fs::exists(dir / "disk" / ".fix_clip.avi.partial"));
+    }
+
+    // Where there is room.
     host.messages.clear();
-    fixer.RunFixJob(FixRequest{clip.string(), "clip.avi", OutputMode::NewFile});
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].text.find("could not be copied"), std::string::npos);
-    EXPECT_FALSE(fs::exists(dir / "disk" / "fix_clip.avi"));
-    EXPECT_FALSE(fs::exists(dir / "disk" / ".fix_clip.avi.partial"));
+    newFile.outputFolder = dir.Path().string() + "/";
+    fixer.RunFixJob(newFile);
+    EXPECT_TRUE(host.messages.empty()) << host.messages[0].text;
+    EXPECT_EQ(Probe(dir / "fix_clip.avi")["video"].packets, summary.videoCount);
+    EXPECT_EQ(ReadBytes(clip), halfway);
 
     disk.Free();
     host.messages.clear();
