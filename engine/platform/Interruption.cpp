@@ -98,6 +98,16 @@ void InstallHandlers() {
     }
 }
 
+SignalsHeldBack::SignalsHeldBack() {
+    sigset_t set;
+    SignalSet(set);
+    ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+}
+
+SignalsHeldBack::~SignalsHeldBack() {
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
 UndoOnSignal::UndoOnSignal(std::string partialPath, std::string temporaryPath, std::string recordingPath)
     : partialPath_(std::move(partialPath)), temporaryPath_(std::move(temporaryPath)),
       recordingPath_(std::move(recordingPath)) {

@@ -4,12 +4,26 @@
 // order of renames and syncs keeps the recording under its name or its temporary name.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 namespace clipwright::interruption {
 
 // Hosts call this once at start, before any job runs.
 void InstallHandlers();
+
+// Keeps the signals the handler takes from this thread while it lives: a thread started meanwhile
+// inherits that, so the handler only ever runs on the job's thread.
+class SignalsHeldBack {
+public:
+    SignalsHeldBack();
+    ~SignalsHeldBack();
+    SignalsHeldBack(const SignalsHeldBack&) = delete;
+    SignalsHeldBack& operator=(const SignalsHeldBack&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 // Armed by a repair for as long as it has something to undo. Armings nest, one job inside another
 // on the same thread, and end in the reverse order.

@@ -4,8 +4,6 @@
 #include "repair/RecordingFacts.h"
 
 #include <chrono>
-#include <csignal>
-#include <pthread.h>
 
 namespace clipwright {
 
@@ -20,15 +18,9 @@ CopyAhead::CopyAhead(const std::string& recording, std::string partialPath)
     }
     statted_ = ::fstat(ends.source, &before_) == 0;
     // The job's thread takes the signals, so that the handler's wait for a rename is never on the
-    // thread that makes it; the new thread starts with them blocked.
-    sigset_t signals;
-    sigset_t previous;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&signals, signal);
-    ::pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    // thread that makes it.
+    const interruption::SignalsHeldBack heldBack;
     thread_ = std::thread([this, ends] { Copy(ends, static_cast<uint64_t>(before_.st_size)); });
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 CopyAhead::~CopyAhead() {

@@ -30,12 +30,10 @@ void RepairEngine::RunJob(const FixRequest& request, ProgressMeter& progress) {
     // will want it; the plan takes it or it goes. Never beside another repair of the same file,
     // whose hidden copy has the same name.
     std::optional<CopyAhead> ahead;
-    bool aheadStarted = false;
     auto walkStarting = [&](const Inspection& look) {
-        if (aheadStarted || !claimed || request.mode != OutputMode::NewFile || look.openForWriting ||
+        if (ahead || !claimed || request.mode != OutputMode::NewFile || look.openForWriting ||
             look.size < request.copyAheadFrom)
             return;
-        aheadStarted = true;
         ahead.emplace(request.path, PartialName(look.names.fixName));
     };
     auto inspect = [&](InspectionPurpose purpose) {

@@ -2,10 +2,10 @@
 // zeros and each other in memory, and what the search makes of them.
 #include "repair/RecordingScan.h"
 #include "Recordings.h"
+#include "SignalledRuns.h"
 #include "TestFiles.h"
 #include "avi/AviStructure.h"
 #include "platform/FaultPoints.h"
-#include "platform/Interruption.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace clipwright::test {
 namespace {
@@ -240,21 +238,10 @@ TEST(ScanJob, ASignalAtAnyPointLeavesOnlyFinishedFiles) {
     for (uint64_t point = 1; point <= points; ++point) {
         SCOPED_TRACE("signal at point " + std::to_string(point));
         const int signal = kSignals[point % 3];
-        const pid_t child = ::fork();
-        if (child == 0) {
-            interruption::InstallHandlers();
-            faults::Plan plan;
-            plan.action = faults::Plan::Action::Callback;
-            plan.at = point;
-            plan.callback = [signal] { ::raise(signal); };
-            faults::Arm(plan);
+        ASSERT_TRUE(EndedBySignalAt(point, signal, std::nullopt, [&] {
             RecordingHost host;
             card.Run(host);
-            ::_exit(0);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+        }));
         for (const std::string& name : ScratchDirNames(card.out)) {
             ASSERT_TRUE(finished.contains(name)) << name << " left behind";
             EXPECT_EQ(ReadBytes(card.out / name), finished[name]) << name;

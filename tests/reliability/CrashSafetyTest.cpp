@@ -1,7 +1,7 @@
 // A repair killed at any point, or failing at any file-system operation, never costs the recording.
 #include "Scenarios.h"
+#include "SignalledRuns.h"
 #include "platform/FaultPoints.h"
-#include "platform/Interruption.h"
 
 #include <csignal>
 #include <fstream>
@@ -394,24 +394,8 @@ TEST_P(CrashSafety, ACopyMadeBesideTheLookEndsAsOneMadeAfterIt) {
     const uint64_t reads = CountPoints(folder, faults::Operation::Read);
     for (uint64_t read = 1; read <= reads; ++read) {
         folder.Reset();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            interruption::InstallHandlers();
-            faults::Plan plan;
-            plan.action = faults::Plan::Action::Callback;
-            plan.onlyOneKind = true;
-            plan.only = faults::Operation::Read;
-            plan.at = read;
-            // To the process, as a user's Ctrl-C comes: the copy's thread never takes it.
-            plan.callback = [] { ::kill(::getpid(), SIGINT); };
-            faults::Arm(plan);
-            folder.Run();
-            ::_exit(0);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
         const std::string where = "signal at read " + std::to_string(read);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << where;
+        EXPECT_TRUE(EndedBySignalAt(read, SIGINT, faults::Operation::Read, [&] { folder.Run(); })) << where;
         const auto now = FolderBytes(folder);
         EXPECT_TRUE(now == before || now == filesAfter)
             << where << ": " << ::testing::PrintToString(ScratchNames(folder));

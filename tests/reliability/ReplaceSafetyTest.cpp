@@ -2,14 +2,13 @@
 // user never chose after Ctrl-C, show footage to more people than the recording did, or be ended by
 // a signal another program provokes.
 #include "Scenarios.h"
+#include "SignalledRuns.h"
 #include "platform/FaultPoints.h"
-#include "platform/Interruption.h"
 #include "platform/SourceFile.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace clipwright::test {
@@ -48,21 +47,8 @@ TEST(Interruption, ASignalAtAnyPointOfAReplaceLeavesTheRecordingOrTheRepairUnder
         for (uint64_t point = 1; point <= points; ++point) {
             const int signal = kSignals[point % 3];
             folder.Reset();
-            pid_t child = ::fork();
-            if (child == 0) {
-                interruption::InstallHandlers();
-                faults::Plan plan;
-                plan.action = faults::Plan::Action::Callback;
-                plan.at = point;
-                plan.callback = [signal] { ::raise(signal); };
-                faults::Arm(plan);
-                folder.Run();
-                ::_exit(0);
-            }
-            int status = 0;
-            ::waitpid(child, &status, 0);
             const std::string where = std::string(scenario.name) + " at point " + std::to_string(point);
-            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << where;
+            ASSERT_TRUE(EndedBySignalAt(point, signal, std::nullopt, [&] { folder.Run(); })) << where;
             const Bytes now = ReadBytes(folder.Recording());
             const bool kept = now == folder.Original() || now == repaired;
             EXPECT_TRUE(kept) << where;
